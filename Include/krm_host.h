@@ -1,0 +1,174 @@
+/*
+ * Host services the OASYS filter calls: plain files, OLE compound files, the host output stream,
+ * memory, the per-call log, charset conversion, text cutting and compound-file summary
+ * information. A real host toolkit provides these from its own service libraries; this project
+ * ships libkrm_host.so.5, built on libgsf and ICU, in their place. Swapping that one library for
+ * the toolkit's is all it takes to move the filter onto the real host.
+ *
+ * Handles are opaque non-zero 32-bit values (0 means failure / no handle). All services are safe
+ * for concurrent use on different handles from different threads.
+ */
+#ifndef KRM_HOST_H
+#define KRM_HOST_H
+
+#include "krm_types.h"
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+/* ---- Plain files ----------------------------------------------------------------------------
+ * Reads are buffered: a seek inside the buffered window followed by a one-byte read costs no
+ * system call, which is what the byte-at-a-time decoder needs. */
+
+/* mode is an fopen mode ("rb", "wb", ...). Returns a handle, 0 when the file cannot be opened. */
+KRM_EXPORT uint32_t KRM_FileOpen(const char* path, const char* mode);
+/* 0 on success; any other value is a failed close. The handle is released either way. */
+KRM_EXPORT int32_t KRM_FileClose(uint32_t file);
+/* Element counts as fread counts them: whole elements only, fewer at the end of the file. */
+KRM_EXPORT uint32_t KRM_FileRead(void* buffer, uint32_t size, uint32_t count, uint32_t file);
+KRM_EXPORT uint32_t KRM_FileWrite(const void* buffer, uint32_t size, uint32_t count, uint32_t file);
+/* origin 0: from the start, 1: from the current position, 2: from the end. 0 on success. */
+KRM_EXPORT int32_t KRM_FileSeek(uint32_t file, uint32_t offset, uint16_t origin);
+KRM_EXPORT uint32_t KRM_FileTell(uint32_t file);
+/* 0 when the file was deleted. */
+KRM_EXPORT int32_t KRM_FileRemove(const char* path);
+/* Deletes the file only when it is empty: 1 when it was empty and deleted, 0 otherwise. */
+KRM_EXPORT int32_t KRM_FileRemoveIfSizeIsZero(const char* path);
+
+/* ---- OLE compound files ---------------------------------------------------------------------
+ * Stream names compare case-insensitively, as compound files define them. */
+
+/* Storage handle, or 0 when the file is not a readable compound file (never a message). */
+KRM_EXPORT uint32_t KRM_2OLEopen(const char* path);
+KRM_EXPORT int32_t KRM_2OLEclose(uint32_t storage);
+/* Stream handle of a top-level stream, 0 when there is no such stream. */
+KRM_EXPORT uint32_t KRM_2OLEopenStream(uint32_t storage, const char* name);
+KRM_EXPORT int32_t KRM_2OLEcloseStream(uint32_t stream);
+/* Bytes read (fewer at the end of the stream). */
+KRM_EXPORT uint32_t KRM_2OLEreadStream(uint32_t stream, void* buffer, uint32_t count);
+/* origin 0 from the start, 2 from the end. Returns the new position from the stream start (so a
+ * seek of 0 from the end yields the stream size); a failed seek returns the unchanged position. */
+KRM_EXPORT uint32_t KRM_2OLEseekStream(uint32_t stream, uint32_t offset, int16_t origin);
+
+/* ---- Host output stream ---------------------------------------------------------------------
+ * A host application creates a stream, hands its handle to GetTextStreamWithErrCallback, and
+ * releases it afterwards. */
+
+/* -1 on failure, the byte count otherwise. */
+KRM_EXPORT int32_t KRM_WriteStream(uint32_t stream, uint32_t count, const void* buffer);
+/* A stream that collects the bytes in memory. */
+KRM_EXPORT uint32_t KRM_StreamCreateMemory(void);
+/* A stream that writes to an open file descriptor (not closed on release). */
+KRM_EXPORT uint32_t KRM_StreamCreateFd(int fd);
+/* Bytes collected by a memory stream; the pointer stays valid until the next write or release.
+ * 0 on success, -1 for an unknown handle or a stream that is not a memory stream. */
+KRM_EXPORT int32_t KRM_StreamGetMemory(uint32_t stream, const uint8_t** data, size_t* length);
+KRM_EXPORT void KRM_StreamRelease(uint32_t stream);
+
+/* ---- Memory ---------------------------------------------------------------------------------- */
+KRM_EXPORT void* KRM_malloc(uint32_t size);
+KRM_EXPORT void KRM_free(void* block);
+
+/* ---- Log --------------------------------------------------------------------------------------
+ * Our convention: a log is written only when KRM_OPT_LOG (0x2) is set in the option flags given
+ * to each call. The log file name is the given path followed by "." tag ".log" (so
+ * "out.txt.ve2.log"); when a host application has set a log directory with KRM_SetLogDirectory,
+ * the same file name (without the path's folders) is placed in that directory. Each text is
+ * written exactly as given, "%i" replaced by the integer, nothing added. A log that cannot be
+ * opened still yields a handle, which later calls accept and ignore. */
+
+/* name receives at most KRM_PATH_MAX bytes, NUL included; a name that would not fit is cut. */
+KRM_EXPORT void GetLogFileName(const char* path, const char* tag, char* name);
+KRM_EXPORT uint32_t krm_logfopen(uint32_t optionFlags, const char* name);
+KRM_EXPORT int32_t krm_logfprintf(uint32_t optionFlags, uint32_t log, const char* format, int32_t value);
+KRM_EXPORT int32_t krm_logfprint_path(uint32_t optionFlags, uint32_t log, const char* path);
+KRM_EXPORT int32_t krm_logfclose(uint32_t optionFlags, uint32_t log);
+/* Host-level setting: directory for every log file opened afterwards (NULL or "" resets). */
+KRM_EXPORT void KRM_SetLogDirectory(const char* directory);
+
+/* ---- Charset conversion -----------------------------------------------------------------------
+ * One conversion is cconvInitConvert, cconvChgCharset, cconvConvert, cconvTermConvert on a
+ * KRM_CONV_CONTEXT_SIZE-byte context that the caller owns for that one conversion.
+ *
+ * Source charsets: "OASYS_WIN" (OASYS body text: Windows-31J, the user-defined area
+ * 0xF040-0xF9FC to the Private Use Area, every other OASYS code to U+3013 once per two-byte code),
+ * "WINDOWS31J" (property texts) and "ISO-10646-UCS-2" (UCS-2, high byte first).
+ * Output charsets: every name ICU accepts; an unknown name makes cconvInitConvert fail.
+ *
+ * Conversion parameter text (HostOptions.conversionParam, copied into the parameters): our host
+ * reads nothing from it today; any value is accepted and ignored.
+ * Conversion variants (option bits 0x8..0x80, KrmConversionParams.variant 1..5): accepted and
+ * ignored by our host; every variant converts the same way. */
+
+#define KRM_CONV_DEST_CAPACITY 16388
+#define KRM_CONV_CONTEXT_SIZE 4284
+#define KRM_CONV_PARAM_TEXT_SIZE 1024
+
+typedef struct KrmConversionParams {
+    uint32_t conversionOption;  /* HostOptions.conversionOption, unchanged */
+    uint32_t firstConversion;   /* 1 for the first conversion of a decoder call */
+    uint32_t one;               /* 1 */
+    uint16_t substitute1;       /* 0x003F for exactly "ISO-8859-1", else 0 (charset's own) */
+    uint16_t substitute2;       /* the same value */
+    char paramText[KRM_CONV_PARAM_TEXT_SIZE];
+    uint32_t one2;              /* 1 */
+    uint32_t variant;           /* 0..5 */
+    uint32_t zero;              /* 0 */
+} KrmConversionParams;
+
+typedef struct KrmSourceCharsetRecord {
+    uint32_t words[3];          /* 1, 0, 1 */
+} KrmSourceCharsetRecord;
+
+/* The conversion request at the start of the context. Its eight slots are those of the original
+ * 32-bit word layout; the two address slots are pointer-sized so that 64-bit addresses fit. */
+typedef struct KrmConversionRequest {
+    const uint8_t* source;
+    uint32_t reserved1;         /* 0 */
+    uint32_t sourceLength;
+    uint32_t reserved3;         /* 0 */
+    uint8_t* destination;
+    uint32_t convertedLength;   /* 0 on entry; bytes produced */
+    uint32_t capacity;          /* KRM_CONV_DEST_CAPACITY */
+    uint32_t reserved7;         /* 0 */
+} KrmConversionRequest;
+
+typedef union KrmConversionContext {
+    KrmConversionRequest request;
+    uint8_t bytes[KRM_CONV_CONTEXT_SIZE]; /* rounded up to pointer alignment on 64-bit */
+} KrmConversionContext;
+
+/* Each returns 0 on success. */
+KRM_EXPORT int32_t cconvInitConvert(KrmConversionContext* context, const KrmConversionParams* params,
+                                    const HostOptions* options);
+KRM_EXPORT int32_t cconvChgCharset(KrmConversionContext* context, const KrmSourceCharsetRecord* record,
+                                   const SrcInfo* srcInfo);
+KRM_EXPORT int32_t cconvConvert(KrmConversionContext* context);
+KRM_EXPORT int32_t cconvTermConvert(KrmConversionContext* context);
+
+/* ---- Text cutting ---------------------------------------------------------------------------
+ * The longest prefix of whole characters of the output charset that fits in room bytes; a
+ * stateful charset (ISO-2022-JP) is cut so that it ends in its initial state within the room. */
+KRM_EXPORT uint32_t CutStr(const uint8_t* text, uint32_t length, uint32_t room, const HostOptions* options);
+
+/* ---- Summary information of compound files --------------------------------------------------
+ * Fills the PropertyRecord slots (title, author, keywords, category, comments, last-saved date,
+ * creation date, last author) from the "\005SummaryInformation" stream, converted to the output
+ * charset; dates as YY年MM月DD日hh時mm分. An unset property leaves its slot empty.
+ * 0 on success (also when the file has no summary information), 22 when the file cannot be
+ * opened as a compound file, 3000 when the property set is damaged or a conversion fails. */
+KRM_EXPORT int32_t SummaryInfo(const char* path, const HostOptions* options, PropertyRecord* record,
+                               const uint16_t* formatCode);
+
+#ifdef __cplusplus
+} /* extern "C" */
+static_assert(sizeof(KrmConversionParams) == 1052, "conversion parameter layout");
+static_assert(offsetof(KrmConversionParams, paramText) == 16, "conversion parameter layout");
+static_assert(offsetof(KrmConversionParams, one2) == 1040, "conversion parameter layout");
+static_assert(offsetof(KrmConversionParams, variant) == 1044, "conversion parameter layout");
+static_assert(sizeof(KrmSourceCharsetRecord) == 12, "source charset record layout");
+static_assert(sizeof(KrmConversionContext) >= KRM_CONV_CONTEXT_SIZE, "conversion context size");
+#endif
+
+#endif /* KRM_HOST_H */

@@ -1,0 +1,132 @@
+// Test document writer: builds OASYS bodies, format blocks and whole documents in the three
+// packagings (separated .DOC/.FMT, combined file, OLE compound file), with block headers at
+// chosen offsets, so that every test document can be made again from its description.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace oasys_test {
+
+using Bytes = std::vector<uint8_t>;
+
+// Bytes from a literal that may hold NULs and bytes above 0x7F: bytes("A\x82\xA0").
+Bytes bytes(std::string_view text);
+Bytes concat(std::initializer_list<Bytes> parts);
+
+// ---- Body text ---------------------------------------------------------------------------------
+// Body text is the logical OASYS text (characters, control codes, CR LF, ending with 0x1A).
+// A block run is that text cut into blocks: a block header F0 04 NN NN (big-endian data length)
+// stands before the text offset of every cut. Cuts may fall anywhere, also inside a double-byte
+// character, between CR and LF or inside control-code parameters.
+struct BlockRun {
+    Bytes bytes;               // the laid-out run
+    uint16_t firstBlockLength; // data length of the first block (text before the first cut)
+};
+// withLeadingHeader: the first block has its own header too (combined documents); the separated
+// and compound bodies start with text. cuts are text offsets in increasing order, each > 0.
+BlockRun layBlocks(const Bytes& text, const std::vector<size_t>& cuts, bool withLeadingHeader = false);
+// A block header for N data bytes.
+Bytes blockHeader(uint16_t dataLength);
+
+// Handy text pieces (Shift-JIS / OASYS codes).
+Bytes crlf();                   // 0D 0A
+Bytes endOfText();              // 1A
+Bytes ecs4Unicode(uint16_t unit); // EF CC "07" CA and four hex digits (the substitute is separate)
+Bytes skippedRecord(const Bytes& content); // EF CD, two hex length digits, content
+
+// ---- Format block ---------------------------------------------------------------------------
+// Texts are raw Shift-JIS bytes; each is cut to its field size. Offsets are those of the format
+// block: skip byte 10, title 11 (50), created 216 (5), modified 221 (5), flags word 564,
+// marker 1280, author 1286 (30), comments 1316 (80), category 1398 (16), keywords 1414 (10x20),
+// last author 1638 (30).
+struct PropertyFields {
+    uint16_t flagWord = 0;                 // 0x0008: password-protected
+    uint8_t skipByte = 0;
+    std::string title, author, comments, category, lastAuthor;
+    std::array<std::string, 10> keywords{};
+    std::array<uint8_t, 5> created{};      // packed decimal YY MM DD hh mm
+    std::array<uint8_t, 5> modified{};
+    uint8_t blockMarker = 2;
+    size_t size = 1700;                    // bytes of the block; smaller values cut it short
+};
+Bytes makePropertyBlock(const PropertyFields& fields);
+// Raw field placement (exact bytes, no cutting): for tests of fields without NUL.
+void putField(Bytes& block, size_t offset, std::string_view raw);
+
+// ---- Separated documents -----------------------------------------------------------------------
+struct SeparatedPaths {
+    std::filesystem::path doc, fmt, grp;
+};
+// Writes base + ".DOC"/".FMT" (lowerCase: ".doc"/".fmt") and, with withGroup, ".GRP"/".grp".
+SeparatedPaths writeSeparated(const std::filesystem::path& base, const Bytes& body, const Bytes& format,
+                              bool lowerCase = false, bool withGroup = false);
+
+// ---- Combined documents ----------------------------------------------------------------------
+struct CombinedPart {
+    std::string name;                  // 8.3 name, e.g. "REPORT.FMT"; written NUL-padded to 13 bytes
+    std::optional<Bytes> rawName;      // exact 13 name bytes instead (no NUL needed)
+    size_t entryOffset = 0;            // where the entry tag F4 FD stands in the directory
+    bool withEntryTag = true;
+    size_t directoryLength = 32;       // L; at least entryOffset + 21 when withEntryTag
+    Bytes blocks;                      // the block list content: F0 04 headers and data (see layBlocks)
+    bool endOfBlockList = true;        // F0 00 00 00 after the blocks
+    bool endOfPart = true;             // F0 00 00 00 closing the part
+};
+// F1 10 80 00, the parts, and (withDocumentEnd) the final F0 00 00 00.
+Bytes makeCombined(const std::vector<CombinedPart>& parts, bool withDocumentEnd = true);
+// A usual combined document: format part "<base>.FMT" with the format block as one block, then
+// body part "<base>.DOC" with the body as a block run (cuts as in layBlocks).
+Bytes makeCombinedDocument(const Bytes& format, const Bytes& bodyText, const std::vector<size_t>& cuts = {},
+                           const std::string& base = "REPORT");
+
+// ---- Compound documents ----------------------------------------------------------------------
+struct StreamListEntry {
+    std::string name;       // stream name
+    std::string typeField;  // the type text as written, e.g. "1", "2", "2  ", "01"
+    std::string firstLine = "OASYS";
+    bool lastWithoutCR = false; // only for the last entry: type field ends at the end of the stream
+};
+// The "OasysStreamFileList" content: byte 0, 23 header bytes, 9 bytes, the count text and CR,
+// 3 bytes, then each entry (3 lead bytes, 13 bytes, first line CR, 12 bytes, name CR, 10 bytes,
+// type CR, 3 bytes).
+Bytes makeStreamList(const std::vector<StreamListEntry>& entries, const std::string& countText = "");
+struct SummaryFields {
+    std::optional<std::string> title, subject, author, keywords, comments, lastAuthor; // UTF-8
+    std::optional<int64_t> created, lastSaved; // Unix seconds
+};
+struct CompoundStream {
+    std::string name;
+    Bytes data;
+};
+// Writes an OLE compound file with these top-level streams (libgsf's writer) and, when given,
+// a "\005SummaryInformation" stream.
+void writeCompound(const std::filesystem::path& path, const std::vector<CompoundStream>& streams,
+                   const std::optional<SummaryFields>& summary = std::nullopt);
+// A usual compound document: list (format stream "DOC1.FMT" type 2, body stream "DOC1.DOC" type 1),
+// format stream, body stream.
+void writeCompoundDocument(const std::filesystem::path& path, const Bytes& format, const Bytes& bodyText,
+                           const std::optional<SummaryFields>& summary = std::nullopt);
+
+// ---- Files -------------------------------------------------------------------------------------
+void writeFile(const std::filesystem::path& path, const Bytes& content);
+Bytes readFile(const std::filesystem::path& path);
+// A fresh empty directory under the system temp dir, removed by the destructor.
+class TempDir {
+public:
+    TempDir();
+    ~TempDir();
+    TempDir(const TempDir&) = delete;
+    TempDir& operator=(const TempDir&) = delete;
+    const std::filesystem::path& path() const { return path_; }
+    std::filesystem::path operator/(const std::string& name) const { return path_ / name; }
+private:
+    std::filesystem::path path_;
+};
+
+} // namespace oasys_test
