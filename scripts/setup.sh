@@ -1,0 +1,8 @@
+#!/usr/bin/env bash
+# Installs every Debian 12 package the build, the tools and the tests need.
+set -euo pipefail
+export DEBIAN_FRONTEND=noninteractive
+SUDO=""; [ "$(id -u)" -ne 0 ] && SUDO="sudo"
+$SUDO apt-get update -qq
+$SUDO apt-get install -y -qq build-essential cmake ninja-build pkg-config \
+  libgsf-1-dev libgsf-bin libicu-dev libgtest-dev libgmock-dev libbenchmark-dev util-linux >/dev/null
