@@ -1,17 +1,520 @@
+// Document properties of OASYS documents.
+//
+// GetProperty is the host's entry: it opens the per-call log, prepares SrcInfo for Shift-JIS
+// property texts ("WINDOWS31J"), finds the file that carries the format block and hands it to the
+// variant of its packaging. Each variant clears the host's PropertyRecord, stores the
+// document-type text of its packaging and then lets GetKRMProperty decode the format block
+// (separated and combined documents) or leaves the record to the host's summary information
+// (compound documents). Packed dates of the format block become text through TimeConvert.
+//
+// Every text reaches its record slot through one path: a Shift-JIS source buffer, CodeConvert into
+// the conversion buffer, and a copy bounded by the room of the slot (see storeInSlot).
+
+#include <algorithm>
+#include <array>
+#include <cstdint>
+#include <cstring>
+#include <span>
+#include <string_view>
+
 #include "krm_host.h"
 #include "krm_zori2.h"
 
+namespace {
+
+// ---- Host interface constants ---------------------------------------------------------------
+
+constexpr const char* kLogTag = "ve2";
+constexpr const char* kReadMode = "rb";
+constexpr size_t kPathBufferSize = KRM_PATH_MAX;
+constexpr int32_t kSrcInfoSize = KRM_SRCINFO_SIZE;
+constexpr uint32_t kAccessPlainFile = 0;
+constexpr uint32_t kNotFirstConversion = 0;
+constexpr uint16_t kSeekFromStart = 0;
+
+// ---- PropertyRecord slots -------------------------------------------------------------------
+
+// Every slot the filter writes, by increasing offset. A slot's room runs up to the next slot (or
+// the end of the record) less one byte, so that the zero fill of the record always leaves a NUL
+// after the text: a copy never runs into the next slot nor past the record.
+constexpr std::array<uint32_t, 9> kSlotsByOffset = {
+    KRM_PROP_TITLE,    KRM_PROP_AUTHOR,        KRM_PROP_KEYWORDS, KRM_PROP_CATEGORY,   KRM_PROP_COMMENTS,
+    KRM_PROP_MODIFIED, KRM_PROP_DOCUMENT_TYPE, KRM_PROP_CREATED,  KRM_PROP_LAST_AUTHOR};
+static_assert(std::is_sorted(kSlotsByOffset.begin(), kSlotsByOffset.end()));
+static_assert(kSlotsByOffset.back() < KRM_PROPERTY_RECORD_SIZE);
+
+constexpr uint32_t slotRoom(uint32_t slot) {
+    uint32_t end = KRM_PROPERTY_RECORD_SIZE;
+    for (uint32_t offset : kSlotsByOffset) {
+        if (offset > slot) {
+            end = offset;
+            break;
+        }
+    }
+    return end - slot - 1;
+}
+static_assert(slotRoom(KRM_PROP_TITLE) == 1027);
+static_assert(slotRoom(KRM_PROP_CREATED) == 255);
+static_assert(slotRoom(KRM_PROP_LAST_AUTHOR) == 11007);
+
+// ---- Document-type texts (Shift-JIS) ----------------------------------------------------------
+
+constexpr std::string_view kTypeSeparated = "OASYS2\x95\xB6\x8F\x91";                // OASYS2文書
+constexpr std::string_view kTypeCombined = "OASYS2\x8C\x8B\x8D\x87\x95\xB6\x8F\x91"; // OASYS2結合文書
+constexpr std::string_view kTypeCompound = "OASYS2\x95\xA1\x8D\x87\x95\xB6\x8F\x91"; // OASYS2複合文書
+static_assert(kTypeSeparated.size() == 10 && kTypeCombined.size() == 14 && kTypeCompound.size() == 14);
+
+// ---- Format block (PropertyBlock) layout ------------------------------------------------------
+
+// A text field of the format block: Shift-JIS up to the first NUL or filling the field.
+struct TextField {
+    uint32_t offset;
+    uint32_t size;
+    uint32_t slot;
+};
+
+constexpr uint32_t kSkipByteOffset = 10;                         // non-zero: no title
+constexpr TextField kTitleField{11, 50, KRM_PROP_TITLE};
+constexpr uint32_t kCreatedOffset = 216;                         // packed date-time, 5 bytes
+constexpr uint32_t kModifiedOffset = 221;
+constexpr uint32_t kBlockMarkerOffset = 1280;
+constexpr uint8_t kBlockMarkerWithProperties = 2;                // anything else: not decodable
+constexpr TextField kAuthorField{1286, 30, KRM_PROP_AUTHOR};
+constexpr TextField kCommentsField{1316, 80, KRM_PROP_COMMENTS};
+constexpr TextField kCategoryField{1398, 16, KRM_PROP_CATEGORY};
+constexpr uint32_t kKeywordsOffset = 1414;                       // ten entries of 20 bytes
+constexpr uint32_t kKeywordCount = 10;
+constexpr uint32_t kKeywordSize = 20;
+constexpr uint8_t kKeywordSeparator = ';';
+constexpr TextField kLastAuthorField{1638, 30, KRM_PROP_LAST_AUTHOR};
+
+constexpr size_t kSourceBufferSize = 256;
+// The joined keyword list is the longest text a field can give.
+static_assert(kKeywordCount * (kKeywordSize + 1) <= kSourceBufferSize);
+static_assert(kTitleField.size <= kSourceBufferSize && kCommentsField.size <= kSourceBufferSize);
+
+// ---- Packed dates ---------------------------------------------------------------------------
+
+constexpr size_t kPackedDateSize = 5;    // year of century, month, day, hour, minute
+constexpr size_t kDateTextSize = 20;     // two digits and a two-byte unit per packed byte
+// Shift-JIS units after each pair of digits: 年 月 日 時 分.
+constexpr std::array<std::array<uint8_t, 2>, kPackedDateSize> kDateUnits = {
+    {{0x94, 0x4E}, {0x8C, 0x8E}, {0x93, 0xFA}, {0x8E, 0x9E}, {0x95, 0xAA}}};
+
+// ---- Combined document framing (big-endian identifiers) -----------------------------------------
+
+constexpr uint32_t kDocBegin = 0xF1108000;    // first four bytes of the file
+constexpr uint32_t kPartBegin = 0xF77E8000;   // opens the first part
+constexpr uint32_t kDirTag = 0xF111;          // part directory, 16-bit length L follows
+constexpr uint32_t kBlocksBegin = 0xF1048000; // opens the part's block list
+constexpr uint32_t kBlockTag = 0xF004;        // opens a block, 16-bit length follows
+constexpr uint32_t kWordSize = 2;
+
+// ---- Log ----------------------------------------------------------------------------------------
+
+// The host log of one call; every text goes out exactly as given.
+class CallLog {
+public:
+    CallLog(const HostOptions* options, const CallContext* context)
+        : flags_(options->optionFlags), handle_(context->logHandle) {}
+    void line(const char* text, int32_t value = 0) const { krm_logfprintf(flags_, handle_, text, value); }
+    // A named file: label, then the name, then the line end.
+    void named(const char* label, const char* name) const {
+        krm_logfprintf(flags_, handle_, label, 0);
+        krm_logfprint_path(flags_, handle_, name);
+        krm_logfprintf(flags_, handle_, "\r\n", 0);
+    }
+
+private:
+    uint32_t flags_;
+    uint32_t handle_;
+};
+
+constexpr const char* kLogConverted = "Codeconvert end , get dstBuff( %i bytes )\r\n";
+constexpr const char* kLogDecoderStart = "GetKRMProperty() starting\r\n";
+constexpr const char* kLogDecoderEnd = "GetKRMProperty() end\r\n";
+
+// ---- One property text on its way into the record ------------------------------------------------
+
+// The Shift-JIS source buffer, the conversion buffer and their lengths; both buffers and lengths
+// are cleared after every text, so that each field starts from zero bytes.
+class PropertyText {
+public:
+    PropertyText(SrcInfo* srcInfo, HostOptions* options, PropertyRecord* record, CallContext* context)
+        : srcInfo_(srcInfo), options_(options), record_(record), context_(context), log_(options, context) {}
+
+    std::span<uint8_t, kSourceBufferSize> source() { return source_; }
+    void setSourceLength(int32_t length) { sourceLength_ = length; }
+    int32_t* sourceLength() { return &sourceLength_; }
+    void append(std::span<const uint8_t> bytes) {
+        const size_t room = source_.size() - static_cast<size_t>(sourceLength_);
+        const size_t count = std::min(bytes.size(), room);
+        std::memcpy(source_.data() + sourceLength_, bytes.data(), count);
+        sourceLength_ += static_cast<int32_t>(count);
+    }
+
+    bool convert() {
+        return CodeConvert(srcInfo_, options_, source_.data(), converted_.data(), sourceLength_, &convertedLength_,
+                           kNotFirstConversion, context_) != 0;
+    }
+    void logConverted() const { log_.line(kLogConverted, static_cast<int32_t>(convertedLength_)); }
+
+    // Copies the converted text into its slot without a terminator (the record's zero fill ends
+    // it). Outputs that a charset makes longer than the slot's room are cut on a character
+    // boundary by the host's CutStr; a cut the host cannot make within the room is a failure.
+    bool storeInSlot(uint32_t slot) {
+        uint32_t length = std::min<uint32_t>(convertedLength_, KRM_CONV_DEST_CAPACITY);
+        const uint32_t room = slotRoom(slot);
+        if (length > room) {
+            length = CutStr(converted_.data(), length, room, options_);
+            if (length > room) return false;
+        }
+        std::memcpy(record_->bytes + slot, converted_.data(), length);
+        return true;
+    }
+
+    // Convert the source text, log its converted length, store it: the common procedure of every
+    // format-block field (the log line comes whether or not the conversion succeeded).
+    bool convertLogAndStore(uint32_t slot) {
+        const bool converted = convert();
+        logConverted();
+        const bool stored = converted && storeInSlot(slot);
+        clear();
+        return stored;
+    }
+
+    void clear() {
+        source_.fill(0);
+        converted_.fill(0);
+        sourceLength_ = 0;
+        convertedLength_ = 0;
+    }
+
+private:
+    SrcInfo* srcInfo_;
+    HostOptions* options_;
+    PropertyRecord* record_;
+    CallContext* context_;
+    CallLog log_;
+    std::array<uint8_t, kSourceBufferSize> source_{};
+    std::array<uint8_t, KRM_CONV_DEST_CAPACITY> converted_{};
+    int32_t sourceLength_ = 0;
+    uint32_t convertedLength_ = 0;
+};
+
+void clearRecord(PropertyRecord* record) { std::memset(record->bytes, 0, sizeof record->bytes); }
+
+// When the "Codeconvert end" line of the document-type text is written: the separated variant
+// logs only a successful conversion, the other two log before they test the result.
+enum class LogFailedConversion : bool { No, Yes };
+
+// Stores the packaging's document-type text in the document-type slot.
+bool writeDocumentType(PropertyText& text, std::string_view type, LogFailedConversion logFailed) {
+    text.clear();
+    text.append({reinterpret_cast<const uint8_t*>(type.data()), type.size()});
+    const bool converted = text.convert();
+    if (converted || logFailed == LogFailedConversion::Yes) text.logConverted();
+    const bool stored = converted && text.storeInSlot(KRM_PROP_DOCUMENT_TYPE);
+    text.clear();
+    return stored;
+}
+
+// ---- Format block decoder ---------------------------------------------------------------------
+
+// Reads of the format block: explicit seek, then count bytes into a buffer. Read results are not
+// examined; every buffer is zeroed beforehand, so a short read leaves defined bytes.
+class BlockReader {
+public:
+    BlockReader(uint32_t source, uint32_t blockStart, uint32_t accessMode)
+        : source_(source), blockStart_(blockStart), accessMode_(accessMode) {}
+    void read(uint32_t offset, std::span<uint8_t> into) const {
+        KRM_fSeek(source_, blockStart_ + offset, kSeekFromStart, accessMode_);
+        KRM_fRead(into.data(), 1, static_cast<uint16_t>(into.size()), source_, accessMode_);
+    }
+
+private:
+    uint32_t source_;
+    uint32_t blockStart_;
+    uint32_t accessMode_;
+};
+
+size_t textLength(std::span<const uint8_t> field) {
+    return static_cast<size_t>(std::find(field.begin(), field.end(), uint8_t{0}) - field.begin());
+}
+
+bool decodeTextField(const BlockReader& block, PropertyText& text, const TextField& field) {
+    const auto source = text.source().first(field.size);
+    block.read(field.offset, source);
+    text.setSourceLength(static_cast<int32_t>(textLength(source)));
+    return text.convertLogAndStore(field.slot);
+}
+
+// The date buffer is shared by both dates and never cleared between them: a date that cannot be
+// read repeats the one before it.
+bool decodeDate(const BlockReader& block, PropertyText& text, std::span<uint8_t, kPackedDateSize> date,
+                uint32_t offset, uint32_t slot) {
+    block.read(offset, date);
+    TimeConvert(date.data(), text.source().data(), text.sourceLength());
+    return text.convertLogAndStore(slot);
+}
+
+// Ten 20-byte entries joined into one text; each non-empty entry (first byte not NUL) is followed
+// by ';', empty entries add nothing.
+bool decodeKeywords(const BlockReader& block, PropertyText& text) {
+    std::array<uint8_t, kKeywordCount * kKeywordSize> entries{};
+    for (uint32_t k = 0; k < kKeywordCount; ++k) {
+        const auto entry = std::span(entries).subspan(k * kKeywordSize, kKeywordSize);
+        block.read(kKeywordsOffset + k * kKeywordSize, entry);
+        text.append(entry.first(textLength(entry)));
+        if (entry[0] != 0) text.append({&kKeywordSeparator, 1});
+    }
+    return text.convertLogAndStore(KRM_PROP_KEYWORDS);
+}
+
+uint8_t readByte(const BlockReader& block, uint32_t offset) {
+    uint8_t value = 0;
+    block.read(offset, {&value, 1});
+    return value;
+}
+
+// ---- GetProperty helpers ------------------------------------------------------------------------
+
+using PathBuffer = std::array<char, kPathBufferSize>;
+
+// How the name the host gives for a separated document leads to its .FMT file. The first text
+// found anywhere in the path, in this order, decides; an empty replacement keeps the path.
+struct FormatNameRule {
+    std::string_view found;
+    std::string_view replacement;
+};
+constexpr std::array<FormatNameRule, 6> kFormatNameRules = {{
+    {".DOC", ".FMT"},
+    {".doc", ".fmt"},
+    {".GRP", ".FMT"},
+    {".grp", ".fmt"},
+    {".FMT", ""},
+    {".fmt", ""},
+}};
+
+// Fills formatPath from the host's name; 0, 3002 (no known extension) or 22 (nothing left before
+// the extension, or a path that does not fit the 1024-byte buffers, which no file can be opened by).
+int32_t deriveFormatPath(const char* source, PathBuffer& workingPath, PathBuffer& formatPath) {
+    const std::string_view given(source, strnlen(source, kPathBufferSize));
+    if (given.size() >= kPathBufferSize) return KRM_ERR_OPEN;
+    std::copy(given.begin(), given.end(), workingPath.begin());
+    for (const FormatNameRule& rule : kFormatNameRules) {
+        const size_t at = given.find(rule.found);
+        if (at == std::string_view::npos) continue;
+        if (rule.replacement.empty()) {
+            std::copy(given.begin(), given.end(), formatPath.begin());
+            return KRM_OK;
+        }
+        if (at == 0) return KRM_ERR_OPEN;
+        if (at + rule.replacement.size() >= kPathBufferSize) return KRM_ERR_OPEN;
+        std::copy_n(workingPath.begin(), at, formatPath.begin());
+        std::copy(rule.replacement.begin(), rule.replacement.end(), formatPath.begin() + at);
+        return KRM_OK;
+    }
+    return KRM_ERR_UNSUPPORTED;
+}
+
+void prepareSrcInfo(SrcInfo* srcInfo, const HostOptions* options) {
+    std::memset(srcInfo, 0, sizeof *srcInfo);
+    const size_t paramLength = strnlen(options->conversionParam, sizeof srcInfo->conversionParam - 1);
+    std::memcpy(srcInfo->conversionParam, options->conversionParam, paramLength);
+    std::memcpy(srcInfo->sourceCharset, KRM_CHARSET_WINDOWS31J, sizeof KRM_CHARSET_WINDOWS31J);
+}
+
+constexpr const char* kLogMemoryFree = "Memory free for pSrcInfo: %i bytes\r\n";
+
+} // namespace
+
 extern "C" {
-KRM_EXPORT int32_t GetProperty(const char*, HostOptions*, PropertyRecord*, const uint16_t*) { return KRM_ERR_BROKEN; }
-KRM_EXPORT uint32_t GetKRMProperty(uint32_t, uint32_t, SrcInfo*, HostOptions*, PropertyRecord*, uint32_t,
-                                   CallContext*) { return 0; }
-KRM_EXPORT int32_t GetOasSepProperty(uint32_t, SrcInfo*, HostOptions*, PropertyRecord*, CallContext*) {
-    return KRM_ERR_BROKEN;
+
+KRM_EXPORT void TimeConvert(const uint8_t* packed, uint8_t* output, int32_t* length) {
+    for (size_t i = 0; i < kPackedDateSize; ++i) {
+        output[4 * i] = static_cast<uint8_t>('0' + (packed[i] >> 4));
+        output[4 * i + 1] = static_cast<uint8_t>('0' + (packed[i] & 0x0F));
+        output[4 * i + 2] = kDateUnits[i][0];
+        output[4 * i + 3] = kDateUnits[i][1];
+    }
+    *length += static_cast<int32_t>(kDateTextSize);
 }
-KRM_EXPORT int32_t GetOasCombProperty(uint32_t, SrcInfo*, HostOptions*, PropertyRecord*, CallContext*) {
-    return KRM_ERR_BROKEN;
+
+KRM_EXPORT uint32_t GetKRMProperty(uint32_t source, uint32_t blockStart, SrcInfo* srcInfo, HostOptions* options,
+                                   PropertyRecord* record, uint32_t accessMode, CallContext* context) {
+    const BlockReader block(source, blockStart, accessMode);
+    PropertyText text(srcInfo, options, record, context);
+    std::array<uint8_t, kPackedDateSize> date{};
+
+    if (readByte(block, kSkipByteOffset) == 0) {
+        if (!decodeTextField(block, text, kTitleField)) return 0;
+    }
+    text.clear();
+    if (!decodeDate(block, text, date, kCreatedOffset, KRM_PROP_CREATED)) return 0;
+    if (!decodeDate(block, text, date, kModifiedOffset, KRM_PROP_MODIFIED)) return 0;
+    if (readByte(block, kBlockMarkerOffset) != kBlockMarkerWithProperties) return 0;
+    for (const TextField& field : {kAuthorField, kCommentsField, kCategoryField}) {
+        if (!decodeTextField(block, text, field)) return 0;
+    }
+    if (!decodeKeywords(block, text)) return 0;
+    if (!decodeTextField(block, text, kLastAuthorField)) return 0;
+    return 1;
 }
-KRM_EXPORT int32_t GetOasCompProperty(const char*, SrcInfo*, HostOptions*, PropertyRecord*, const uint16_t*,
-                                      CallContext*) { return KRM_ERR_BROKEN; }
-KRM_EXPORT void TimeConvert(const uint8_t*, uint8_t*, int32_t*) {}
+
+KRM_EXPORT int32_t GetOasSepProperty(uint32_t file, SrcInfo* srcInfo, HostOptions* options, PropertyRecord* record,
+                                     CallContext* context) {
+    const CallLog log(options, context);
+    clearRecord(record);
+    KRM_FileSeek(file, 0, kSeekFromStart);
+    {
+        PropertyText text(srcInfo, options, record, context);
+        if (!writeDocumentType(text, kTypeSeparated, LogFailedConversion::No)) return KRM_ERR_BROKEN;
+    }
+    log.line(kLogDecoderStart);
+    const uint32_t decoded = GetKRMProperty(file, 0, srcInfo, options, record, kAccessPlainFile, context);
+    log.line(kLogDecoderEnd);
+    return decoded != 0 ? KRM_OK : KRM_ERR_BROKEN;
 }
+
+KRM_EXPORT int32_t GetOasCombProperty(uint32_t file, SrcInfo* srcInfo, HostOptions* options, PropertyRecord* record,
+                                      CallContext* context) {
+    const CallLog log(options, context);
+    const uint32_t hostOrder = static_cast<uint32_t>(IsCPUBigEndian());
+    clearRecord(record);
+    uint32_t position = 0;
+    KRM_FileSeek(file, position, kSeekFromStart);
+    {
+        PropertyText text(srcInfo, options, record, context);
+        if (!writeDocumentType(text, kTypeCombined, LogFailedConversion::Yes)) return KRM_ERR_BROKEN;
+    }
+
+    // Only the first part is looked at: its first block is taken as the format block, whatever
+    // the part's name.
+    if (!IsCorrectID(file, &position, 4, kDocBegin, hostOrder) ||
+        !IsCorrectID(file, &position, 4, kPartBegin, hostOrder) ||
+        !IsCorrectID(file, &position, 2, kDirTag, hostOrder)) {
+        return KRM_ERR_BROKEN;
+    }
+    std::array<uint8_t, kWordSize> word{};
+    KRM_FileSeek(file, position, kSeekFromStart);
+    KRM_FileRead(word.data(), 1, kWordSize, file);
+    const uint32_t directoryLength = PPT_GetWordB(word.data(), static_cast<int32_t>(hostOrder));
+    position += kWordSize + directoryLength;
+    if (!IsCorrectID(file, &position, 4, kBlocksBegin, hostOrder)) return KRM_ERR_BROKEN;
+    if (IsCorrectID(file, &position, 2, kBlockTag, hostOrder)) {
+        // The block length is read to step over it; the decoder needs no length.
+        KRM_FileSeek(file, position, kSeekFromStart);
+        KRM_FileRead(word.data(), 1, kWordSize, file);
+        position += kWordSize;
+    }
+
+    log.line(kLogDecoderStart);
+    const uint32_t decoded = GetKRMProperty(file, position, srcInfo, options, record, kAccessPlainFile, context);
+    log.line(kLogDecoderEnd);
+    return decoded != 0 ? KRM_OK : KRM_ERR_BROKEN;
+}
+
+KRM_EXPORT int32_t GetOasCompProperty(const char* source, SrcInfo* srcInfo, HostOptions* options,
+                                      PropertyRecord* record, const uint16_t* formatCode, CallContext* context) {
+    const CallLog log(options, context);
+    clearRecord(record);
+    log.named("Open OLEfile: ", source);
+    const uint32_t storage = KRM_2OLEopen(source);
+    if (storage == 0) return KRM_ERR_OPEN;
+
+    log.line("SummaryInfo() starting\r\n");
+    const int32_t summaryCode = SummaryInfo(source, options, record, formatCode);
+    log.line("SummaryInfo() end\r\n");
+
+    // The document-type text goes in after the summary information has filled the record.
+    {
+        PropertyText text(srcInfo, options, record, context);
+        if (!writeDocumentType(text, kTypeCompound, LogFailedConversion::Yes)) {
+            KRM_2OLEclose(storage);
+            return KRM_ERR_BROKEN;
+        }
+    }
+    // No stream is read: the stream list is only named in the log.
+    log.named("Open stream: ", KRM_STREAM_LIST_NAME);
+    KRM_2OLEclose(storage);
+    log.named("Close OLEfile: ", source);
+    return summaryCode;
+}
+
+KRM_EXPORT int32_t GetProperty(const char* source, HostOptions* options, PropertyRecord* record,
+                               const uint16_t* formatCode) {
+    // A host that passes no record or option block gets a refusal instead of a crash.
+    if (source == nullptr || options == nullptr || record == nullptr || formatCode == nullptr) {
+        return KRM_ERR_UNSUPPORTED;
+    }
+    CallContext context{};
+    PathBuffer workingPath{};
+    PathBuffer formatPath{};
+    const uint32_t flags = options->optionFlags;
+
+    GetLogFileName(source, kLogTag, context.logFileName);
+    context.logHandle = krm_logfopen(flags, context.logFileName);
+    const CallLog log(options, &context);
+    log.line("Lib krm_zori2 export function: GetProperty():\r\nStart operating .....\r\n");
+
+    auto* srcInfo = static_cast<SrcInfo*>(KRM_malloc(kSrcInfoSize));
+    if (srcInfo == nullptr) {
+        krm_logfclose(flags, context.logHandle);
+        return KRM_ERR_NO_MEMORY;
+    }
+    log.line("Memory allocate for pSrcInfo: %i bytes\r\n", kSrcInfoSize);
+    prepareSrcInfo(srcInfo, options);
+
+    // Refusal before any file is open: release SrcInfo and the log.
+    const auto refuse = [&](int32_t code) {
+        KRM_free(srcInfo);
+        log.line(kLogMemoryFree, kSrcInfoSize);
+        krm_logfclose(flags, context.logHandle);
+        return code;
+    };
+
+    uint32_t file = 0;
+    int32_t code = KRM_ERR_UNSUPPORTED;
+    switch (*formatCode) {
+    case KRM_FORMAT_SEPARATED: {
+        // Only the .FMT file carries the properties; the .DOC body is not opened.
+        const int32_t nameCode = deriveFormatPath(source, workingPath, formatPath);
+        if (nameCode != KRM_OK) return refuse(nameCode);
+        file = KRM_FileOpen(formatPath.data(), kReadMode);
+        if (file == 0) return refuse(KRM_ERR_OPEN);
+        log.named("Open Appfile: ", formatPath.data());
+        log.line("GetOasSepProperty() starting\r\n");
+        code = GetOasSepProperty(file, srcInfo, options, record, &context);
+        log.line("GetOasSepProperty() end\r\n");
+        break;
+    }
+    case KRM_FORMAT_COMBINED:
+        file = KRM_FileOpen(source, kReadMode);
+        if (file == 0) return refuse(KRM_ERR_OPEN);
+        log.named("Open Appfile: ", source);
+        log.line("GetOasCombProperty() starting\r\n");
+        code = GetOasCombProperty(file, srcInfo, options, record, &context);
+        log.line("GetOasCpmbProperty() end\r\n");
+        break;
+    case KRM_FORMAT_COMPOUND:
+        log.line("GetOasCompProperty() starting\r\n");
+        code = GetOasCompProperty(source, srcInfo, options, record, formatCode, &context);
+        log.line("GetOasCompProperty() end\r\n");
+        break;
+    default:
+        return refuse(KRM_ERR_UNSUPPORTED);
+    }
+
+    KRM_free(srcInfo);
+    log.line(kLogMemoryFree, kSrcInfoSize);
+    if (file != 0) {
+        KRM_FileClose(file); // the properties are already in the record; a failed close changes nothing
+        log.named("Close Appfile: ", formatPath[0] != '\0' ? formatPath.data() : source);
+    }
+    if (code == KRM_OK) log.line("GetProperty() end successfully:\r\n");
+    krm_logfclose(flags, context.logHandle);
+    return code;
+}
+
+} // extern "C"
