@@ -1,18 +1,450 @@
+// Text extraction into a text file: the exported entry points, the opening of the sources of each
+// packaging (shared with the stream entry), and the source-access wrappers every reader uses.
+//
+// One call owns everything it touches: the log (unless the host lends one through its
+// CallerRecord), the SrcInfo block, the output file and the source handles. It releases them in
+// a fixed order on every exit and keeps the output file only when it holds text worth keeping.
+#include <cstring>
+#include <string_view>
+
+#include "entry_common.h"
 #include "krm_host.h"
 #include "krm_zori2.h"
 
-// Placeholder until the entry points land.
+namespace krm_entry {
+
+namespace {
+
+// How the name of one member of a separated document is made from another: the first occurrence
+// of the marker is cut off with everything after it, and the replacement put in its place.
+struct ExtensionSwap {
+    std::string_view marker;
+    std::string_view replacement;
+};
+
+// The host may name the .FMT, the .GRP or the .DOC file; the body is always the .DOC file. Upper
+// and lower case are separate markers; a mixed-case name matches none.
+constexpr ExtensionSwap kBodySwaps[] = {
+    {".FMT", ".DOC"},
+    {".fmt", ".doc"},
+    {".GRP", ".DOC"},
+    {".grp", ".doc"},
+};
+constexpr std::string_view kBodyMarkers[] = {".DOC", ".doc"};
+constexpr ExtensionSwap kFormatSwaps[] = {
+    {".DOC", ".FMT"},
+    {".doc", ".fmt"},
+};
+
+static_assert(std::string_view(".DOC").size() == kExtensionLength);
+
+std::string_view contentOf(const PathBuffer& name) {
+    return std::string_view(name.data(), std::strlen(name.data()));
+}
+
+// Cuts the name at the first occurrence of the marker and appends the replacement. The two have
+// the same length, so the name never grows. False when the marker does not occur.
+bool swapExtension(PathBuffer& name, const ExtensionSwap& swap) {
+    const size_t at = contentOf(name).find(swap.marker);
+    if (at == std::string_view::npos) {
+        return false;
+    }
+    static_assert(sizeof(PathBuffer) > kExtensionLength);
+    swap.replacement.copy(name.data() + at, swap.replacement.size());
+    name[at + swap.replacement.size()] = '\0';
+    return true;
+}
+
+template <size_t N>
+bool swapFirstMatching(PathBuffer& name, const ExtensionSwap (&swaps)[N]) {
+    for (const ExtensionSwap& swap : swaps) {
+        if (swapExtension(name, swap)) {
+            return true;
+        }
+    }
+    return false;
+}
+
+uint32_t openForReading(const char* path) { return KRM_FileOpen(path, kReadMode); }
+
+// Every reader run is logged between a starting and an end line.
+template <typename Reader>
+int32_t bracketed(const ReaderArguments& arguments, const char* startText, const char* endText, Reader read) {
+    logText(*arguments.options, *arguments.context, startText);
+    const int32_t code = read();
+    logText(*arguments.options, *arguments.context, endText);
+    return code;
+}
+
+// Separated document: the .DOC body and the .FMT format file named after the host's path. The
+// decoder runs only when the document is not protected and the body holds anything at all.
+BranchOutcome readSeparated(const ReaderArguments& arguments, OpenSources& sources) {
+    const HostOptions& options = *arguments.options;
+    const CallContext& context = *arguments.context;
+
+    if (!copySourceName(sources.nameBuffer, arguments.source) || !deriveBodyName(sources.nameBuffer)) {
+        return {true, KRM_ERR_UNSUPPORTED};
+    }
+    sources.bodyPath = sources.nameBuffer;
+    sources.plainFile = openForReading(sources.bodyPath.data());
+    if (sources.plainFile == 0) {
+        return {true, KRM_ERR_OPEN};
+    }
+    sources.bodyPathDerived = true;
+    logFileLine(options, context, kOpenSourceLabel, sources.bodyPath.data());
+
+    deriveFormatName(sources.nameBuffer);
+    sources.formatFile = openForReading(sources.nameBuffer.data());
+    if (sources.formatFile == 0) {
+        KRM_FileClose(sources.plainFile);
+        sources.plainFile = 0;
+        return {true, KRM_ERR_OPEN};
+    }
+    logFileLine(options, context, kOpenFormatLabel, sources.nameBuffer.data());
+
+    // Both questions are asked whatever the first answer is.
+    sources.password = havePassword(sources.formatFile, *arguments.readPosition, 0);
+    const uint32_t bodySize = GetDocSize(sources.plainFile);
+    if (sources.password != 0 || bodySize == 0) {
+        return {false, KRM_OK};
+    }
+    constexpr uint32_t kPlainFile = 0;
+    constexpr uint32_t kNoLengthWordBefore = 0;
+    return {false, bracketed(arguments, "GetTextContent() starting\r\n", "GetTextContent() end\r\n", [&] {
+                return GetTextContent(sources.plainFile, arguments.outputFile, arguments.readPosition,
+                                      arguments.srcInfo, arguments.options, kPlainFile, kNoLengthWordBefore, bodySize,
+                                      arguments.context);
+            })};
+}
+
+// Combined document: one plain file with the format and body parts.
+BranchOutcome readCombined(const ReaderArguments& arguments, OpenSources& sources) {
+    sources.plainFile = openForReading(arguments.source);
+    if (sources.plainFile == 0) {
+        return {true, KRM_ERR_OPEN};
+    }
+    logFileLine(*arguments.options, *arguments.context, kOpenSourceLabel, arguments.source);
+    return {false, bracketed(arguments, "GetDocContent() starting\r\n", "GetDocContent() end\r\n", [&] {
+                return GetDocTextContent(sources.plainFile, arguments.outputFile, arguments.readPosition,
+                                         arguments.srcInfo, arguments.options, arguments.context);
+            })};
+}
+
+// Compound document: an OLE compound file whose stream list names the format and body streams.
+BranchOutcome readCompound(const ReaderArguments& arguments, OpenSources& sources) {
+    sources.storage = KRM_2OLEopen(arguments.source);
+    if (sources.storage == 0) {
+        return {true, KRM_ERR_OPEN};
+    }
+    logFileLine(*arguments.options, *arguments.context, kOpenSourceLabel, arguments.source);
+    return {false, bracketed(arguments, "GetOleTextContent() starting\r\n", "GetOleTextContent() end\r\n", [&] {
+                return GetOleTextContent(sources.storage, arguments.outputFile, arguments.srcInfo, arguments.options,
+                                         arguments.context);
+            })};
+}
+
+} // namespace
+
+bool copySourceName(PathBuffer& name, const char* source) {
+    name.fill('\0');
+    if (std::strlen(source) + kExtensionLength >= name.size()) {
+        return false;
+    }
+    std::strcpy(name.data(), source);
+    return true;
+}
+
+bool deriveBodyName(PathBuffer& name) {
+    if (swapFirstMatching(name, kBodySwaps)) {
+        return true;
+    }
+    for (std::string_view marker : kBodyMarkers) {
+        if (contentOf(name).find(marker) != std::string_view::npos) {
+            return true;
+        }
+    }
+    return false;
+}
+
+void deriveFormatName(PathBuffer& name) { swapFirstMatching(name, kFormatSwaps); }
+
+void copyCut(char* field, size_t fieldSize, const char* text) {
+    std::memset(field, 0, fieldSize);
+    if (fieldSize > 0) {
+        std::strncpy(field, text, fieldSize - 1);
+    }
+}
+
+void logText(const HostOptions& options, const CallContext& context, const char* text, int32_t value) {
+    krm_logfprintf(options.optionFlags, context.logHandle, text, value);
+}
+
+void logFileLine(const HostOptions& options, const CallContext& context, const char* label, const char* path) {
+    logText(options, context, label);
+    krm_logfprint_path(options.optionFlags, context.logHandle, path);
+    logText(options, context, kLineEnd);
+}
+
+SrcInfo* allocateSrcInfo(const HostOptions& options, const CallContext& context) {
+    auto* srcInfo = static_cast<SrcInfo*>(KRM_malloc(KRM_SRCINFO_SIZE));
+    if (srcInfo == nullptr) {
+        return nullptr;
+    }
+    std::memset(srcInfo, 0, KRM_SRCINFO_SIZE);
+    logText(options, context, kSrcInfoAllocatedText, KRM_SRCINFO_SIZE);
+    return srcInfo;
+}
+
+void releaseSrcInfo(SrcInfo*& srcInfo, const HostOptions& options, const CallContext& context) {
+    if (srcInfo != nullptr) {
+        KRM_free(srcInfo);
+        srcInfo = nullptr;
+    }
+    logText(options, context, kSrcInfoFreedText, KRM_SRCINFO_SIZE);
+}
+
+BranchOutcome openAndRead(uint16_t formatCode, const ReaderArguments& arguments, OpenSources& sources) {
+    switch (formatCode) {
+    case KRM_FORMAT_SEPARATED:
+        return readSeparated(arguments, sources);
+    case KRM_FORMAT_COMBINED:
+        return readCombined(arguments, sources);
+    case KRM_FORMAT_COMPOUND:
+        return readCompound(arguments, sources);
+    default:
+        return {true, KRM_ERR_UNSUPPORTED};
+    }
+}
+
+bool closePlainSources(OpenSources& sources, const char* source, const HostOptions& options,
+                       const CallContext& context) {
+    if (sources.plainFile != 0) {
+        const int32_t closed = KRM_FileClose(sources.plainFile);
+        sources.plainFile = 0;
+        if (closed != 0) {
+            closeSourcesQuietly(sources);
+            return false;
+        }
+        logFileLine(options, context, kCloseSourceLabel, sources.bodyPathDerived ? sources.bodyPath.data() : source);
+    }
+    if (sources.formatFile != 0) {
+        const int32_t closed = KRM_FileClose(sources.formatFile);
+        sources.formatFile = 0;
+        if (closed != 0) {
+            return false;
+        }
+        logFileLine(options, context, kCloseFormatLabel, sources.nameBuffer.data());
+    }
+    return true;
+}
+
+void closeStorage(OpenSources& sources, const char* source, const HostOptions& options, const CallContext& context) {
+    if (sources.storage == 0) {
+        return;
+    }
+    KRM_2OLEclose(sources.storage);
+    sources.storage = 0;
+    logFileLine(options, context, kCloseSourceLabel, source);
+}
+
+void closeSourcesQuietly(OpenSources& sources) {
+    if (sources.storage != 0) {
+        KRM_2OLEclose(sources.storage);
+        sources.storage = 0;
+    }
+    for (uint32_t* file : {&sources.plainFile, &sources.formatFile}) {
+        if (*file != 0) {
+            KRM_FileClose(*file);
+            *file = 0;
+        }
+    }
+}
+
+} // namespace krm_entry
+
+namespace {
+
+using namespace krm_entry;
+
+// The log is closed only by the call that opened it; a log lent by the host stays open.
+void closeLogFile(CallContext* context, HostOptions* options) {
+    if (context->callerRecordSupplied == 0) {
+        krm_logfclose(options->optionFlags, context->logHandle);
+    }
+}
+
+// One text extraction into a file, from set-up to the returned code.
+class TextExtraction {
+public:
+    TextExtraction(const char* source, const char* outputPath, HostOptions* options, CallerRecord* caller,
+                   uint32_t hostValue)
+        : source_(source), outputPath_(outputPath), options_(options), hostValue_(hostValue) {
+        bindCallerRecord(caller);
+    }
+
+    int32_t run(uint16_t formatCode) {
+        openLog();
+        logText(*options_, context_, kStartText);
+        srcInfo_ = allocateSrcInfo(*options_, context_);
+        if (srcInfo_ == nullptr) {
+            closeLogFile(&context_, options_);
+            return KRM_ERR_NO_MEMORY;
+        }
+        context_.hostValue = hostValue_;
+
+        outputFile_ = KRM_FileOpen(outputPath_, kWriteMode);
+        if (outputFile_ == 0) {
+            releaseSrcInfo(srcInfo_, *options_, context_);
+            closeLogFile(&context_, options_);
+            return KRM_ERR_OPEN;
+        }
+        logFileLine(*options_, context_, kOpenOutputLabel, outputPath_);
+
+        const ReaderArguments arguments{source_, outputFile_, &readPosition_, srcInfo_, options_, &context_};
+        const BranchOutcome outcome = openAndRead(formatCode, arguments, sources_);
+        return outcome.refused ? refuse(outcome.code) : cleanUp(outcome.code);
+    }
+
+private:
+    // With the host's record the call borrows its log and its output total; otherwise it uses a
+    // zeroed record of its own that carries the output path.
+    void bindCallerRecord(CallerRecord* caller) {
+        if (caller != nullptr) {
+            context_.callerRecord = caller;
+            context_.callerRecordSupplied = 1;
+            return;
+        }
+        copyCut(ownRecord_.pathText, sizeof ownRecord_.pathText, outputPath_);
+        context_.callerRecord = &ownRecord_;
+        context_.callerRecordSupplied = 0;
+    }
+
+    void openLog() {
+        if (context_.callerRecordSupplied != 0) {
+            context_.logHandle = context_.callerRecord->logHandle;
+            return;
+        }
+        GetLogFileName(outputPath_, kLogTag, context_.logFileName);
+        context_.logHandle = krm_logfopen(options_->optionFlags, context_.logFileName);
+        ownRecord_.logHandle = context_.logHandle;
+    }
+
+    // Output close failed: the file stays, as the host may still want what was written.
+    int32_t failOnOutputClose() {
+        closeLogFile(&context_, options_);
+        return KRM_ERR_BROKEN;
+    }
+
+    // Closes the output and logs it; false when the close failed.
+    bool closeOutput() {
+        const int32_t closed = KRM_FileClose(outputFile_);
+        outputFile_ = 0;
+        if (closed != 0) {
+            return false;
+        }
+        logFileLine(*options_, context_, kCloseOutputLabel, outputPath_);
+        return true;
+    }
+
+    // Exit before any source was left open: the output file is removed again.
+    int32_t refuse(int32_t code) {
+        releaseSrcInfo(srcInfo_, *options_, context_);
+        if (!closeOutput()) {
+            return failOnOutputClose();
+        }
+        KRM_FileRemove(outputPath_);
+        closeLogFile(&context_, options_);
+        return code;
+    }
+
+    int32_t cleanUp(int32_t code) {
+        releaseSrcInfo(srcInfo_, *options_, context_);
+        if (!closeOutput()) {
+            closeSourcesQuietly(sources_);
+            return failOnOutputClose();
+        }
+        const int32_t emptyOutputRemoved = kill0file(outputPath_);
+        closeStorage(sources_, source_, *options_, context_);
+        if (!closePlainSources(sources_, source_, *options_, context_)) {
+            closeLogFile(&context_, options_);
+            KRM_FileRemove(outputPath_);
+            return KRM_ERR_BROKEN;
+        }
+        if (sources_.password != 0) {
+            code = KRM_ERR_PASSWORD;
+        }
+        if (code == KRM_OK) {
+            logText(*options_, context_, kSuccessText);
+            closeLogFile(&context_, options_);
+            return KRM_OK;
+        }
+        closeLogFile(&context_, options_);
+        // Text cut at the output limit is a result; any other failure leaves no output behind.
+        if (emptyOutputRemoved == 0 && code != KRM_ERR_OUTPUT_LIMIT) {
+            KRM_FileRemove(outputPath_);
+        }
+        return code;
+    }
+
+    const char* source_;
+    const char* outputPath_;
+    HostOptions* options_;
+    uint32_t hostValue_;
+    CallContext context_{};
+    CallerRecord ownRecord_{};
+    uint32_t readPosition_ = 0;
+    SrcInfo* srcInfo_ = nullptr;
+    uint32_t outputFile_ = 0;
+    OpenSources sources_{};
+};
+
+} // namespace
+
 extern "C" {
-KRM_EXPORT int32_t GetTextWithErrCallbackSub(const char*, const char*, HostOptions*, const uint16_t*, CallerRecord*,
-                                             uint32_t) { return KRM_ERR_BROKEN; }
-KRM_EXPORT int32_t GetTextWithErrCallback(const char* s, const char* o, HostOptions* h, const uint16_t* f, uint32_t v) {
-    return GetTextWithErrCallbackSub(s, o, h, f, nullptr, v);
+
+KRM_EXPORT int32_t GetTextWithErrCallbackSub(const char* source, const char* outputPath, HostOptions* options,
+                                             const uint16_t* formatCode, CallerRecord* caller, uint32_t hostValue) {
+    // Without these there is nothing to log to, read or create.
+    if (source == nullptr || outputPath == nullptr || options == nullptr || formatCode == nullptr) {
+        return KRM_ERR_UNSUPPORTED;
+    }
+    TextExtraction extraction(source, outputPath, options, caller, hostValue);
+    return extraction.run(*formatCode);
 }
-KRM_EXPORT int32_t GetText5WithErrCallback(const char* s, const char* o, HostOptions* h, const uint16_t* f,
-                                           CallerRecord* c, uint32_t v) {
-    return GetTextWithErrCallbackSub(s, o, h, f, c, v);
+
+KRM_EXPORT int32_t GetTextWithErrCallback(const char* source, const char* outputPath, HostOptions* options,
+                                          const uint16_t* formatCode, uint32_t hostValue) {
+    return GetTextWithErrCallbackSub(source, outputPath, options, formatCode, nullptr, hostValue);
 }
-KRM_EXPORT uint32_t KRM_fSeek(uint32_t, uint32_t, int16_t, uint32_t) { return 0; }
-KRM_EXPORT uint32_t KRM_fRead(uint8_t*, uint16_t, uint16_t, uint32_t, uint32_t) { return 0; }
-KRM_EXPORT uint32_t GetDocSize(uint32_t) { return 0; }
+
+KRM_EXPORT int32_t GetText5WithErrCallback(const char* source, const char* outputPath, HostOptions* options,
+                                           const uint16_t* formatCode, CallerRecord* caller, uint32_t hostValue) {
+    return GetTextWithErrCallbackSub(source, outputPath, options, formatCode, caller, hostValue);
 }
+
+// Readers address a plain file (access mode 0) or a compound-file stream (any other mode) alike;
+// these two send each seek and read to the matching host service and hand its result back.
+KRM_EXPORT uint32_t KRM_fSeek(uint32_t source, uint32_t offset, int16_t origin, uint32_t accessMode) {
+    if (accessMode == 0) {
+        return static_cast<uint32_t>(KRM_FileSeek(source, offset, static_cast<uint16_t>(origin)));
+    }
+    return KRM_2OLEseekStream(source, offset, origin);
+}
+
+KRM_EXPORT uint32_t KRM_fRead(uint8_t* buffer, uint16_t size, uint16_t count, uint32_t source, uint32_t accessMode) {
+    if (accessMode == 0) {
+        return KRM_FileRead(buffer, size, count, source);
+    }
+    // One stream read moves at most 65535 bytes: the byte count is the product cut to 16 bits.
+    const auto byteCount = static_cast<uint16_t>(static_cast<uint32_t>(size) * count);
+    return KRM_2OLEreadStream(source, buffer, byteCount);
+}
+
+// The size of an open plain file; the position is left at its end, and callers seek before reading.
+KRM_EXPORT uint32_t GetDocSize(uint32_t file) {
+    constexpr uint16_t kFromEnd = 2;
+    KRM_FileSeek(file, 0, kFromEnd);
+    return KRM_FileTell(file);
+}
+
+} // extern "C"
