@@ -17,6 +17,11 @@ using Bytes = std::vector<uint8_t>;
 
 // Bytes from a literal that may hold NULs and bytes above 0x7F: bytes("A\x82\xA0").
 Bytes bytes(std::string_view text);
+// A string literal is taken whole, embedded NULs included (its terminating NUL excluded).
+template <size_t N>
+Bytes bytes(const char (&literal)[N]) {
+    return bytes(std::string_view(literal, N - 1));
+}
 Bytes concat(std::initializer_list<Bytes> parts);
 
 // ---- Body text ---------------------------------------------------------------------------------
@@ -29,7 +34,9 @@ struct BlockRun {
     uint16_t firstBlockLength; // data length of the first block (text before the first cut)
 };
 // withLeadingHeader: the first block has its own header too (combined documents); the separated
-// and compound bodies start with text. cuts are text offsets in increasing order, each > 0.
+// and compound bodies start with text. cuts are text offsets in non-decreasing order, each at most
+// the text size; a repeated cut (or a cut at 0 or at the end) makes an empty block. Every block
+// holds at most 65535 bytes. Bad cuts throw std::invalid_argument.
 BlockRun layBlocks(const Bytes& text, const std::vector<size_t>& cuts, bool withLeadingHeader = false);
 // A block header for N data bytes.
 Bytes blockHeader(uint16_t dataLength);
