@@ -1,17 +1,1046 @@
+// Text decoder of the OASYS body: character classes, ruled-line and arrow mapping, and the
+// decoder that turns a body (cut into blocks by F0 04 headers) into lines of output text.
+//
+// The body is read one byte at a time through KRM_fSeek/KRM_fRead, so that the same code serves
+// plain files and compound-file streams. Every line is collected as Shift-JIS bytes and converted
+// to the host's output charset at its CR LF.
+#include <array>
+#include <bitset>
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+#include <span>
+#include <string_view>
+
 #include "krm_host.h"
 #include "krm_zori2.h"
 
+// ---- Ruled-line and arrow tables (Shift-JIS target codes, one per source code) -----------------
+// Exported through their declarations in krm_zori2.h.
 extern "C" {
-const uint16_t kei1_table[30] = {};
-const uint16_t kei2_table[63] = {};
-const uint16_t kei3_table[31] = {};
-const uint16_t kei4_table[30] = {};
-const uint16_t jis_table[32] = {};
-const uint16_t arrow1_table[4] = {};
-const uint16_t arrow2_table[4] = {};
-KRM_EXPORT int32_t GetTextContent(uint32_t, uint32_t, uint32_t*, SrcInfo*, HostOptions*, uint32_t, uint32_t, uint32_t,
-                                  CallContext*) { return KRM_ERR_BROKEN; }
-KRM_EXPORT int32_t GetCodeType(uint32_t, uint8_t*, uint32_t*, uint32_t) { return CODE_INVALID; }
-KRM_EXPORT void KeitoJis(const uint8_t*, uint8_t*, uint32_t*, uint32_t) {}
-KRM_EXPORT void ArtoJisAr(const uint8_t*, uint8_t*, uint32_t*, uint32_t) {}
+const uint16_t kei1_table[30] = {
+    0x849F, 0x84A1, 0x84A2, 0x84A6, 0x84A7, 0x84A6, 0x84A6, 0x84A6,  // 0xEDDF-0xEDE6
+    0x84A6, 0x84A6, 0x84A6, 0x84A6, 0x84A6, 0x84A7, 0x84A7, 0x84A7,  // 0xEDE7-0xEDEE
+    0x84A7, 0x84A7, 0x84A7, 0x84A7, 0x84A7, 0x84A9, 0x84A9, 0x84A9,  // 0xEDEF-0xEDF6
+    0x84A9, 0x84A9, 0x84A9, 0x84A6, 0x84A7, 0x84A9};                 // 0xEDF7-0xEDFC
+const uint16_t kei2_table[63] = {
+    0x84A1, 0x84A2, 0x84A4, 0x84A3, 0x849F, 0x84A0, 0x84A8, 0x84A5,  // 0xEE40-0xEE47
+    0x84A6, 0x84A7, 0x84A9, 0x8140, 0x8140, 0x84A0, 0x849F, 0x84A0,  // 0xEE48-0xEE4F
+    0x849F, 0x84A8, 0x84A8, 0x84A5, 0x84A5, 0x84A6, 0x84A6, 0x84A7,  // 0xEE50-0xEE57
+    0x84A7, 0x84A9, 0x84A9, 0x84A5, 0x84A5, 0x84A8, 0x84A9, 0x84A9,  // 0xEE58-0xEE5F
+    0x84A1, 0x84A2, 0x84A4, 0x84A3, 0x849F, 0x84A0, 0x84A8, 0x84A5,  // 0xEE60-0xEE67
+    0x84A6, 0x84A7, 0x84A9, 0x8140, 0x8140, 0x84A0, 0x849F, 0x84A0,  // 0xEE68-0xEE6F
+    0x849F, 0x84A8, 0x84A8, 0x84A5, 0x84A5, 0x84A6, 0x84A6, 0x84A7,  // 0xEE70-0xEE77
+    0x84A7, 0x84A9, 0x84A9, 0x84A7, 0x84A7, 0x84A8, 0x84A9};         // 0xEE78-0xEE7E
+const uint16_t kei3_table[31] = {
+    0x84A9, 0x84A1, 0x84A2, 0x84A4, 0x84A3, 0x849F, 0x84A0, 0x84A8,  // 0xEE80-0xEE87
+    0x84A5, 0x84A6, 0x84A7, 0x84A9, 0x8140, 0x8140, 0x84A0, 0x849F,  // 0xEE88-0xEE8F
+    0x84A0, 0x849F, 0x84A8, 0x84A8, 0x84A5, 0x84A5, 0x84A6, 0x84A6,  // 0xEE90-0xEE97
+    0x84A7, 0x84A7, 0x84A9, 0x84A9, 0x84A6, 0x84A6, 0x84A9};         // 0xEE98-0xEE9E
+const uint16_t kei4_table[30] = {
+    0x84A0, 0x84A4, 0x84A3, 0x84A8, 0x84A5, 0x84A8, 0x84A8, 0x84A8,  // 0xEEDF-0xEEE6
+    0x84A8, 0x84A8, 0x84A8, 0x84A8, 0x84A8, 0x84A5, 0x84A5, 0x84A5,  // 0xEEE7-0xEEEE
+    0x84A5, 0x84A5, 0x84A5, 0x84A5, 0x84A5, 0x84A9, 0x84A9, 0x84A9,  // 0xEEEF-0xEEF6
+    0x84A9, 0x84A9, 0x84A9, 0x84A8, 0x84A5, 0x84A9};                 // 0xEEF7-0xEEFC
+// JIS row 8: thin forms stay, thick forms fold onto the thin form of the same shape, mixed
+// joints become the thin joint of their shape.
+const uint16_t jis_table[32] = {
+    0x849F, 0x84A0, 0x84A1, 0x84A2, 0x84A3, 0x84A4, 0x84A5, 0x84A6,  // 0x849F-0x84A6
+    0x84A7, 0x84A8, 0x84A9, 0x849F, 0x84A0, 0x84A1, 0x84A2, 0x84A3,  // 0x84A7-0x84AE
+    0x84A4, 0x84A5, 0x84A6, 0x84A7, 0x84A8, 0x84A9, 0x84A5, 0x84A6,  // 0x84AF-0x84B6
+    0x84A7, 0x84A8, 0x84A9, 0x84A5, 0x84A6, 0x84A7, 0x84A8, 0x84A9}; // 0x84B7-0x84BE
+const uint16_t arrow1_table[4] = {0x81AB, 0x81AA, 0x81A9, 0x81A8}; // 0xEC4F-0xEC52: down up left right
+const uint16_t arrow2_table[4] = {0x81A8, 0x81A9, 0x81AA, 0x81AB}; // 0xEF8D-0xEF90: right left up down
+}
+
+namespace {
+
+// ---- Bytes and codes of the OASYS body -----------------------------------------------------------
+constexpr uint8_t kEndOfText = 0x1A;
+constexpr uint8_t kTab = 0x09;
+constexpr uint8_t kCR = 0x0D;
+constexpr uint8_t kLF = 0x0A;
+constexpr uint8_t kSpace = 0x20;
+constexpr uint8_t kUnderscore = 0x5F;  // the substitute of a Unicode record in plain text
+constexpr uint8_t kHeaderMark1 = 0xF0; // a block header: F0 04, then a big-endian data length
+constexpr uint8_t kHeaderMark2 = 0x04;
+constexpr uint32_t kHeaderSize = 4;
+constexpr uint32_t kHeaderLengthOffset = 2; // the length word follows the two marker bytes
+constexpr uint8_t kEscape = 0xEF;           // lead byte of the control codes; ends object data
+constexpr uint8_t kVoicedMark = 0xDE;       // half-width dakuten, followed by a filler space
+constexpr uint8_t kSemiVoicedMark = 0xDF;   // half-width handakuten, likewise
+constexpr uint8_t kF4Lead = 0xF4;           // user-defined lead byte that single-byte mode reuses
+constexpr uint8_t kF4SingleOffset = 0x7E;   // F4 xx stands for the byte xx - 0x7E
+constexpr uint8_t kF4ModeOn = '6';          // parameters of 0xEFC0
+constexpr uint8_t kF4ModeOff = ';';
+
+constexpr uint16_t kFullWidthSpace = 0x8140;
+constexpr uint16_t kSubstituteMark = 0x81AC; // 〓, written for codes that cannot be decoded
+constexpr uint16_t kFrameChar = 0x9867;      // 枠
+constexpr uint16_t kFramePrefix = 0xFCA3;    // a space that a following 枠 replaces
+
+// Control codes (lead 0xEF) and the header met at a character boundary.
+constexpr uint16_t kLineBreakCode = 0xEFA0;
+constexpr uint16_t kTableSpaceCode = 0xEFA2;
+constexpr uint16_t kSpaceCode = 0xEFA9;
+constexpr uint16_t kThreeParamCode1 = 0xEFAF;
+constexpr uint16_t kThreeParamCode2 = 0xEFBF;
+constexpr uint32_t kThreeParamLength = 3;
+constexpr uint16_t kSingleByteModeCode = 0xEFC0;
+constexpr uint16_t kEcs4RecordCode = 0xEFCC;
+constexpr uint16_t kSkippedRecordCode = 0xEFCD;
+constexpr uint16_t kBlockHeaderCode = 0xF004;
+
+// Ruled-line code sets that drive table mode.
+constexpr std::array<uint16_t, 4> kVerticalLines = {0xEE86, 0x84AB, 0x84A0, 0xEEC4};
+constexpr std::array<uint16_t, 6> kTopLeftCorners = {0xEE81, 0xEE60, 0xEE40, 0xEDE0, 0x84A1, 0x84AC};
+constexpr std::array<uint16_t, 6> kBottomRightCorners = {0xEEE1, 0xEE84, 0xEE63, 0xEE43, 0x84A3, 0x84AE};
+
+// Embedded records: two hex length digits, then the content.
+constexpr uint32_t kRecordDigits = 2;
+constexpr uint32_t kRecordCapacity = 255;                      // largest length two digits can give
+constexpr uint32_t kContentCapacity = kRecordCapacity - kRecordDigits;
+constexpr uint8_t kUnicodeRecordTag = 0xCA;
+constexpr uint32_t kUnicodeContentLength = 5; // CA and four hex digits of a UCS-2 unit
+constexpr uint8_t kObjectRecordTag = 'B';
+constexpr uint8_t kObjectRecordMark = '!';
+constexpr uint32_t kObjectTypeOffset = 8;
+constexpr uint32_t kObjectCountDigits = 4;     // apostrophe objects end with a 4-digit byte count
+constexpr uint32_t kDollarObjectPrefix = 8;    // bytes of a '$' object before its scanned data
+constexpr uint8_t kObjectScanned = '!';
+constexpr uint8_t kObjectScannedAfterText = '#';
+constexpr uint8_t kObjectScannedAfterPrefix = '$';
+constexpr uint8_t kObjectCounted = 0x27;
+constexpr uint8_t kHashFirstPassedBelow = 0x20; // '#': a first byte below this is passed over
+constexpr uint8_t kHashFirstTextEnd = 0xE0;     // '#': a first byte 0x20-0xE0 is text, nothing skipped
+
+// Working storage sizes.
+constexpr uint32_t kLineCapacity = 4096;
+constexpr uint32_t kLineLimit = 1024;
+constexpr uint32_t kConvertedCapacity = KRM_CONV_DEST_CAPACITY;
+constexpr uint32_t kNoNextHeader = 0xFFFFFFFFu;
+
+// Log texts.
+constexpr const char* kLogMainStart = "LOOP(while) %i in GetTextContent starting\r\n";
+constexpr const char* kLogWhileEnd = "LOOP(while) %i in GetTextContent end\r\n";
+constexpr const char* kLogForStart = "LOOP(for) %i in GetTextContent starting\r\n";
+constexpr const char* kLogHeaderRead = "Fileread 0xF004\r\n";
+constexpr const char* kLogEcs4Start = "Deal with ECS4 starting\r\n";
+constexpr const char* kLogEcs4End = "Deal with ECS4 end\r\n";
+constexpr const char* kLogUnicodeRead = "Fileread Unicode\r\n";
+constexpr const char* kLogConverted = "Codeconvert end , get dstBuff( %i bytes )\r\n";
+constexpr const char* kLogCutStart = "CutStr() starting\r\n";
+constexpr const char* kLogCutEnd = "CutStr() end\r\n";
+constexpr const char* kLogWritten = "Filewrite %ibytes\r\n";
+// Loop numbers in the log lines.
+constexpr int32_t kLoopMain = 1;
+constexpr int32_t kLoopCounted = 2;
+constexpr int32_t kLoopScanned = 3;
+constexpr int32_t kLoopScannedAfterPrefix = 4;
+constexpr int32_t kLoopSplitContent = 5;
+constexpr int32_t kLoopSplitAfterPrefix = 6;
+constexpr int32_t kLoopSkippedRecord = 7;
+
+constexpr uint8_t highByte(uint16_t code) { return static_cast<uint8_t>(code >> 8); }
+constexpr uint8_t lowByte(uint16_t code) { return static_cast<uint8_t>(code & 0xFF); }
+constexpr bool inRange(unsigned value, unsigned low, unsigned high) { return value >= low && value <= high; }
+template <size_t N>
+constexpr bool isOneOf(uint16_t code, const std::array<uint16_t, N>& set) {
+    for (uint16_t member : set)
+        if (member == code) return true;
+    return false;
+}
+
+// OASYS hex digits: byte - '0', and 7 less above 9 ('A'-'F' give 10-15). Other bytes give other
+// values; callers bound what those can do.
+constexpr uint32_t hexDigitValue(uint8_t digit) {
+    uint8_t value = static_cast<uint8_t>(digit - '0');
+    if (value > 9) value = static_cast<uint8_t>(value - 7);
+    return value;
+}
+
+// ---- Source access --------------------------------------------------------------------------------
+// A byte at an offset of the source. The byte stays 0 when the read comes up short (end of the
+// source), so that nothing downstream sees an undefined value.
+uint8_t readByteAt(uint32_t source, uint32_t offset, uint32_t accessMode) {
+    uint8_t byte = 0;
+    KRM_fSeek(source, offset, 0, accessMode);
+    KRM_fRead(&byte, 1, 1, source, accessMode);
+    return byte;
+}
+
+uint16_t readWordAt(uint32_t source, uint32_t offset, uint32_t accessMode, int32_t hostOrder) {
+    std::array<uint8_t, 2> word{};
+    KRM_fSeek(source, offset, 0, accessMode);
+    KRM_fRead(word.data(), 2, 1, source, accessMode);
+    return PPT_GetWordB(word.data(), hostOrder);
+}
+
+// ---- Character classification -------------------------------------------------------------------
+// Class of a two-byte code (lead, trail); CR pairs included.
+int32_t classifyPair(uint8_t lead, uint8_t trail) {
+    const bool validTrail = inRange(trail, 0x40, 0xFC);
+    if (lead == kCR) return trail == kLF ? CODE_CRLF : CODE_INVALID;
+    if (lead == 0xF0 && trail == kHeaderMark2) return CODE_CONTROL; // header at a character start
+    if (lead == 0xFC) {
+        if (inRange(trail, 0x40, 0x4B)) return CODE_IBM_EXT;
+        if (inRange(trail, 0x9F, 0xA6)) return CODE_FC_SPECIAL;
+        if (inRange(trail, 0xA8, 0xC8)) return CODE_OASYS_EXT;
+        return CODE_INVALID;
+    }
+    if (!validTrail) return CODE_INVALID;
+    if (lead == 0x84 && inRange(trail, 0x9F, 0xBE)) return CODE_RULED_LINE;
+    if (lead == 0x98 && trail == 0x67) return CODE_FRAME;
+    if (inRange(lead, 0x81, 0xA0) || inRange(lead, 0xE0, 0xEA)) return CODE_DOUBLE;
+    switch (lead) {
+    case 0xEB: return CODE_USER_DEFINED;
+    case 0xEC: return inRange(trail, 0x4F, 0x52) ? CODE_ARROW : CODE_OASYS_EXT;
+    case 0xED: return trail >= 0xDF ? CODE_RULED_LINE : CODE_OASYS_EXT;
+    case 0xEE: return (trail <= 0x9E || trail >= 0xDF) ? CODE_RULED_LINE : CODE_OASYS_EXT;
+    case 0xEF:
+        if (inRange(trail, 0x8D, 0x90)) return CODE_ARROW;
+        if (inRange(trail, 0x95, 0x96) || trail >= 0x9F) return CODE_CONTROL;
+        return CODE_OASYS_EXT;
+    case 0xFA:
+    case 0xFB: return CODE_IBM_EXT;
+    default: return inRange(lead, 0xF0, 0xF9) ? CODE_USER_DEFINED : CODE_INVALID;
+    }
+}
+
+// Appends the target of the first range that holds the code; nothing when none does.
+struct CodeRange {
+    uint16_t low;
+    uint16_t high;
+    const uint16_t* targets;
+};
+constexpr std::array<CodeRange, 5> kRuledLineRanges = {{{0xEDDF, 0xEDFC, kei1_table},
+                                                        {0xEE40, 0xEE7E, kei2_table},
+                                                        {0xEE80, 0xEE9E, kei3_table},
+                                                        {0xEEDF, 0xEEFC, kei4_table},
+                                                        {0x849F, 0x84BE, jis_table}}};
+constexpr std::array<CodeRange, 2> kArrowRanges = {{{0xEC4F, 0xEC52, arrow1_table}, {0xEF8D, 0xEF90, arrow2_table}}};
+
+void appendMapped(std::span<const CodeRange> ranges, const uint8_t* characterBuffer, uint8_t* output,
+                  uint32_t* outputLength, uint32_t hostOrderFlag) {
+    if (characterBuffer == nullptr || output == nullptr || outputLength == nullptr) return;
+    const uint16_t code = PPT_GetWordB(characterBuffer, static_cast<int32_t>(hostOrderFlag));
+    for (const CodeRange& range : ranges) {
+        if (!inRange(code, range.low, range.high)) continue;
+        const uint16_t target = range.targets[code - range.low];
+        output[*outputLength] = highByte(target);
+        output[*outputLength + 1] = lowByte(target);
+        *outputLength += 2;
+        return;
+    }
+}
+
+} // namespace
+
+extern "C" {
+
+// A lead byte or CR as the very last byte of the source has no second byte: the short read leaves
+// 0x00 there, which no row accepts, so the character is CODE_INVALID (the decoder then stops at
+// its body size). The position still moves past the byte that was asked for.
+KRM_EXPORT int32_t GetCodeType(uint32_t source, uint8_t* characterBuffer, uint32_t* position, uint32_t accessMode) {
+    if (characterBuffer == nullptr || position == nullptr) return CODE_INVALID;
+    const uint8_t first = characterBuffer[0];
+    if (first == kEndOfText) return CODE_EOF;
+    if (first < 0x20) {
+        if (first == kTab) return CODE_SINGLE;
+        if (first != kCR) return CODE_INVALID;
+    } else if (first <= 0x7E || inRange(first, 0xA1, 0xDF)) {
+        return CODE_SINGLE;
+    } else if (first == 0x7F || first == 0x80 || first >= 0xFD) {
+        return CODE_INVALID;
+    }
+    const uint8_t second = readByteAt(source, *position, accessMode);
+    characterBuffer[1] = second;
+    *position += 1;
+    if (second == kHeaderMark1 && readByteAt(source, *position, accessMode) == kHeaderMark2) {
+        *position += 1; // both marker bytes consumed; the decoder reads the length word next
+        return CODE_BLOCK_BREAK;
+    }
+    return classifyPair(first, second);
+}
+
+KRM_EXPORT void KeitoJis(const uint8_t* characterBuffer, uint8_t* output, uint32_t* outputLength,
+                         uint32_t hostOrderFlag) {
+    appendMapped(kRuledLineRanges, characterBuffer, output, outputLength, hostOrderFlag);
+}
+
+KRM_EXPORT void ArtoJisAr(const uint8_t* characterBuffer, uint8_t* output, uint32_t* outputLength,
+                          uint32_t hostOrderFlag) {
+    appendMapped(kArrowRanges, characterBuffer, output, outputLength, hostOrderFlag);
+}
+
+} // extern "C"
+
+namespace {
+
+// ---- The decoder -----------------------------------------------------------------------------------
+
+// Shift-JIS bytes of the current line, with the offsets where characters begin, so that taking a
+// character off never leaves half of a double-byte character behind.
+struct LineBuffer {
+    std::array<uint8_t, kLineCapacity> bytes{};
+    std::bitset<kLineCapacity> charStarts;
+    uint32_t length = 0;
+
+    bool hasRoom(uint32_t count) const { return length + count <= kLineCapacity; }
+    void appendChar(std::span<const uint8_t> character) {
+        if (!hasRoom(static_cast<uint32_t>(character.size()))) return; // the 1024 limit keeps us far below
+        charStarts.set(length);
+        for (uint8_t byte : character) bytes[length++] = byte;
+    }
+    void appendByte(uint8_t byte) { appendChar(std::array<uint8_t, 1>{byte}); }
+    void appendCode(uint16_t code) { appendChar(std::array<uint8_t, 2>{highByte(code), lowByte(code)}); }
+    // Marks what an exported mapper appended at oldLength as one character.
+    void noteAppendedFrom(uint32_t oldLength) {
+        if (length > oldLength) charStarts.set(oldLength);
+    }
+    uint32_t lastCharStart() const {
+        uint32_t start = length;
+        while (start > 0 && !charStarts.test(--start)) {}
+        return start;
+    }
+    bool lastCharIs(std::span<const uint8_t> character) const {
+        const uint32_t start = lastCharStart();
+        return length > 0 && length - start == character.size() &&
+               std::memcmp(bytes.data() + start, character.data(), character.size()) == 0;
+    }
+    void cutTo(uint32_t newLength) {
+        for (uint32_t i = newLength; i < length; ++i) {
+            bytes[i] = 0;
+            charStarts.reset(i);
+        }
+        length = newLength;
+    }
+    void clear() {
+        bytes.fill(0);
+        charStarts.reset();
+        length = 0;
+    }
+};
+
+// What the table-mode restart gives back when it decodes a line again from its start.
+struct LineStartState {
+    uint32_t nextHeader = kNoNextHeader;
+    int32_t padCounter = 0;
+    bool singleByteF4 = false;
+    bool framePrefix = false;
+    bool breakWritten = false;
+};
+
+struct Decoder {
+    Decoder(uint32_t sourceHandle, uint32_t outputHandle, uint32_t& positionRef, SrcInfo& info, HostOptions& hostOptions,
+            uint32_t mode, uint32_t size, CallContext& callContext)
+        : source(sourceHandle), outputFile(outputHandle), position(positionRef), srcInfo(info), options(hostOptions),
+          accessMode(mode), bodySize(size), context(callContext) {}
+
+    // Call arguments.
+    uint32_t source;
+    uint32_t outputFile;
+    uint32_t& position;
+    SrcInfo& srcInfo;
+    HostOptions& options;
+    uint32_t accessMode;
+    uint32_t bodySize;
+    CallContext& context;
+
+    int32_t hostOrder = 0;
+    uint32_t startPosition = 0;
+    uint32_t lineStart = 0;
+    uint32_t nextHeader = kNoNextHeader;
+    std::array<uint8_t, 2> character{};
+
+    LineBuffer line;
+    std::array<uint8_t, kConvertedCapacity> converted{};
+    uint32_t convertedLength = 0;
+    std::array<uint8_t, kConvertedCapacity> pending{};
+    uint32_t pendingLength = 0;
+    bool pendingFlag = false;
+    bool pendingWrittenInLine = false; // part of this line already went out (very many Unicode records)
+    std::array<uint8_t, kRecordCapacity> record{};
+
+    bool validText = false;
+    uint32_t runningTotal = 0;
+    uint32_t firstConversion = 1;
+    bool ruledLineMapping = false;
+
+    // Body-code states.
+    int32_t padCounter = 0;
+    bool tableMode = false;
+    bool restarted = false;
+    bool breakWritten = false;
+    int32_t topLeftCount = 0;
+    int32_t bottomRightCount = 0;
+    bool framePrefix = false;
+    bool singleByteF4 = false;
+    LineStartState atLineStart;
+
+    // ---- helpers -----------------------------------------------------------------------------
+    uint32_t flag(uint32_t bit) const { return options.optionFlags & bit; }
+    bool guarded() const { return flag(KRM_OPT_LOOP_GUARD) != 0; }
+    void log(const char* text, int32_t value = 0) const {
+        krm_logfprintf(options.optionFlags, context.logHandle, text, value);
+    }
+    uint8_t byteAt(uint32_t offset) const { return readByteAt(source, offset, accessMode); }
+    uint16_t wordAt(uint32_t offset) const { return readWordAt(source, offset, accessMode, hostOrder); }
+    uint16_t characterCode() const { return static_cast<uint16_t>(character[0] << 8 | character[1]); }
+    bool pastBody() const { return position - startPosition >= bodySize; }
+    void readNextByte() { character[0] = byteAt(position++); }
+    bool isHeaderAt(uint32_t offset) const {
+        return byteAt(offset) == kHeaderMark1 && byteAt(offset + 1) == kHeaderMark2;
+    }
+    // Reads the header at headerOffset and notes where the next one lies; returns the offset of
+    // the first data byte after it.
+    uint32_t passHeader(uint32_t headerOffset) {
+        const uint16_t dataLength = wordAt(headerOffset + kHeaderLengthOffset);
+        log(kLogHeaderRead);
+        nextHeader = headerOffset + kHeaderSize + dataLength;
+        return headerOffset + kHeaderSize;
+    }
+    // One step of a guarded inner loop; 3006 once it has run too long.
+    bool innerGuardTripped() {
+        return guarded() && static_cast<uint32_t>(++context.loopCounter2) > KRM_LOOP_GUARD_LIMIT;
+    }
+    void resetInnerGuard() {
+        if (guarded()) context.loopCounter2 = 0;
+    }
+    void setSourceCharset(std::string_view name) {
+        const size_t count = name.copy(srcInfo.sourceCharset, sizeof srcInfo.sourceCharset - 1);
+        srcInfo.sourceCharset[count] = '\0';
+    }
+    void noteLineStart() {
+        lineStart = position;
+        atLineStart = {nextHeader, padCounter, singleByteF4, framePrefix, breakWritten};
+    }
+
+    int32_t run();
+    int32_t act(int32_t codeClass);
+    int32_t finish();
+
+    // Character actions.
+    void appendSingle();
+    void appendDouble();
+    void appendUserDefined();
+    void appendRuledLine();
+    void appendArrow();
+    void appendSpecialSpace();
+    void appendFrame();
+    void passBlockBreak();
+    int32_t actOnControl();
+    void restartLineInTableMode();
+    void writeRuledLine();
+
+    // Control codes.
+    void appendLineBreakCode();
+    void skipThreeParameters();
+    void setSingleByteMode();
+    void passHeaderAtCharacterStart();
+
+    // Embedded records.
+    uint32_t readRecordLength();
+    int32_t skipRecord();
+    int32_t dealWithEcs4();
+    int32_t ecs4Unsplit(uint32_t contentLength);
+    int32_t ecs4Split(uint32_t contentLength);
+    bool takeOffSubstitute();
+    int32_t convertUnicode(std::array<uint8_t, 2> codeUnit);
+    int32_t skipObjectUnsplit(uint8_t type);
+    int32_t skipObjectSplit(uint8_t type, uint32_t contentLength);
+    int32_t scanToEscape(bool withHeaderTest, bool withGuard);
+
+    // Line output.
+    int32_t flushLine();
+    void placeLineBreak();
+    void tableBookkeeping();
+    int32_t convertLine();
+    int32_t appendPending(const uint8_t* bytes, uint32_t count);
+    int32_t outputPiece(const uint8_t* bytes, uint32_t count);
+    int32_t write(const uint8_t* bytes, uint32_t count);
+};
+
+// ---- main loop -------------------------------------------------------------------------------------
+
+int32_t Decoder::run() {
+    startPosition = position;
+    if (context.callerRecordSupplied && context.callerRecord != nullptr && flag(KRM_OPT_CARRY_TOTAL))
+        runningTotal = context.callerRecord->runningOutputTotal;
+    hostOrder = IsCPUBigEndian();
+    ruledLineMapping = flag(KRM_OPT_RULED_LINES) != 0;
+
+    const size_t paramCount = std::string_view(options.conversionParam, strnlen(options.conversionParam,
+                                                                                sizeof options.conversionParam))
+                                  .copy(srcInfo.conversionParam, sizeof srcInfo.conversionParam - 1);
+    srcInfo.conversionParam[paramCount] = '\0';
+    setSourceCharset(KRM_CHARSET_OASYS_WIN);
+    noteLineStart();
+
+    readNextByte();
+    if (guarded()) context.loopCounter1 = 0;
+    log(kLogMainStart, kLoopMain);
+    if (character[0] == kEndOfText) return finish();
+    if (bodySize == 0) {
+        log(kLogWhileEnd, kLoopMain);
+        return KRM_ERR_BROKEN;
+    }
+    for (;;) {
+        if (line.length > kLineLimit) return KRM_ERR_BROKEN;
+        if (guarded() && static_cast<uint32_t>(++context.loopCounter1) > KRM_LOOP_GUARD_LIMIT)
+            return KRM_ERR_LOOP_GUARD;
+        const int32_t codeClass = GetCodeType(source, character.data(), &position, accessMode);
+        if (codeClass == CODE_CRLF) {
+            if (const int32_t rc = flushLine(); rc != KRM_OK) return rc;
+            readNextByte();
+        } else {
+            if (line.length > kLineLimit) return KRM_ERR_BROKEN;
+            if (const int32_t rc = act(codeClass); rc != KRM_OK) return rc;
+            if (codeClass != CODE_BLOCK_BREAK) readNextByte();
+        }
+        if (character[0] == kEndOfText) return finish();
+        if (pastBody()) {
+            log(kLogWhileEnd, kLoopMain);
+            return KRM_ERR_BROKEN;
+        }
+    }
+}
+
+int32_t Decoder::finish() {
+    log(kLogWhileEnd, kLoopMain);
+    if (!validText) return KRM_ERR_NO_TEXT;
+    if (context.callerRecordSupplied && context.callerRecord != nullptr && flag(KRM_OPT_CARRY_TOTAL))
+        context.callerRecord->runningOutputTotal = runningTotal;
+    return KRM_OK;
+}
+
+int32_t Decoder::act(int32_t codeClass) {
+    switch (codeClass) {
+    case CODE_BLOCK_BREAK: passBlockBreak(); return KRM_OK;
+    case CODE_SINGLE: appendSingle(); return KRM_OK;
+    case CODE_DOUBLE: appendDouble(); return KRM_OK;
+    case CODE_IBM_EXT:
+    case CODE_OASYS_EXT: line.appendChar(character); return KRM_OK;
+    case CODE_USER_DEFINED: appendUserDefined(); return KRM_OK;
+    case CODE_RULED_LINE: appendRuledLine(); return KRM_OK;
+    case CODE_ARROW: appendArrow(); return KRM_OK;
+    case CODE_FC_SPECIAL: appendSpecialSpace(); return KRM_OK;
+    case CODE_FRAME: appendFrame(); return KRM_OK;
+    case CODE_CONTROL: return actOnControl();
+    default: line.appendCode(kSubstituteMark); return KRM_OK;
+    }
+}
+
+// ---- character actions -------------------------------------------------------------------------
+
+// A header inside a character: the lead byte (or CR) stays in the buffer and joins the first byte
+// of the next block on the next pass.
+void Decoder::passBlockBreak() {
+    const uint16_t dataLength = wordAt(position);
+    position += 2;
+    nextHeader = position + dataLength;
+}
+
+// Each half-width voiced mark was typed with a filler space after it; the filler is dropped.
+void Decoder::appendSingle() {
+    const uint8_t byte = character[0];
+    if (byte == kVoicedMark || byte == kSemiVoicedMark) {
+        ++padCounter;
+    } else if (byte == kSpace && padCounter > 0) {
+        --padCounter;
+        return;
+    }
+    line.appendByte(byte);
+}
+
+void Decoder::appendDouble() {
+    if (characterCode() != kFullWidthSpace) {
+        line.appendChar(character);
+        return;
+    }
+    if (padCounter >= 2) {
+        padCounter -= 2; // a full-width space is the filler of two voiced marks
+    } else if (padCounter == 1) {
+        padCounter = 0; // half of it is filler, the other half stays
+        line.appendByte(kSpace);
+    } else {
+        line.appendCode(kFullWidthSpace);
+    }
+}
+
+void Decoder::appendUserDefined() {
+    if (singleByteF4 && character[0] == kF4Lead)
+        line.appendByte(static_cast<uint8_t>(character[1] - kF4SingleOffset));
+    else
+        line.appendChar(character);
+}
+
+void Decoder::appendArrow() {
+    if (!line.hasRoom(2)) return;
+    const uint32_t oldLength = line.length;
+    ArtoJisAr(character.data(), line.bytes.data(), &line.length, static_cast<uint32_t>(hostOrder));
+    line.noteAppendedFrom(oldLength);
+}
+
+void Decoder::appendSpecialSpace() {
+    if (characterCode() == kFramePrefix) framePrefix = true;
+    line.appendCode(kFullWidthSpace);
+}
+
+// 枠 after 0xFCA3 replaces the space written for 0xFCA3. Only whole characters within the last two
+// bytes go; when the line holds fewer than two bytes, that space is not in it and nothing goes.
+void Decoder::appendFrame() {
+    if (framePrefix) {
+        framePrefix = false;
+        if (line.length >= 2) {
+            const uint32_t cut = line.length - 2;
+            line.cutTo(line.charStarts.test(cut) ? cut : line.lastCharStart());
+        }
+    }
+    line.appendCode(kFrameChar);
+}
+
+void Decoder::writeRuledLine() {
+    if (!ruledLineMapping) {
+        line.appendCode(kFullWidthSpace);
+        return;
+    }
+    if (!line.hasRoom(2)) return;
+    const uint32_t oldLength = line.length;
+    KeitoJis(character.data(), line.bytes.data(), &line.length, static_cast<uint32_t>(hostOrder));
+    line.noteAppendedFrom(oldLength);
+}
+
+// A line that opens a ruled box is decoded again from its start in table mode, so that the text
+// before the box gets the table-mode treatment too.
+void Decoder::restartLineInTableMode() {
+    tableMode = true;
+    restarted = true;
+    position = lineStart;
+    nextHeader = atLineStart.nextHeader;
+    padCounter = atLineStart.padCounter;
+    singleByteF4 = atLineStart.singleByteF4;
+    framePrefix = atLineStart.framePrefix;
+    breakWritten = atLineStart.breakWritten;
+    pending.fill(0);
+    pendingLength = 0;
+    pendingFlag = false;
+    line.clear();
+    line.appendByte(kCR);
+    line.appendByte(kLF);
+}
+
+void Decoder::appendRuledLine() {
+    const uint16_t code = characterCode();
+    if (isOneOf(code, kVerticalLines)) {
+        padCounter = 0;
+        writeRuledLine();
+        return;
+    }
+    const bool topLeft = isOneOf(code, kTopLeftCorners);
+    if (!tableMode && topLeft && !pendingWrittenInLine) {
+        restartLineInTableMode();
+        return;
+    }
+    if (!tableMode && topLeft) {
+        // Part of this line has already been written: decoding it again would write it twice,
+        // so table mode starts here.
+        tableMode = true;
+        restarted = true;
+    }
+    if (tableMode) {
+        if (topLeft)
+            ++topLeftCount;
+        else if (topLeftCount > 0 && isOneOf(code, kBottomRightCorners))
+            ++bottomRightCount;
+    }
+    writeRuledLine();
+}
+
+// ---- control codes ------------------------------------------------------------------------------
+
+int32_t Decoder::actOnControl() {
+    switch (characterCode()) {
+    case kLineBreakCode: appendLineBreakCode(); return KRM_OK;
+    case kTableSpaceCode:
+        if (tableMode && restarted) line.appendCode(kFullWidthSpace);
+        return KRM_OK;
+    case kSpaceCode: line.appendCode(kFullWidthSpace); return KRM_OK;
+    case kThreeParamCode1:
+    case kThreeParamCode2: skipThreeParameters(); return KRM_OK;
+    case kSingleByteModeCode: setSingleByteMode(); return KRM_OK;
+    case kEcs4RecordCode: return dealWithEcs4();
+    case kSkippedRecordCode: return skipRecord();
+    case kBlockHeaderCode: passHeaderAtCharacterStart(); return KRM_OK;
+    default: return KRM_OK;
+    }
+}
+
+void Decoder::appendLineBreakCode() {
+    if (tableMode || restarted) {
+        line.appendCode(kFullWidthSpace);
+        return;
+    }
+    line.appendByte(kCR);
+    line.appendByte(kLF);
+    breakWritten = true;
+}
+
+void Decoder::skipThreeParameters() {
+    if (position + kThreeParamLength >= nextHeader) {
+        // A header lies among the parameters or right after them: skip it with them.
+        const uint32_t headerOffset = nextHeader;
+        passHeader(headerOffset);
+        position += kThreeParamLength + kHeaderSize;
+    } else {
+        position += kThreeParamLength;
+    }
+}
+
+void Decoder::setSingleByteMode() {
+    if (position == nextHeader) position = passHeader(position);
+    const uint8_t parameter = byteAt(position++);
+    if (parameter == kF4ModeOn) singleByteF4 = true;
+    if (parameter == kF4ModeOff) singleByteF4 = false;
+}
+
+void Decoder::passHeaderAtCharacterStart() {
+    // GetCodeType consumed the two marker bytes; the length word is at the position.
+    position = passHeader(position - 2);
+}
+
+// ---- embedded records ---------------------------------------------------------------------------
+
+// The two hex length digits after 0xEFCD / 0xEFCC, with a header that may stand before or
+// between them. A length below 2 is an empty record.
+uint32_t Decoder::readRecordLength() {
+    uint8_t high = 0;
+    uint8_t low = 0;
+    const uint32_t distance = nextHeader - position;
+    if (distance == 1) {
+        high = byteAt(position);
+        position = passHeader(nextHeader);
+        low = byteAt(position);
+        position += 1;
+    } else if (distance == 0) {
+        position = passHeader(position);
+        high = byteAt(position);
+        low = byteAt(position + 1);
+        position += 2;
+    } else {
+        high = byteAt(position);
+        low = byteAt(position + 1);
+        position += 2;
+    }
+    const uint32_t length = hexDigitValue(high) * 16 + hexDigitValue(low);
+    return length < kRecordDigits ? kRecordDigits : length;
+}
+
+int32_t Decoder::skipRecord() {
+    const uint32_t contentLength = readRecordLength() - kRecordDigits;
+    resetInnerGuard();
+    log(kLogForStart, kLoopSkippedRecord);
+    for (uint32_t i = 0; i < contentLength; ++i) {
+        if (innerGuardTripped()) return KRM_ERR_LOOP_GUARD;
+        if (isHeaderAt(position)) position = passHeader(position); // the byte after it counts instead
+        position += 1;
+    }
+    log(kLogForStart, kLoopSkippedRecord);
+    return KRM_OK;
+}
+
+int32_t Decoder::dealWithEcs4() {
+    log(kLogEcs4Start);
+    const uint32_t contentLength = readRecordLength() - kRecordDigits;
+    int32_t rc = KRM_OK;
+    if (contentLength == 0) {
+        // Nothing but its digits: what follows is body text.
+    } else if (nextHeader - position < contentLength) {
+        rc = ecs4Split(contentLength);
+    } else {
+        rc = ecs4Unsplit(contentLength);
+    }
+    if (rc != KRM_OK) return rc;
+    log(kLogEcs4End);
+    return KRM_OK;
+}
+
+// The whole content lies before the next header; it is read in place.
+int32_t Decoder::ecs4Unsplit(uint32_t contentLength) {
+    const uint8_t tag = byteAt(position);
+    if (tag == kUnicodeRecordTag && contentLength >= kUnicodeContentLength) {
+        if (!takeOffSubstitute()) return KRM_ERR_BROKEN;
+        position += 1;
+        log(kLogUnicodeRead);
+        std::array<uint8_t, 2> codeUnit{};
+        for (uint8_t& byte : codeUnit) {
+            byte = static_cast<uint8_t>(hexDigitValue(byteAt(position)) * 16 + hexDigitValue(byteAt(position + 1)));
+            position += 2;
+        }
+        return convertUnicode(codeUnit);
+    }
+    // An object record needs room for its type byte inside the content.
+    const bool object = tag == kObjectRecordTag && contentLength > kObjectTypeOffset &&
+                        byteAt(position + 1) == kObjectRecordMark;
+    const uint8_t type = object ? byteAt(position + kObjectTypeOffset) : 0;
+    position += contentLength;
+    return object ? skipObjectUnsplit(type) : KRM_OK;
+}
+
+// A header cuts the content: the content is gathered into the record buffer without it.
+int32_t Decoder::ecs4Split(uint32_t contentLength) {
+    resetInnerGuard();
+    log(kLogForStart, kLoopSplitContent);
+    record.fill(0);
+    for (uint32_t i = 0; i < contentLength; ++i) {
+        if (innerGuardTripped()) return KRM_ERR_LOOP_GUARD;
+        if (isHeaderAt(position)) position = passHeader(position);
+        // Digits that are not hex can announce more than the buffer holds: the rest is passed.
+        if (i < kContentCapacity) record[i] = byteAt(position);
+        position += 1;
+    }
+    log(kLogForStart, kLoopSplitContent);
+    const uint32_t stored = contentLength < kContentCapacity ? contentLength : kContentCapacity;
+    if (record[0] == kUnicodeRecordTag && stored >= kUnicodeContentLength) {
+        if (!takeOffSubstitute()) return KRM_ERR_BROKEN;
+        const std::array<uint8_t, 2> codeUnit = {
+            static_cast<uint8_t>(hexDigitValue(record[1]) * 16 + hexDigitValue(record[2])),
+            static_cast<uint8_t>(hexDigitValue(record[3]) * 16 + hexDigitValue(record[4]))};
+        return convertUnicode(codeUnit);
+    }
+    if (record[0] == kObjectRecordTag && stored > kObjectTypeOffset && record[1] == kObjectRecordMark)
+        return skipObjectSplit(record[kObjectTypeOffset], stored);
+    return KRM_OK;
+}
+
+// The Unicode character replaces the substitute that stands for it in the text: '_' or 〓, and
+// only when it is the whole last character of the line.
+bool Decoder::takeOffSubstitute() {
+    constexpr std::array<uint8_t, 1> kUnderscoreChar = {kUnderscore};
+    constexpr std::array<uint8_t, 2> kMarkChar = {highByte(kSubstituteMark), lowByte(kSubstituteMark)};
+    if (!line.lastCharIs(kUnderscoreChar) && !line.lastCharIs(kMarkChar)) return false;
+    line.cutTo(line.lastCharStart());
+    return true;
+}
+
+int32_t Decoder::convertUnicode(std::array<uint8_t, 2> codeUnit) {
+    if (line.length > 0) {
+        // The text before the record goes first, so that the line keeps its order.
+        if (const int32_t rc = convertLine(); rc != KRM_OK) return rc;
+        if (const int32_t rc = appendPending(converted.data(), convertedLength); rc != KRM_OK) return rc;
+        firstConversion = 0;
+        line.clear();
+        converted.fill(0);
+        convertedLength = 0;
+    }
+    setSourceCharset(KRM_CHARSET_UCS2);
+    const uint32_t ok = CodeConvert(&srcInfo, &options, codeUnit.data(), converted.data(), 2, &convertedLength,
+                                    firstConversion, &context);
+    log(kLogConverted, static_cast<int32_t>(convertedLength));
+    if (ok == 0) return KRM_ERR_BROKEN;
+    if (!validText) validText = CheckValidCode(codeUnit.data(), 2, 1) != 0;
+    if (const int32_t rc = appendPending(converted.data(), convertedLength); rc != KRM_OK) return rc;
+    firstConversion = 0;
+    pendingFlag = true;
+    line.clear();
+    converted.fill(0);
+    convertedLength = 0;
+    setSourceCharset(KRM_CHARSET_OASYS_WIN);
+    return KRM_OK;
+}
+
+// Object data run up to the next 0xEF, which is left to start the next code. Every scan ends at
+// the end of the body when no 0xEF comes.
+int32_t Decoder::scanToEscape(bool withHeaderTest, bool withGuard) {
+    uint8_t byte = byteAt(position);
+    while (byte != kEscape) {
+        if (withGuard && innerGuardTripped()) return KRM_ERR_LOOP_GUARD;
+        if (pastBody()) return KRM_ERR_BROKEN;
+        if (withHeaderTest && byte == kHeaderMark1 && byteAt(position + 1) == kHeaderMark2)
+            position = passHeader(position); // the byte after the header is stepped over untested
+        position += 1;
+        byte = byteAt(position);
+    }
+    return KRM_OK;
+}
+
+int32_t Decoder::skipObjectUnsplit(uint8_t type) {
+    int32_t rc = KRM_OK;
+    switch (type) {
+    case kObjectScannedAfterText: {
+        const uint8_t first = byteAt(position);
+        if (inRange(first, kHashFirstPassedBelow, kHashFirstTextEnd)) return KRM_OK; // text follows at once
+        if (first < kHashFirstPassedBelow) position += 1;
+        [[fallthrough]];
+    }
+    case kObjectScanned:
+        resetInnerGuard();
+        log(kLogMainStart, kLoopScanned);
+        rc = scanToEscape(true, true);
+        if (rc == KRM_OK) log(kLogWhileEnd, kLoopScanned);
+        return rc;
+    case kObjectScannedAfterPrefix:
+        position += kDollarObjectPrefix;
+        resetInnerGuard();
+        log(kLogMainStart, kLoopScannedAfterPrefix);
+        rc = scanToEscape(true, true);
+        if (rc == KRM_OK) log(kLogWhileEnd, kLoopScannedAfterPrefix);
+        return rc;
+    case kObjectCounted: {
+        uint32_t count = 0;
+        for (uint32_t i = 0; i < kObjectCountDigits; ++i)
+            count = count * 16 + hexDigitValue(byteAt(position - kObjectCountDigits + i));
+        count &= 0xFFFF;
+        log(kLogForStart, kLoopCounted);
+        for (uint32_t i = 0; i < count; ++i) {
+            if (isHeaderAt(position)) position = passHeader(position);
+            if (byteAt(position) == kEscape) break;
+            position += 1;
+        }
+        log(kLogWhileEnd, kLoopCounted);
+        return KRM_OK;
+    }
+    default: return KRM_OK;
+    }
+}
+
+int32_t Decoder::skipObjectSplit(uint8_t type, uint32_t contentLength) {
+    switch (type) {
+    case kObjectScanned:
+    case kObjectScannedAfterText: return scanToEscape(false, false);
+    case kObjectScannedAfterPrefix: {
+        position += kDollarObjectPrefix;
+        resetInnerGuard();
+        log(kLogMainStart, kLoopSplitAfterPrefix);
+        const int32_t rc = scanToEscape(false, true);
+        if (rc == KRM_OK) log(kLogWhileEnd, kLoopSplitAfterPrefix);
+        return rc;
+    }
+    case kObjectCounted: {
+        uint32_t count = 0;
+        const uint32_t firstDigit = contentLength - kObjectCountDigits; // content holds more than 8 bytes
+        for (uint32_t i = 0; i < kObjectCountDigits; ++i) count = count * 16 + hexDigitValue(record[firstDigit + i]);
+        position += count & 0xFFFF;
+        return KRM_OK;
+    }
+    default: return KRM_OK;
+    }
+}
+
+// ---- line output --------------------------------------------------------------------------------
+
+void Decoder::placeLineBreak() {
+    bool withBreak = true;
+    if (tableMode) {
+    } else if (restarted) {
+        restarted = false;
+    } else if (breakWritten) {
+        breakWritten = false;
+        withBreak = false; // 0xEFA0 already wrote it
+    }
+    if (withBreak) {
+        line.appendByte(kCR);
+        line.appendByte(kLF);
+    }
+}
+
+// A box closes when its bottom-right corner has been met for every top-left one.
+void Decoder::tableBookkeeping() {
+    if (bottomRightCount == 1) {
+        if (topLeftCount == 1) {
+            tableMode = false;
+        } else if (topLeftCount >= bottomRightCount) {
+            --topLeftCount;
+            --bottomRightCount;
+        }
+    } else if (bottomRightCount != 0 && topLeftCount >= bottomRightCount) {
+        --topLeftCount;
+        --bottomRightCount;
+    }
+}
+
+int32_t Decoder::convertLine() {
+    const uint32_t ok = CodeConvert(&srcInfo, &options, line.bytes.data(), converted.data(),
+                                    static_cast<int32_t>(line.length), &convertedLength, firstConversion, &context);
+    log(kLogConverted, static_cast<int32_t>(convertedLength));
+    if (ok == 0) return KRM_ERR_BROKEN;
+    if (convertedLength > kConvertedCapacity) convertedLength = kConvertedCapacity;
+    if (!validText) validText = CheckValidCode(line.bytes.data(), line.length, 0) != 0;
+    return KRM_OK;
+}
+
+// Converted text of a line with Unicode records waits here for the line end. When it would not
+// fit, what has gathered goes out first, in order and under the same output limit.
+int32_t Decoder::appendPending(const uint8_t* bytes, uint32_t count) {
+    if (count > kConvertedCapacity) count = kConvertedCapacity;
+    if (pendingLength + count > kConvertedCapacity) {
+        if (const int32_t rc = outputPiece(pending.data(), pendingLength); rc != KRM_OK) return rc;
+        pending.fill(0);
+        pendingLength = 0;
+        pendingWrittenInLine = true;
+    }
+    std::memcpy(pending.data() + pendingLength, bytes, count);
+    pendingLength += count;
+    return KRM_OK;
+}
+
+int32_t Decoder::write(const uint8_t* bytes, uint32_t count) {
+    if (context.outputMode == KRM_OUTPUT_MODE_STREAM) {
+        if (KRM_WriteStream(context.outputStreamHandle, count, bytes) == -1) return KRM_ERR_WRITE;
+    } else if (KRM_FileWrite(bytes, 1, count, outputFile) < count) {
+        return KRM_ERR_WRITE;
+    }
+    log(kLogWritten, static_cast<int32_t>(count));
+    return KRM_OK;
+}
+
+int32_t Decoder::outputPiece(const uint8_t* bytes, uint32_t count) {
+    if (!flag(KRM_OPT_SIZE_LIMIT)) return write(bytes, count);
+    const uint32_t totalBefore = runningTotal;
+    runningTotal += count;
+    if (runningTotal <= options.maxOutputSize) return write(bytes, count);
+    // A total carried in from earlier calls may already be past the maximum: no room at all then.
+    const uint32_t room = totalBefore < options.maxOutputSize ? options.maxOutputSize - totalBefore : 0;
+    log(kLogCutStart);
+    const uint32_t cutLength = CutStr(bytes, count, room, &options);
+    log(kLogCutEnd);
+    if (cutLength > room) return KRM_ERR_BROKEN;
+    if (const int32_t rc = write(bytes, cutLength); rc != KRM_OK) return rc;
+    return KRM_ERR_OUTPUT_LIMIT;
+}
+
+int32_t Decoder::flushLine() {
+    placeLineBreak();
+    tableBookkeeping();
+    if (const int32_t rc = convertLine(); rc != KRM_OK) return rc;
+    if (pendingFlag) {
+        if (const int32_t rc = outputPiece(pending.data(), pendingLength); rc != KRM_OK) return rc;
+        pendingFlag = false;
+        pending.fill(0);
+        pendingLength = 0;
+    }
+    if (const int32_t rc = outputPiece(converted.data(), convertedLength); rc != KRM_OK) return rc;
+    line.clear();
+    converted.fill(0);
+    convertedLength = 0;
+    firstConversion = 0;
+    pendingWrittenInLine = false;
+    noteLineStart();
+    return KRM_OK;
+}
+
+} // namespace
+
+extern "C" KRM_EXPORT int32_t GetTextContent(uint32_t source, uint32_t outputFile, uint32_t* position,
+                                             SrcInfo* srcInfo, HostOptions* options, uint32_t accessMode,
+                                             uint32_t firstBlockFlag, uint32_t bodySize, CallContext* context) {
+    if (position == nullptr || srcInfo == nullptr || options == nullptr || context == nullptr) return KRM_ERR_BROKEN;
+    Decoder decoder(source, outputFile, *position, *srcInfo, *options, accessMode, bodySize, *context);
+    if (firstBlockFlag != 0) {
+        // The first block's length word stands just before the body.
+        decoder.hostOrder = IsCPUBigEndian();
+        decoder.nextHeader = *position + readWordAt(source, *position - kHeaderLengthOffset, accessMode,
+                                                    decoder.hostOrder);
+    }
+    return decoder.run();
 }
