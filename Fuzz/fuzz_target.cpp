@@ -1,0 +1,15 @@
+// One libFuzzer program per reader: KRM_FUZZ_TARGET names the function of fuzz_targets.h that
+// takes the input (the build compiles this file once per target).
+#include <exception>
+
+#include "fuzz_targets.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    try {
+        (void)oasys_fuzz::KRM_FUZZ_TARGET(data, size);
+    } catch (const std::exception&) {
+        // The writer refuses what it cannot lay out (e.g. a scratch file it cannot write);
+        // that is no finding about the filter.
+    }
+    return 0;
+}
