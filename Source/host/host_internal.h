@@ -3,6 +3,9 @@
 
 #include "krm_host_testing.h"
 
+#include <cstddef>
+#include <cstdint>
+
 namespace krm_host {
 
 // Failure switches of the testing interface: every service calls this once per call, first;
@@ -16,5 +19,23 @@ void count(Counter counter, int delta);
 // libgsf initialisation, done once per process before any thread uses libgsf (also installs the
 // GLib log handler that keeps libgsf's warnings off the terminal).
 void ensureGsfInitialised();
+
+// Some of libgsf's warnings about damaged files carry no log domain of their own. While a thread
+// holds this guard, messages of the default domain that it raises are taken for libgsf's and
+// dropped; from any other place they reach GLib's default handler as usual.
+class GsfQuietScope {
+public:
+    GsfQuietScope();
+    ~GsfQuietScope();
+    GsfQuietScope(const GsfQuietScope&) = delete;
+    GsfQuietScope& operator=(const GsfQuietScope&) = delete;
+};
+
+// Writes every byte to the file descriptor, going on after partial writes and interruptions;
+// false when the system refuses a write.
+bool writeAllToDescriptor(int fd, const uint8_t* data, size_t length);
+
+// The result of a host call that failed (close, seek, remove, a log write, a stream write).
+constexpr int32_t kFailed = -1;
 
 } // namespace krm_host
