@@ -18,10 +18,14 @@
 #include <cstring>
 #include <string_view>
 
+#include "container_common.h"
 #include "krm_host.h"
 #include "krm_zori2.h"
 
 namespace {
+
+using krm_containers::loopGuardTripped;
+using krm_containers::resetLoopCounter;
 
 // ---- Identifiers of a combined document -------------------------------------------------------
 constexpr uint32_t OAS_DOC_BEGIN = 0xF1108000;
@@ -69,19 +73,6 @@ constexpr uint16_t kSeekFromEnd = 2;
 
 void logText(const HostOptions& options, const CallContext& context, const char* text, int32_t value = 0) {
     krm_logfprintf(options.optionFlags, context.logHandle, text, value);
-}
-
-bool loopGuardsOn(const HostOptions& options) { return (options.optionFlags & KRM_OPT_LOOP_GUARD) != 0; }
-
-void resetLoopCounter(const HostOptions& options, int32_t& counter) {
-    if (loopGuardsOn(options)) counter = 0;
-}
-
-// One pass of a guarded loop; true when the counter passed the limit and the walk must stop.
-bool loopGuardTripped(const HostOptions& options, int32_t& counter) {
-    if (!loopGuardsOn(options)) return false;
-    counter = static_cast<int32_t>(static_cast<uint32_t>(counter) + 1);
-    return static_cast<uint32_t>(counter) > KRM_LOOP_GUARD_LIMIT;
 }
 
 // The size of a plain file, taken once per walk so that nothing is looked for beyond it.
@@ -285,7 +276,11 @@ KRM_EXPORT uint32_t havePassword(uint32_t source, uint32_t base, uint32_t access
     if (base > UINT32_MAX - kPasswordFlagOffset) return 0;
     // A format block too short to hold the flag word has no password flag: not protected.
     std::array<uint8_t, kLengthWordSize> buffer{};
-    KRM_fSeek(source, base + kPasswordFlagOffset, 0, accessMode);
+    const uint32_t flagOffset = base + kPasswordFlagOffset;
+    const uint32_t reached = KRM_fSeek(source, flagOffset, 0, accessMode);
+    // A stream cannot be positioned beyond its end: the seek then leaves it where it was, and a
+    // read there would take some other word for the flag.
+    if (accessMode != 0 && reached != flagOffset) return 0;
     if (KRM_fRead(buffer.data(), 1, kLengthWordSize, source, accessMode) != kLengthWordSize) return 0;
     const uint16_t flagWord = PPT_GetWordB(buffer.data(), hostOrderFlag);
     return (flagWord & kPasswordFlagBit) != 0 ? 1 : 0;
