@@ -46,6 +46,8 @@ typedef struct KrmHostCounters {
 KRM_EXPORT KrmHostCounters KRMTest_Counters(void);
 /* The number of calls made to a service since the process started. */
 KRM_EXPORT uint32_t KRMTest_CallCount(KrmService service);
+/* Conversions initialised with cconvInitConvert and not yet ended with cconvTermConvert. */
+KRM_EXPORT int32_t KRMTest_LiveConversions(void);
 
 #ifdef __cplusplus
 } /* extern "C" */

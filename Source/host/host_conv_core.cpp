@@ -1,0 +1,249 @@
+// Conversion core: per-thread converter cache, the OASYS/Windows-31J decoder and the chunked
+// source → Unicode → output conversion shared by the conversion service and SummaryInfo.
+#include "host_conv_internal.h"
+
+#include <array>
+#include <memory>
+#include <string>
+#include <unordered_map>
+
+namespace krm_host::conv {
+namespace {
+
+// ---- Windows-31J two-byte codes --------------------------------------------------------------
+// Lead bytes 0x81-0x9F and 0xE0-0xFC, trail bytes 0x40-0x7E and 0x80-0xFC.
+constexpr uint8_t kFirstLeadLow = 0x81, kLastLeadLow = 0x9F;
+constexpr uint8_t kFirstLeadHigh = 0xE0, kLastLeadHigh = 0xFC;
+constexpr uint8_t kFirstTrail = 0x40, kLastTrail = 0xFC, kNotTrail = 0x7F;
+constexpr uint8_t kOasysLead = 0xA0; // OASYS uses 0xA0 as the lead byte of codes of its own
+constexpr uint8_t kFirstHalfWidthKana = 0xA1, kLastHalfWidthKana = 0xDF;
+constexpr UChar kHalfWidthKanaBase = 0xFF61; // 0xA1 is U+FF61
+constexpr uint8_t kLastSingleByte = 0x7F;    // 0x00-0x7F are themselves, CR LF and 0x1A included
+constexpr size_t kLeadCount = (kLastLeadLow - kFirstLeadLow + 1) + (kLastLeadHigh - kFirstLeadHigh + 1);
+constexpr size_t kTrailCount = kLastTrail - kFirstTrail + 1;
+
+constexpr bool isLead(uint8_t b) {
+    return (b >= kFirstLeadLow && b <= kLastLeadLow) || (b >= kFirstLeadHigh && b <= kLastLeadHigh);
+}
+constexpr bool isTrail(uint8_t b) { return b >= kFirstTrail && b <= kLastTrail && b != kNotTrail; }
+constexpr size_t leadIndex(uint8_t lead) {
+    return lead <= kLastLeadLow ? lead - kFirstLeadLow : (kLastLeadLow - kFirstLeadLow + 1) + (lead - kFirstLeadHigh);
+}
+
+// Every two-byte code as Windows-31J defines it (0: not defined), read once from ICU's table,
+// which agrees with Windows-31J on every two-byte code and maps the user-defined area
+// 0xF040-0xF9FC to the Private Use Area U+E000-U+E757.
+using PairTable = std::array<std::array<UChar, kTrailCount>, kLeadCount>;
+
+PairTable buildPairTable() {
+    PairTable table{};
+    UErrorCode status = U_ZERO_ERROR;
+    std::unique_ptr<UConverter, decltype(&ucnv_close)> icu(ucnv_open("windows-31j", &status), &ucnv_close);
+    if (U_FAILURE(status)) return table;
+    ucnv_setToUCallBack(icu.get(), UCNV_TO_U_CALLBACK_STOP, nullptr, nullptr, nullptr, &status);
+    for (unsigned lead = 0; lead <= 0xFF; ++lead) {
+        if (!isLead(static_cast<uint8_t>(lead))) continue;
+        for (unsigned trail = kFirstTrail; trail <= kLastTrail; ++trail) {
+            if (!isTrail(static_cast<uint8_t>(trail))) continue;
+            const char pair[2] = {static_cast<char>(lead), static_cast<char>(trail)};
+            UChar out[4];
+            status = U_ZERO_ERROR;
+            ucnv_reset(icu.get());
+            const int32_t n = ucnv_toUChars(icu.get(), out, 4, pair, 2, &status);
+            if (U_SUCCESS(status) && n == 1) table[leadIndex(static_cast<uint8_t>(lead))][trail - kFirstTrail] = out[0];
+        }
+    }
+    return table;
+}
+
+const PairTable& pairTable() {
+    static const PairTable table = buildPairTable();
+    return table;
+}
+
+// Decodes Windows-31J (or OASYS body) bytes from pos into out; every code gives one UChar.
+size_t decodeShiftJis(bool oasys, std::span<const uint8_t> text, size_t& pos, UChar* out, size_t room) {
+    const PairTable& table = pairTable();
+    size_t n = 0;
+    while (pos < text.size() && n < room) {
+        const uint8_t b = text[pos];
+        const bool hasTrail = pos + 1 < text.size() && isTrail(text[pos + 1]);
+        if (b <= kLastSingleByte) {
+            out[n] = b;
+            pos += 1;
+        } else if (b >= kFirstHalfWidthKana && b <= kLastHalfWidthKana) {
+            out[n] = static_cast<UChar>(kHalfWidthKanaBase + (b - kFirstHalfWidthKana));
+            pos += 1;
+        } else if (isLead(b) && hasTrail) {
+            const UChar u = table[leadIndex(b)][text[pos + 1] - kFirstTrail];
+            out[n] = u != 0 ? u : kGetaMark; // OASYS's own codes, 0xFCA8-0xFCC8, ...
+            pos += 2;
+        } else if (oasys && b == kOasysLead && hasTrail) {
+            out[n] = kGetaMark;
+            pos += 2;
+        } else {
+            out[n] = kGetaMark; // 0x80, 0xFD-0xFF, or a lead byte without its trail byte
+            pos += 1;
+        }
+        ++n;
+    }
+    return n;
+}
+
+size_t decodeUcs2(std::span<const uint8_t> text, size_t& pos, UChar* out, size_t room) {
+    size_t n = 0;
+    while (pos < text.size() && n < room) {
+        if (pos + 1 < text.size()) {
+            out[n++] = static_cast<UChar>(text[pos] << 8 | text[pos + 1]);
+            pos += 2;
+        } else {
+            out[n++] = kGetaMark; // half a unit at the end
+            pos += 1;
+        }
+    }
+    return n;
+}
+
+// Bad or unassigned source bytes decoded through ICU become 〓, one per sequence.
+void U_CALLCONV toUnicodeGeta(const void*, UConverterToUnicodeArgs* args, const char*, int32_t,
+                              UConverterCallbackReason reason, UErrorCode* status) {
+    if (reason > UCNV_IRREGULAR) return;
+    *status = U_ZERO_ERROR;
+    ucnv_cbToUWriteUChars(args, &kGetaMark, 1, 0, status);
+}
+
+bool encodesControlsSwapped(UConverter* converter) {
+    const UChar control = 0x1A;
+    char out[8];
+    UErrorCode status = U_ZERO_ERROR;
+    const int32_t n = ucnv_fromUChars(converter, out, sizeof out, &control, 1, &status);
+    ucnv_reset(converter);
+    return U_SUCCESS(status) && n == 1 && static_cast<uint8_t>(out[0]) == 0x7F;
+}
+
+bool isStateful(UConverterType type) {
+    switch (type) {
+    case UCNV_SBCS: case UCNV_DBCS: case UCNV_MBCS: case UCNV_LATIN_1: case UCNV_UTF8:
+    case UCNV_UTF16_BigEndian: case UCNV_UTF16_LittleEndian: case UCNV_UTF32_BigEndian:
+    case UCNV_UTF32_LittleEndian: case UCNV_US_ASCII: case UCNV_UTF16: case UCNV_UTF32: case UCNV_CESU8:
+        return false;
+    default:
+        return true; // ISO-2022, HZ, UTF-7, SCSU, BOCU-1, EBCDIC with shifts, ...
+    }
+}
+
+struct ConverterCloser {
+    void operator()(UConverter* c) const { ucnv_close(c); }
+};
+struct CacheEntry {
+    std::unique_ptr<UConverter, ConverterCloser> owner;
+    CachedConverter converter;
+};
+
+// ICU trades 0x1A, 0x1C and 0x7F in its Windows-31J table; we keep ASCII controls as they are.
+void unswapControls(UChar* chunk, size_t n) {
+    for (size_t i = 0; i < n; ++i) {
+        switch (chunk[i]) {
+        case 0x1A: chunk[i] = 0x1C; break; // encodes as 0x1A
+        case 0x1C: chunk[i] = 0x7F; break; // encodes as 0x1C
+        case 0x7F: chunk[i] = 0x1A; break; // encodes as 0x7F
+        default: break;
+        }
+    }
+}
+
+// A character the output charset lacks becomes the requested substitute; 0 (or one the charset
+// cannot write) asks for 〓, and a charset without 〓 keeps its own substitution bytes.
+bool applySubstitute(CachedConverter& output, UChar requested) {
+    UErrorCode status = U_ZERO_ERROR;
+    for (const UChar wanted : {requested, kGetaMark}) {
+        if (wanted == 0) continue;
+        if (output.appliedSubstitute == wanted) return true;
+        status = U_ZERO_ERROR;
+        ucnv_setSubstString(output.converter, &wanted, 1, &status);
+        if (U_SUCCESS(status)) {
+            output.appliedSubstitute = wanted;
+            return true;
+        }
+    }
+    if (output.appliedSubstitute == 0) return true;
+    status = U_ZERO_ERROR;
+    ucnv_setSubstChars(output.converter, output.ownSubstitute, output.ownSubstituteLength, &status);
+    if (U_FAILURE(status)) return false;
+    output.appliedSubstitute = 0;
+    return true;
+}
+
+bool encodeChunk(CachedConverter& output, UChar* chunk, size_t n, bool flush, char*& out, char* outLimit) {
+    if (output.swapsControls) unswapControls(chunk, n);
+    const UChar* in = chunk;
+    UErrorCode status = U_ZERO_ERROR;
+    ucnv_fromUnicode(output.converter, &out, outLimit, &in, chunk + n, nullptr, flush, &status);
+    return U_SUCCESS(status);
+}
+
+} // namespace
+
+CachedConverter* cachedConverter(std::string_view name) {
+    thread_local std::unordered_map<std::string, CacheEntry> cache;
+    const std::string key(name);
+    if (auto found = cache.find(key); found != cache.end()) return &found->second.converter;
+    if (key.empty()) return nullptr; // ICU would pick a locale default
+    UErrorCode status = U_ZERO_ERROR;
+    std::unique_ptr<UConverter, ConverterCloser> opened(ucnv_open(key.c_str(), &status));
+    if (U_FAILURE(status) || !opened) return nullptr;
+    UConverter* c = opened.get();
+    ucnv_setFallback(c, true); // ¥ → 0x5C, half-width kana into ISO-2022-JP as full-width
+    ucnv_setToUCallBack(c, toUnicodeGeta, nullptr, nullptr, nullptr, &status);
+    CacheEntry entry{std::move(opened), {}};
+    entry.converter.converter = c;
+    entry.converter.swapsControls = encodesControlsSwapped(c);
+    entry.converter.stateful = isStateful(ucnv_getType(c));
+    int8_t ownLength = sizeof entry.converter.ownSubstitute;
+    status = U_ZERO_ERROR;
+    ucnv_getSubstChars(c, entry.converter.ownSubstitute, &ownLength, &status);
+    entry.converter.ownSubstituteLength = U_SUCCESS(status) ? ownLength : 0;
+    auto [slot, inserted] = cache.emplace(key, std::move(entry));
+    return &slot->second.converter; // unordered_map keeps element addresses on rehash
+}
+
+bool convertText(const Source& source, std::span<const uint8_t> text, CachedConverter& output, UChar requested,
+                 std::span<uint8_t> destination, size_t& produced) {
+    produced = 0;
+    if (!applySubstitute(output, requested)) return false;
+    ucnv_resetFromUnicode(output.converter);
+    if (source.kind == SourceKind::Icu) ucnv_resetToUnicode(source.icu->converter);
+
+    constexpr size_t kChunk = 1024;
+    UChar chunk[kChunk];
+    char scratch[1]; // a valid target pointer when the destination is empty
+    char* const begin = destination.empty() ? scratch : reinterpret_cast<char*>(destination.data());
+    char* out = begin;
+    char* const outLimit = begin + destination.size();
+    size_t pos = 0;
+    const char* icuIn = reinterpret_cast<const char*>(text.data());
+    const char* const icuLimit = icuIn + text.size();
+    bool ok = true;
+    for (bool done = false; !done && ok;) {
+        size_t n = 0;
+        switch (source.kind) {
+        case SourceKind::OasysWin: n = decodeShiftJis(true, text, pos, chunk, kChunk); done = pos >= text.size(); break;
+        case SourceKind::Windows31J: n = decodeShiftJis(false, text, pos, chunk, kChunk); done = pos >= text.size(); break;
+        case SourceKind::Ucs2BigEndian: n = decodeUcs2(text, pos, chunk, kChunk); done = pos >= text.size(); break;
+        case SourceKind::Icu: {
+            UChar* target = chunk;
+            UErrorCode status = U_ZERO_ERROR;
+            ucnv_toUnicode(source.icu->converter, &target, chunk + kChunk, &icuIn, icuLimit, nullptr, true, &status);
+            n = static_cast<size_t>(target - chunk);
+            done = status != U_BUFFER_OVERFLOW_ERROR;
+            if (U_FAILURE(status) && done) ok = false;
+            break;
+        }
+        }
+        if (ok) ok = encodeChunk(output, chunk, n, done, out, outLimit);
+    }
+    produced = static_cast<size_t>(out - begin);
+    return ok;
+}
+
+} // namespace krm_host::conv
