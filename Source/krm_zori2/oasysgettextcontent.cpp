@@ -4,6 +4,7 @@
 // The body is read one byte at a time through KRM_fSeek/KRM_fRead, so that the same code serves
 // plain files and compound-file streams. Every line is collected as Shift-JIS bytes and converted
 // to the host's output charset at its CR LF.
+#include <algorithm>
 #include <array>
 #include <bitset>
 #include <cstddef>
@@ -448,7 +449,7 @@ struct Decoder {
     bool takeOffSubstitute();
     int32_t convertUnicode(std::array<uint8_t, 2> codeUnit);
     int32_t skipObjectUnsplit(uint8_t type);
-    int32_t skipObjectSplit(uint8_t type, uint32_t contentLength);
+    int32_t skipObjectSplit(uint8_t type, const std::array<uint8_t, kObjectCountDigits>& countDigits);
     int32_t scanToEscape(bool withHeaderTest, bool withGuard);
 
     // Line output.
@@ -792,11 +793,15 @@ int32_t Decoder::ecs4Split(uint32_t contentLength) {
     resetInnerGuard();
     log(kLogForStart, kLoopSplitContent);
     record.fill(0);
+    std::array<uint8_t, kObjectCountDigits> lastBytes{}; // the count digits of an apostrophe object
     for (uint32_t i = 0; i < contentLength; ++i) {
         if (innerGuardTripped()) return KRM_ERR_LOOP_GUARD;
         if (isHeaderAt(position)) position = passHeader(position);
+        const uint8_t byte = byteAt(position);
         // Digits that are not hex can announce more than the buffer holds: the rest is passed.
-        if (i < kContentCapacity) record[i] = byteAt(position);
+        if (i < kContentCapacity) record[i] = byte;
+        std::copy(lastBytes.begin() + 1, lastBytes.end(), lastBytes.begin());
+        lastBytes.back() = byte;
         position += 1;
     }
     log(kLogForStart, kLoopSplitContent);
@@ -809,7 +814,7 @@ int32_t Decoder::ecs4Split(uint32_t contentLength) {
         return convertUnicode(codeUnit);
     }
     if (record[0] == kObjectRecordTag && stored > kObjectTypeOffset && record[1] == kObjectRecordMark)
-        return skipObjectSplit(record[kObjectTypeOffset], stored);
+        return skipObjectSplit(record[kObjectTypeOffset], lastBytes);
     return KRM_OK;
 }
 
@@ -904,7 +909,7 @@ int32_t Decoder::skipObjectUnsplit(uint8_t type) {
     }
 }
 
-int32_t Decoder::skipObjectSplit(uint8_t type, uint32_t contentLength) {
+int32_t Decoder::skipObjectSplit(uint8_t type, const std::array<uint8_t, kObjectCountDigits>& countDigits) {
     switch (type) {
     case kObjectScanned:
     case kObjectScannedAfterText: return scanToEscape(false, false);
@@ -918,8 +923,7 @@ int32_t Decoder::skipObjectSplit(uint8_t type, uint32_t contentLength) {
     }
     case kObjectCounted: {
         uint32_t count = 0;
-        const uint32_t firstDigit = contentLength - kObjectCountDigits; // content holds more than 8 bytes
-        for (uint32_t i = 0; i < kObjectCountDigits; ++i) count = count * 16 + hexDigitValue(record[firstDigit + i]);
+        for (uint8_t digit : countDigits) count = count * 16 + hexDigitValue(digit);
         position += count & 0xFFFF;
         return KRM_OK;
     }
