@@ -1,0 +1,256 @@
+// Shared parts of the command-line tools oasys2txt and oasysinfo: how a document's packaging is
+// recognised, how it is handed to the filter under a name the filter accepts, the outcome classes
+// with their exit codes and messages, charset checks and small text helpers.
+//
+// The tools drive the filter only through its exported C interface, exactly as a host would.
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <stdexcept>
+#include <vector>
+#include <cstdio>
+
+#include "krm_types.h"
+
+namespace oasys_tools {
+
+namespace fs = std::filesystem;
+
+// ---- Packaging -------------------------------------------------------------------------------
+
+enum class Packaging { Auto, Separated, Combined, Compound };
+
+std::string_view packagingName(Packaging packaging);
+// "auto", "separated", "combined" or "compound"; nullopt for anything else.
+std::optional<Packaging> parsePackaging(std::string_view name);
+uint16_t formatCodeOf(Packaging packaging);
+
+// The first bytes of an OLE compound file and of a combined OASYS document.
+inline constexpr unsigned char kOleSignature[8] = {0xD0, 0xCF, 0x11, 0xE0, 0xA1, 0xB1, 0x1A, 0xE1};
+inline constexpr unsigned char kCombinedSignature[4] = {0xF1, 0x10, 0x80, 0x00};
+
+// True when the extension of the name is .DOC, .FMT or .GRP in any case.
+bool hasSeparatedExtension(const fs::path& path);
+// True for the body member (.DOC in any case).
+bool hasBodyExtension(const fs::path& path);
+
+// The packaging read from the file's first bytes (compound, combined), then from its name
+// (separated); nullopt when it is none of them. A compound file without the OASYS stream list is
+// not an OASYS document. Throws nothing; an unreadable file yields nullopt as well.
+std::optional<Packaging> detectPackaging(const fs::path& path, bool useName = true);
+
+// ---- Outcomes and exit codes -----------------------------------------------------------------
+// One table: the outcome class of a document, its exit code and its word in reports. The exit
+// code of a run is the highest code met, so the classes are ordered from mild to severe.
+
+enum class Outcome { Ok, OutputLimit, NoText, Password, NotOasys, Broken, Unreadable, OutputError, Usage };
+
+struct OutcomeInfo {
+    Outcome outcome;
+    int exitCode;
+    std::string_view word;        // in reports and summaries
+    std::string_view description; // in the man page and the README
+};
+
+inline constexpr OutcomeInfo kOutcomes[] = {
+    {Outcome::Ok, 0, "ok", "every document succeeded"},
+    {Outcome::OutputLimit, 1, "output-limit", "the maximum output size was reached; the text up to it was written"},
+    {Outcome::NoText, 2, "no-text", "the document holds no visible text"},
+    {Outcome::Password, 3, "password", "the document is password-protected"},
+    {Outcome::NotOasys, 4, "not-oasys", "not an OASYS document"},
+    {Outcome::Broken, 5, "broken", "the document is broken"},
+    {Outcome::Unreadable, 6, "unreadable", "the document or one of its files is missing or unreadable"},
+    {Outcome::OutputError, 7, "output-error", "the text could not be written"},
+    {Outcome::Usage, 64, "usage", "wrong usage: unknown option, bad value, unknown charset"},
+};
+
+const OutcomeInfo& outcomeInfo(Outcome outcome);
+// The more severe of two outcomes.
+Outcome worse(Outcome a, Outcome b);
+
+// The outcome class of a return code of the filter.
+Outcome outcomeOfCode(int32_t code);
+// The cause in words for a return code, as error messages show it.
+std::string causeOfCode(int32_t code);
+
+// ---- Charsets --------------------------------------------------------------------------------
+
+// True when the conversion service can write this charset (ICU knows the name and it fits the
+// option record).
+bool isUsableCharset(const std::string& name);
+// Prints every charset name the conversion service accepts, one a line.
+void listCharsets(std::FILE* out);
+// True for the names of UTF-8 ("UTF-8", "utf8", ...).
+bool isUtf8Name(const std::string& name);
+// Bytes of the smallest code unit of the charset: 2 for UTF-16, 4 for UTF-32, else 1.
+size_t charsetUnitSize(const std::string& name);
+// UTF-8 text converted to the charset; the input unchanged for UTF-8 itself.
+std::string fromUtf8(const std::string& text, const std::string& charset);
+
+HostOptions makeHostOptions(const std::string& charset, uint32_t flags, uint32_t maxOutputSize = 0);
+
+// ---- Private working directory ---------------------------------------------------------------
+
+// A fresh private directory under the system temp dir, removed with its content on destruction.
+class ScratchDir {
+public:
+    ScratchDir();
+    ~ScratchDir();
+    ScratchDir(const ScratchDir&) = delete;
+    ScratchDir& operator=(const ScratchDir&) = delete;
+    const fs::path& path() const { return path_; }
+
+private:
+    fs::path path_;
+};
+
+// Copies everything from a file descriptor into a new file; false on a read or write error.
+bool copyFdToFile(int fd, const fs::path& destination);
+
+// A document made ready for the filter: the path to give it and the format code.
+//
+// The filter finds the members of a separated document by searching the whole path, case-
+// sensitively, for ".DOC"/".FMT"/".GRP" (or all lower case) and refuses mixed-case names. So a
+// separated document is always handed over as symbolic links "<stem>.DOC" and "<stem>.FMT" in a
+// private directory, found beside the given name in any case.
+struct PreparedDocument {
+    Packaging packaging = Packaging::Auto;
+    fs::path filterPath;  // what the filter gets
+    uint16_t formatCode = 0;
+    std::optional<ScratchDir> scratch; // holds the links, when made
+};
+
+struct PrepareResult {
+    Outcome outcome = Outcome::Ok; // Ok when document is usable
+    std::string cause;             // words for the message otherwise
+};
+
+// needBody: the text needs the .DOC member; the properties need only the .FMT member.
+PrepareResult prepareDocument(const fs::path& path, Packaging requested, bool needBody, PreparedDocument& out);
+
+// ---- Text helpers ----------------------------------------------------------------------------
+
+// A JSON string literal (quotes included) of UTF-8 text; control characters escaped.
+std::string jsonString(std::string_view text);
+// A whole decimal number in [0, max]; nullopt when the text is anything else.
+std::optional<uint64_t> parseCount(std::string_view text, uint64_t max);
+
+} // namespace oasys_tools
+
+// ---- Command line ------------------------------------------------------------------------------
+
+namespace oasys_tools {
+
+// A wrong command line; the message says what is wrong.
+struct UsageError : std::runtime_error {
+    using std::runtime_error::runtime_error;
+};
+
+// One option of a tool: its names are matched with one or two leading dashes ("-enc", "--enc"),
+// a value follows as the next argument or after "=".
+template <class Settings>
+struct OptionSpec {
+    std::string_view name;
+    std::string_view valueName; // empty: the option takes no value
+    std::string_view help;
+    void (*apply)(Settings& settings, std::string_view value); // throws UsageError
+};
+
+inline std::string_view withoutDashes(std::string_view text) {
+    while (!text.empty() && text.front() == '-') text.remove_prefix(1);
+    return text;
+}
+
+// Applies every option of argv and returns the other arguments ("-" is an argument; "--" ends the
+// options).
+template <class Settings, size_t N>
+std::vector<std::string> parseArguments(int argc, char** argv, const OptionSpec<Settings> (&table)[N],
+                                        Settings& settings) {
+    std::vector<std::string> arguments;
+    bool optionsEnded = false;
+    for (int i = 1; i < argc; ++i) {
+        const std::string_view argument = argv[i];
+        if (optionsEnded || argument == "-" || argument.empty() || argument.front() != '-') {
+            arguments.emplace_back(argument);
+            continue;
+        }
+        if (argument == "--") {
+            optionsEnded = true;
+            continue;
+        }
+        std::string_view name = withoutDashes(argument);
+        std::optional<std::string_view> inlineValue;
+        if (const size_t equals = name.find('='); equals != std::string_view::npos) {
+            inlineValue = name.substr(equals + 1);
+            name = name.substr(0, equals);
+        }
+        const OptionSpec<Settings>* spec = nullptr;
+        for (const auto& candidate : table)
+            if (withoutDashes(candidate.name) == name) spec = &candidate;
+        if (!spec) throw UsageError("unknown option " + std::string(argument));
+        if (spec->valueName.empty()) {
+            if (inlineValue) throw UsageError("option " + std::string(spec->name) + " takes no value");
+            spec->apply(settings, {});
+            continue;
+        }
+        if (!inlineValue) {
+            if (i + 1 >= argc) throw UsageError("option " + std::string(spec->name) + " needs a value");
+            inlineValue = argv[++i];
+        }
+        spec->apply(settings, *inlineValue);
+    }
+    return arguments;
+}
+
+template <class Settings, size_t N>
+void printOptionHelp(std::FILE* out, const OptionSpec<Settings> (&table)[N]) {
+    for (const auto& spec : table) {
+        std::string left = std::string(spec.name);
+        if (!spec.valueName.empty()) left += " " + std::string(spec.valueName);
+        std::fprintf(out, "  %-22s %.*s\n", left.c_str(), static_cast<int>(spec.help.size()), spec.help.data());
+    }
+}
+
+void printExitStatusHelp(std::FILE* out);
+
+// The settings both tools have; each tool's Settings derives from it.
+struct CommonSettings {
+    std::string charset = "UTF-8";
+    bool help = false;
+    bool version = false;
+};
+
+// The frame of both tools: options, -h, -v, the charset check, and wrong usage (message and exit
+// code 64) or an unexpected failure (output error) caught at the top.
+template <class Settings, size_t N>
+int runTool(const char* toolName, const char* usage, const OptionSpec<Settings> (&table)[N], int argc, char** argv,
+            int (*body)(Settings& settings, const std::vector<std::string>& arguments)) {
+    try {
+        Settings settings;
+        const std::vector<std::string> arguments = parseArguments(argc, argv, table, settings);
+        if (settings.help) {
+            std::fputs(usage, stdout);
+            printOptionHelp(stdout, table);
+            printExitStatusHelp(stdout);
+            return 0;
+        }
+        if (settings.version) {
+            std::printf("%s %s\n", toolName, KRM_TOOLS_VERSION);
+            return 0;
+        }
+        if (!isUsableCharset(settings.charset)) throw UsageError("unknown output charset " + settings.charset);
+        return body(settings, arguments);
+    } catch (const UsageError& error) {
+        std::fprintf(stderr, "%s: %s\nTry '%s -h' for help.\n", toolName, error.what(), toolName);
+        return outcomeInfo(Outcome::Usage).exitCode;
+    } catch (const std::exception& error) {
+        std::fprintf(stderr, "%s: %s\n", toolName, error.what());
+        return outcomeInfo(Outcome::OutputError).exitCode;
+    }
+}
+
+} // namespace oasys_tools

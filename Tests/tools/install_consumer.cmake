@@ -1,0 +1,83 @@
+# Installs the build into a fresh prefix, checks what landed there, then builds the consumer once
+# with pkg-config and once with find_package and compares the text each extracts from a sample.
+# Arguments: BUILD_DIR WORK_DIR CONSUMER_DIR SAMPLE EXPECTED CC GENERATOR.
+
+function(run_checked)
+  execute_process(COMMAND ${ARGV} RESULT_VARIABLE rc OUTPUT_VARIABLE out ERROR_VARIABLE err)
+  if(NOT rc EQUAL 0)
+    message(FATAL_ERROR "failed (${rc}): ${ARGV}\n${out}\n${err}")
+  endif()
+endfunction()
+
+function(expect_same_text produced)
+  file(READ ${produced} got HEX)
+  file(READ ${EXPECTED} want HEX)
+  if(NOT got STREQUAL want)
+    message(FATAL_ERROR "${produced} differs from ${EXPECTED}")
+  endif()
+endfunction()
+
+file(REMOVE_RECURSE ${WORK_DIR})
+file(MAKE_DIRECTORY ${WORK_DIR})
+set(PREFIX ${WORK_DIR}/prefix)
+run_checked(${CMAKE_COMMAND} --install ${BUILD_DIR} --prefix ${PREFIX})
+
+file(GLOB pc_files ${PREFIX}/lib*/pkgconfig/krm_zori2.pc ${PREFIX}/lib/*/pkgconfig/krm_zori2.pc)
+list(LENGTH pc_files pc_count)
+if(NOT pc_count EQUAL 1)
+  message(FATAL_ERROR "no single krm_zori2.pc under ${PREFIX}: ${pc_files}")
+endif()
+get_filename_component(pc_dir ${pc_files} DIRECTORY)
+get_filename_component(LIBDIR ${pc_dir} DIRECTORY)
+
+foreach(lib krm_zori2 krm_host)
+  foreach(name lib${lib}.so.5.0.1 lib${lib}.so.5 lib${lib}.so)
+    if(NOT EXISTS ${LIBDIR}/${name})
+      message(FATAL_ERROR "missing ${LIBDIR}/${name}")
+    endif()
+  endforeach()
+  foreach(link lib${lib}.so.5 lib${lib}.so)
+    if(NOT IS_SYMLINK ${LIBDIR}/${link})
+      message(FATAL_ERROR "${LIBDIR}/${link} is not a link")
+    endif()
+  endforeach()
+endforeach()
+foreach(file include/krm_zori2/krm_zori2.h include/krm_zori2/krm_host.h include/krm_zori2/krm_types.h
+             bin/oasys2txt bin/oasysinfo share/man/man1/oasys2txt.1 share/man/man1/oasysinfo.1)
+  if(NOT EXISTS ${PREFIX}/${file})
+    message(FATAL_ERROR "missing ${PREFIX}/${file}")
+  endif()
+endforeach()
+if(EXISTS ${PREFIX}/include/krm_zori2/krm_host_testing.h)
+  message(FATAL_ERROR "the testing header must not be installed")
+endif()
+file(GLOB config_files ${LIBDIR}/cmake/krm_zori2/krm_zori2Config.cmake)
+if(NOT config_files)
+  message(FATAL_ERROR "missing the CMake package under ${LIBDIR}/cmake/krm_zori2")
+endif()
+
+# 1. pkg-config
+set(ENV{PKG_CONFIG_PATH} ${pc_dir})
+execute_process(COMMAND pkg-config --cflags --libs krm_zori2 RESULT_VARIABLE rc OUTPUT_VARIABLE flags
+                OUTPUT_STRIP_TRAILING_WHITESPACE)
+if(NOT rc EQUAL 0)
+  message(FATAL_ERROR "pkg-config does not know krm_zori2")
+endif()
+separate_arguments(flags UNIX_COMMAND "${flags}")
+run_checked(${CC} ${CONSUMER_DIR}/consumer.c ${flags} -o ${WORK_DIR}/consumer_pc)
+set(ENV{LD_LIBRARY_PATH} ${LIBDIR})
+run_checked(${WORK_DIR}/consumer_pc ${SAMPLE} ${WORK_DIR}/pc.txt)
+expect_same_text(${WORK_DIR}/pc.txt)
+
+# 2. find_package
+unset(ENV{LD_LIBRARY_PATH})
+run_checked(${CMAKE_COMMAND} -S ${CONSUMER_DIR} -B ${WORK_DIR}/consumer_build -G ${GENERATOR}
+            -DCMAKE_PREFIX_PATH=${PREFIX} -DCMAKE_C_COMPILER=${CC})
+run_checked(${CMAKE_COMMAND} --build ${WORK_DIR}/consumer_build)
+run_checked(${WORK_DIR}/consumer_build/consumer ${SAMPLE} ${WORK_DIR}/cmake.txt)
+expect_same_text(${WORK_DIR}/cmake.txt)
+
+# 3. the installed tool finds its libraries by itself
+run_checked(${PREFIX}/bin/oasys2txt ${SAMPLE} ${WORK_DIR}/tool.txt)
+expect_same_text(${WORK_DIR}/tool.txt)
+message(STATUS "install into ${PREFIX} and both consumers: fine")

@@ -1,0 +1,113 @@
+#include "tool_runner.h"
+
+#include <fcntl.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cctype>
+#include <fstream>
+#include <sstream>
+#include <stdexcept>
+
+#include <unicode/ucnv.h>
+
+extern char** environ;
+
+namespace tool_test {
+
+using namespace oasys_test;
+
+namespace {
+
+ToolRun spawnAndWait(const std::vector<std::string>& argv, const std::optional<fs::path>& stdinFile) {
+    TempDir capture;
+    const fs::path outFile = capture / "stdout";
+    const fs::path errFile = capture / "stderr";
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, stdinFile ? stdinFile->c_str() : "/dev/null", O_RDONLY,
+                                     0);
+    posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, outFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, errFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    std::vector<char*> args;
+    for (const std::string& a : argv) args.push_back(const_cast<char*>(a.c_str()));
+    args.push_back(nullptr);
+    pid_t pid = 0;
+    const int spawned = posix_spawn(&pid, args[0], &actions, nullptr, args.data(), environ);
+    posix_spawn_file_actions_destroy(&actions);
+    if (spawned != 0) throw std::runtime_error("cannot start " + argv[0]);
+    int waitStatus = 0;
+    waitpid(pid, &waitStatus, 0);
+    ToolRun run;
+    run.status = WIFEXITED(waitStatus) ? WEXITSTATUS(waitStatus) : -1;
+    run.out = readText(outFile);
+    run.err = readText(errFile);
+    return run;
+}
+
+} // namespace
+
+ToolRun runTool(const fs::path& tool, const std::vector<std::string>& arguments,
+                const std::optional<fs::path>& stdinFile) {
+    std::vector<std::string> argv{tool.string()};
+    argv.insert(argv.end(), arguments.begin(), arguments.end());
+    return spawnAndWait(argv, stdinFile);
+}
+
+ToolRun runOnTerminal(const std::string& commandLine) {
+    return spawnAndWait({"/usr/bin/script", "-qec", commandLine, "/dev/null"}, std::nullopt);
+}
+
+std::string testNameOf(const char* description) {
+    std::string name = description;
+    for (char& c : name)
+        if (!std::isalnum(static_cast<unsigned char>(c))) c = '_';
+    return name;
+}
+
+std::string readText(const fs::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::stringstream all;
+    all << in.rdbuf();
+    return all.str();
+}
+
+std::string convertFromUtf8(const std::string& utf8, const char* charset) {
+    std::string out(utf8.size() * 4 + 16, '\0');
+    UErrorCode status = U_ZERO_ERROR;
+    const int32_t length = ucnv_convert(charset, "UTF-8", out.data(), static_cast<int32_t>(out.size()), utf8.data(),
+                                        static_cast<int32_t>(utf8.size()), &status);
+    if (U_FAILURE(status)) throw std::runtime_error(std::string("ICU cannot convert to ") + charset);
+    out.resize(static_cast<size_t>(length));
+    return out;
+}
+
+Bytes bodyOf(const std::vector<std::string>& lines) {
+    Bytes body;
+    for (const std::string& line : lines) body = concat({body, bytes(line), crlf()});
+    return concat({body, endOfText()});
+}
+
+Bytes formatOf(const std::string& title, uint16_t flagWord) {
+    PropertyFields fields;
+    fields.title = title;
+    fields.flagWord = flagWord;
+    return makePropertyBlock(fields);
+}
+
+fs::path writeDocument(Kind kind, const fs::path& dir, const std::string& name, const Bytes& body,
+                       const Bytes& format) {
+    switch (kind) {
+    case Kind::Separated: return writeSeparated(dir / name, body, format).doc;
+    case Kind::Combined:
+        writeFile(dir / (name + ".oas"), makeCombinedDocument(format, body, {3}));
+        return dir / (name + ".oas");
+    case Kind::Compound:
+        writeCompoundDocument(dir / (name + ".ole"), format, body);
+        return dir / (name + ".ole");
+    }
+    return {};
+}
+
+} // namespace tool_test
