@@ -348,16 +348,6 @@ TEST_F(TextEntry, SuppliedCallerRecordStaysOpenOnEveryExit) {
     EXPECT_FALSE(fs::exists(logFileOf(output)));
 }
 
-// A null record is the entry's own: the log is opened and closed by the call.
-TEST_F(TextEntry, NullCallerRecordOpensItsOwnLog) {
-    writeSeparated(dir / "a", visibleBody(), formatBlock());
-    HostOptions options = loggingOptions();
-    const uint16_t formatCode = kSeparated;
-    EXPECT_EQ(GetText5WithErrCallback((dir / "a.FMT").c_str(), output.c_str(), &options, &formatCode, nullptr, 0),
-              KRM_OK);
-    EXPECT_EQ(logLines().back(), kSuccessLine);
-}
-
 // ---- Paths that do not fit -------------------------------------------------------------------------
 
 // The body name is derived in a 1024-byte buffer with room kept for a four-character extension.
