@@ -216,6 +216,39 @@ TEST_F(CombinedTest, BlockLoopGuardStopsAPartWithTooManyBlocks) {
     }
 }
 
+// Each part is one pass of the part loop on loop counter 3. Parts without a name entry have no
+// role, so a document of nothing else ends at its document end with 3000 unless the guard stops
+// the walk first.
+TEST_F(CombinedTest, PartLoopGuardStopsADocumentWithTooManyParts) {
+    CombinedPart nameless;
+    nameless.withEntryTag = false;
+    nameless.directoryLength = 0;
+    const Bytes docBegin = {0xF1, 0x10, 0x80, 0x00};
+    const Bytes onePart = [&] {
+        const Bytes doc = makeCombined({nameless}, false);
+        return Bytes(doc.begin() + static_cast<std::ptrdiff_t>(docBegin.size()), doc.end());
+    }();
+    struct GuardCase {
+        uint32_t parts;
+        uint32_t flags;
+        int32_t code;
+    };
+    const GuardCase cases[] = {
+        {KRM_LOOP_GUARD_LIMIT, KRM_OPT_LOOP_GUARD, KRM_ERR_BROKEN},
+        {KRM_LOOP_GUARD_LIMIT + 1, KRM_OPT_LOOP_GUARD, KRM_ERR_LOOP_GUARD},
+        {KRM_LOOP_GUARD_LIMIT + 1, 0, KRM_ERR_BROKEN},
+    };
+    for (const GuardCase& c : cases) {
+        SCOPED_TRACE(c.parts);
+        Bytes doc = docBegin;
+        doc.reserve(docBegin.size() + onePart.size() * c.parts + kEndId.size());
+        for (uint32_t i = 0; i < c.parts; ++i) doc.insert(doc.end(), onePart.begin(), onePart.end());
+        doc.insert(doc.end(), kEndId.begin(), kEndId.end());
+        const ReaderRun run = runCombined(doc, c.flags);
+        EXPECT_EQ(run.code, c.code);
+    }
+}
+
 // A document cut at any length ends the walk with a code (never a crash or an endless loop);
 // only once the body's block list is closed does the walk succeed.
 TEST_F(CombinedTest, DocumentCutAtEveryLengthEndsWithACode) {
