@@ -139,9 +139,10 @@ std::optional<uint64_t> fileSize(const fs::path& path) {
 
 // Creates the output file before the filter runs, so that a place we cannot write is told apart
 // from a document we cannot read (the filter reports both as 22).
-bool canCreate(const fs::path& output, std::string& cause) {
+// In a batch the folders that mirror the documents' folders are made first.
+bool canCreate(const fs::path& output, bool makeFolders, std::string& cause) {
     std::error_code error;
-    if (output.has_parent_path()) fs::create_directories(output.parent_path(), error);
+    if (makeFolders && output.has_parent_path()) fs::create_directories(output.parent_path(), error);
     const int fd = ::open(output.c_str(), O_WRONLY | O_CREAT, 0666);
     if (fd < 0) {
         cause = "cannot create " + output.string() + ": " + std::strerror(errno);
@@ -212,7 +213,7 @@ JobResult runJob(const Job& job, const Settings& settings) {
         code = extractToStdout(document, options, result);
     } else {
         std::string cause;
-        if (!canCreate(job.output, cause)) return finish(Outcome::OutputError, cause);
+        if (!canCreate(job.output, settings.outputDirectory.has_value(), cause)) return finish(Outcome::OutputError, cause);
         code = GetTextWithErrCallback(document.filterPath.c_str(), job.output.c_str(), &options,
                                       &document.formatCode, 0);
         result.bytes = fs::exists(job.output) ? fileSize(job.output) : std::optional<uint64_t>(0);

@@ -132,6 +132,11 @@ const StatusCase kStatusCases[] = {
          return std::vector<std::string>{visibleCombined(d).string(), (d / "plainfile" / "out.txt").string()};
      },
      Target::Stdout, 7, "cannot create", false},
+    {"output folder missing",
+     [](auto& d, auto&) {
+         return std::vector<std::string>{visibleCombined(d).string(), (d / "missing" / "out.txt").string()};
+     },
+     Target::Stdout, 7, "cannot create", false},
     {"unknown option", [](auto&, auto&) { return std::vector<std::string>{"--frobnicate", "x.DOC"}; }, Target::File, 64,
      "unknown option --frobnicate", false},
     {"unknown charset",
@@ -182,6 +187,20 @@ TEST_F(Oasys2txt, OutputLimitKeepsTheTextUpToTheLimit) {
     EXPECT_LE(text.size(), 20u);
     EXPECT_FALSE(text.empty());
     EXPECT_EQ(kSampleText.substr(0, text.size()), text);
+}
+
+TEST_F(Oasys2txt, AFullStandardOutputIsAnOutputError) {
+    // The stream entry reports the failed write as "no text"; the tool finds the real cause.
+    const std::string command =
+        "exec " + kOasys2txt.string() + " " + (kExamplesDir / "sample_compound.oas").string() + " > /dev/full";
+    const ToolRun run = runTool("/bin/sh", {"-c", command});
+    EXPECT_EQ(run.status, 7) << run.err;
+    EXPECT_NE(run.err.find("sample_compound.oas: writing to standard output failed"), std::string::npos) << run.err;
+}
+
+TEST_F(Oasys2txt, NoFolderIsMadeForASingleTextFile) {
+    runTool(kOasys2txt, {visibleCombined(dir.path()).string(), (dir / "missing" / "out.txt").string()});
+    EXPECT_FALSE(fs::exists(dir / "missing"));
 }
 
 // ---- Charsets ----------------------------------------------------------------------------------------
