@@ -18,7 +18,7 @@ using host_test::Bytes;
 using host_test::patternBytes;
 
 constexpr int kThreads = 6;
-constexpr int kRounds = 8;
+constexpr int kRounds = 4;
 
 struct ThreadFiles {
     std::filesystem::path plain, compound, output, log;
