@@ -202,6 +202,18 @@ TEST_F(GetPropertyTest, MissingCombinedOrCompoundFile) {
                        "GetOasCompProperty() end\r\n", kFreeLine}}));
 }
 
+// A host that passes a null argument gets a refusal, not a crash; nothing is opened.
+TEST_F(GetPropertyTest, NullArgumentsAreRefused) {
+    const uint16_t code = KRM_FORMAT_SEPARATED;
+    const std::string source = in("report.FMT");
+    writeFormat("report.FMT");
+    EXPECT_EQ(GetProperty(nullptr, &options, record.get(), &code), KRM_ERR_UNSUPPORTED);
+    EXPECT_EQ(GetProperty(source.c_str(), nullptr, record.get(), &code), KRM_ERR_UNSUPPORTED);
+    EXPECT_EQ(GetProperty(source.c_str(), &options, nullptr, &code), KRM_ERR_UNSUPPORTED);
+    EXPECT_EQ(GetProperty(source.c_str(), &options, record.get(), nullptr), KRM_ERR_UNSUPPORTED);
+    expectHostCountersZero();
+}
+
 TEST_F(GetPropertyTest, NoMemoryForSrcInfo) {
     writeFormat("report.FMT");
     KRMTest_FailAt(KRM_SVC_MALLOC, 1);
