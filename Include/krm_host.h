@@ -91,15 +91,30 @@ KRM_EXPORT void KRM_SetLogDirectory(const char* directory);
  * One conversion is cconvInitConvert, cconvChgCharset, cconvConvert, cconvTermConvert on a
  * KRM_CONV_CONTEXT_SIZE-byte context that the caller owns for that one conversion.
  *
- * Source charsets: "OASYS_WIN" (OASYS body text: Windows-31J, the user-defined area
- * 0xF040-0xF9FC to the Private Use Area, every other OASYS code to U+3013 once per two-byte code),
- * "WINDOWS31J" (property texts) and "ISO-10646-UCS-2" (UCS-2, high byte first).
- * Output charsets: every name ICU accepts; an unknown name makes cconvInitConvert fail.
+ * Source charsets: "OASYS_WIN" (OASYS body text: Windows-31J for every code it defines, the
+ * user-defined area 0xF040-0xF9FC to the Private Use Area U+E000-U+E757, every other code - OASYS's
+ * own two-byte codes with lead bytes 0xEB-0xEF or 0xA0, 0xFCA8-0xFCC8 - to U+3013 once per
+ * two-byte code), "WINDOWS31J" (property texts; 0xA0 is a single byte there) and
+ * "ISO-10646-UCS-2" (UCS-2, high byte first). Single bytes 0x00-0x7F stay themselves (CR, LF, 0x1A,
+ * 0x1C and 0x7F included); a byte without a character (0x80, 0xFD-0xFF, a lead byte without its
+ * trail byte, half a UCS-2 unit) becomes U+3013. Any other name ICU knows is accepted as a source.
+ * Output charsets: every name ICU accepts (UTF-8, UTF-16LE, Shift_JIS, EUC-JP, ISO-2022-JP, ...);
+ * an unknown or empty name makes cconvInitConvert fail. Half-width kana written to ISO-2022-JP
+ * become full-width.
+ * Substitution: a character the output charset lacks becomes KrmConversionParams.substitute1 when
+ * it is not 0, else U+3013 where the charset has it, else the charset's own substitution bytes
+ * (0x1A in ISO-8859-1).
+ * Capacity: cconvConvert writes at most request.capacity bytes; a result that does not fit fails
+ * (non-zero), with request.convertedLength holding the bytes that were written.
+ * Converters are cached per thread and charset name, so a conversion costs no converter opening;
+ * the context holds only pointers to them, and a conversion must run on the thread that
+ * initialised it. cconvTermConvert releases nothing but must still follow every successful init.
  *
  * Conversion parameter text (HostOptions.conversionParam, copied into the parameters): our host
  * reads nothing from it today; any value is accepted and ignored.
- * Conversion variants (option bits 0x8..0x80, KrmConversionParams.variant 1..5): accepted and
- * ignored by our host; every variant converts the same way. */
+ * Conversion variants (option bits 0x8..0x80, KrmConversionParams.variant 1..5, 0 for none):
+ * accepted and ignored by our host, as are unknown values; every variant converts the same way.
+ * conversionOption and firstConversion are likewise carried and not interpreted. */
 
 #define KRM_CONV_DEST_CAPACITY 16388
 #define KRM_CONV_CONTEXT_SIZE 4284
@@ -148,14 +163,21 @@ KRM_EXPORT int32_t cconvConvert(KrmConversionContext* context);
 KRM_EXPORT int32_t cconvTermConvert(KrmConversionContext* context);
 
 /* ---- Text cutting ---------------------------------------------------------------------------
- * The longest prefix of whole characters of the output charset that fits in room bytes; a
- * stateful charset (ISO-2022-JP) is cut so that it ends in its initial state within the room. */
+ * The longest prefix of whole characters of the output charset that fits in room bytes (length
+ * itself when it fits). The text is not changed, so a stateful charset (ISO-2022-JP) is cut only
+ * where the text is back in its initial state (after ESC ( B, or inside an ASCII run), which may
+ * be well before the room. A failure (unknown charset, undecodable text) returns 0xFFFFFFFF, more
+ * than any room but the largest. */
 KRM_EXPORT uint32_t CutStr(const uint8_t* text, uint32_t length, uint32_t room, const HostOptions* options);
 
 /* ---- Summary information of compound files --------------------------------------------------
- * Fills the PropertyRecord slots (title, author, keywords, category, comments, last-saved date,
- * creation date, last author) from the "\005SummaryInformation" stream, converted to the output
- * charset; dates as YY年MM月DD日hh時mm分. An unset property leaves its slot empty.
+ * Fills the PropertyRecord slots title, author, keywords (the summary's text as is), comments,
+ * last-saved date, creation date and last author from the "\005SummaryInformation" stream, and the
+ * category from "\005DocumentSummaryInformation" when it has one, converted to the output charset;
+ * dates (UTC) as YY年MM月DD日hh時mm分. Those slots are cleared first; an unset property or a zero
+ * date leaves its slot empty. Each text is cut on a character boundary so that it and a
+ * terminator of the output charset fit before the next slot. The document-type slot and every
+ * other byte are left alone.
  * 0 on success (also when the file has no summary information), 22 when the file cannot be
  * opened as a compound file, 3000 when the property set is damaged or a conversion fails. */
 KRM_EXPORT int32_t SummaryInfo(const char* path, const HostOptions* options, PropertyRecord* record,

@@ -73,7 +73,12 @@ KRM_EXPORT int32_t cconvInitConvert(KrmConversionContext* context, const KrmConv
     if (context == nullptr || params == nullptr || options == nullptr) return kFailed;
     std::string_view outputName;
     if (!nameOf(options->outputCharset, outputName)) return kFailed;
-    CachedConverter* output = krm_host::conv::cachedConverter(outputName);
+    CachedConverter* output = nullptr;
+    try {
+        output = krm_host::conv::cachedConverter(outputName);
+    } catch (...) { // out of memory: no exception crosses the C interface
+        return kFailed;
+    }
     if (output == nullptr) return kFailed;
     context->request = KrmConversionRequest{};
     new (context->bytes + kStateOffset) ConversionState{kStateMagic, false, params->substitute1, {}, output};
@@ -87,7 +92,11 @@ KRM_EXPORT int32_t cconvChgCharset(KrmConversionContext* context, const KrmSourc
     ConversionState* state = stateOf(context);
     std::string_view sourceName;
     if (state == nullptr || srcInfo == nullptr || !nameOf(srcInfo->sourceCharset, sourceName)) return kFailed;
-    if (!sourceFor(sourceName, state->source)) return kFailed;
+    try {
+        if (!sourceFor(sourceName, state->source)) return kFailed;
+    } catch (...) {
+        return kFailed;
+    }
     state->sourceSet = true;
     return kOk;
 }

@@ -74,10 +74,12 @@ bool resetSequence(UConverter* converter, char* out, size_t capacity, size_t& le
     return U_SUCCESS(status);
 }
 
-// Stateful charsets: re-encode the decoded text one character at a time, following the original
-// bytes; a cut is possible wherever the text so far, plus the sequence back to the initial state,
-// is exactly the original prefix and fits the room.
-uint32_t cutInInitialState(UConverter* converter, const uint8_t* text, uint32_t length, uint32_t room) {
+// Stateful charsets: re-encode the decoded text one character at a time. Without a writable
+// buffer the re-encoding follows the original bytes, and a cut is possible wherever the text so
+// far plus the sequence back to the initial state is exactly the original prefix. With one, the
+// longest prefix whose re-encoding (closing sequence included) fits the room is written back.
+uint32_t cutInInitialState(UConverter* converter, const uint8_t* text, uint8_t* writable, uint32_t length,
+                           uint32_t room) {
     std::vector<UChar> units;
     if (!decodeAll(converter, text, length, units, nullptr)) return kCutFailed;
     ucnv_resetFromUnicode(converter);
@@ -85,12 +87,16 @@ uint32_t cutInInitialState(UConverter* converter, const uint8_t* text, uint32_t 
     char encoded[kMaxEncoded];
     uint32_t position = 0;
     uint32_t cut = 0;
+    size_t cutUnits = 0;
     for (size_t i = 0; i <= units.size(); ++i) {
         size_t resetLength = 0;
         if (!resetSequence(converter, encoded, kMaxEncoded, resetLength)) return kCutFailed;
-        if (resetLength <= room - position && resetLength <= length - position &&
-            std::memcmp(encoded, text + position, resetLength) == 0)
+        const bool fits = resetLength <= room - position;
+        if (fits && (writable != nullptr ||
+                     (resetLength <= length - position && std::memcmp(encoded, text + position, resetLength) == 0))) {
             cut = position + static_cast<uint32_t>(resetLength);
+            cutUnits = i;
+        }
         if (i == units.size()) break;
         const size_t unitCount = (U16_IS_LEAD(units[i]) && i + 1 < units.size() && U16_IS_TRAIL(units[i + 1])) ? 2 : 1;
         const UChar* in = units.data() + i;
@@ -98,13 +104,21 @@ uint32_t cutInInitialState(UConverter* converter, const uint8_t* text, uint32_t 
         UErrorCode status = U_ZERO_ERROR;
         ucnv_fromUnicode(converter, &out, encoded + kMaxEncoded, &in, in + unitCount, nullptr, false, &status);
         const auto produced = static_cast<size_t>(out - encoded);
-        if (U_FAILURE(status) || produced > room - position || produced > length - position ||
-            std::memcmp(encoded, text + position, produced) != 0)
-            break; // past the room, or the text is not what this charset writes: stop here
+        if (U_FAILURE(status) || produced > room - position) break;
+        if (writable == nullptr && (produced > length - position || std::memcmp(encoded, text + position, produced) != 0))
+            break; // the text is not what this charset writes: no cut after this point is safe
         position += static_cast<uint32_t>(produced);
         i += unitCount - 1;
     }
     ucnv_resetFromUnicode(converter);
+    if (writable != nullptr && cut > 0) {
+        char* out = reinterpret_cast<char*>(writable);
+        const UChar* in = units.data();
+        UErrorCode status = U_ZERO_ERROR;
+        ucnv_fromUnicode(converter, &out, out + cut, &in, in + cutUnits, nullptr, true, &status);
+        ucnv_resetFromUnicode(converter);
+        if (U_FAILURE(status) || out != reinterpret_cast<char*>(writable) + cut) return kCutFailed;
+    }
     return cut;
 }
 
@@ -113,7 +127,13 @@ uint32_t cutInInitialState(UConverter* converter, const uint8_t* text, uint32_t 
 namespace krm_host::conv {
 uint32_t cutText(CachedConverter& output, const uint8_t* text, uint32_t length, uint32_t room) {
     if (length <= room) return length;
-    return output.stateful ? cutInInitialState(output.converter, text, length, room)
+    return output.stateful ? cutInInitialState(output.converter, text, nullptr, length, room)
+                           : cutAtCharacterStart(output.converter, text, length, room);
+}
+
+uint32_t cutTextInPlace(CachedConverter& output, uint8_t* text, uint32_t length, uint32_t room) {
+    if (length <= room) return length;
+    return output.stateful ? cutInInitialState(output.converter, text, text, length, room)
                            : cutAtCharacterStart(output.converter, text, length, room);
 }
 } // namespace krm_host::conv

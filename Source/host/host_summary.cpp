@@ -234,7 +234,7 @@ public:
             if (converted.size() > text.size() * 64 + 4096) return false; // not for want of room
             converted.resize(converted.size() * 4);
         }
-        const uint32_t kept = krm_host::conv::cutText(output_, converted.data(), static_cast<uint32_t>(produced), room);
+        const uint32_t kept = krm_host::conv::cutTextInPlace(output_, converted.data(), static_cast<uint32_t>(produced), room);
         if (kept > room) return false;
         std::memcpy(record_.bytes + slot.offset, converted.data(), kept);
         return true;

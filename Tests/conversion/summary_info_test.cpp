@@ -1,0 +1,267 @@
+// SummaryInfo on compound files: properties written by libgsf's own metadata writer, hand-built
+// property sets (unset and pre-1970 dates, a Windows-31J set, hostile sets), files without
+// summary information, files that are not compound files, and slot bounds.
+#include <unicode/ucnv.h>
+
+#include <chrono>
+#include <cstring>
+#include <memory>
+#include <string>
+
+#include "conversion_support.h"
+#include "oasys_writer.h"
+
+namespace conversion_test {
+namespace {
+
+using oasys_test::makeOptions;
+using oasys_test::SummaryFields;
+using oasys_test::TempDir;
+
+constexpr uint8_t kFill = 0xCC; // what the host's record held before the call
+constexpr uint16_t kCompound = KRM_FORMAT_COMPOUND;
+
+std::string inCharset(const std::string& utf8, const char* charset) {
+    std::string out(utf8.size() * 4 + 16, '\0');
+    UErrorCode status = U_ZERO_ERROR;
+    const int32_t n = ucnv_convert(charset, "UTF-8", out.data(), static_cast<int32_t>(out.size()), utf8.data(),
+                                   static_cast<int32_t>(utf8.size()), &status);
+    EXPECT_TRUE(U_SUCCESS(status)) << charset;
+    out.resize(U_SUCCESS(status) ? static_cast<size_t>(n) : 0);
+    return out;
+}
+
+// The text of a slot up to its terminator (unitSize bytes of zero on a unit boundary).
+std::string slotText(const PropertyRecord& record, uint32_t offset, size_t unitSize = 1) {
+    std::string text;
+    for (size_t i = offset; i + unitSize <= sizeof record.bytes; i += unitSize) {
+        bool zero = true;
+        for (size_t k = 0; k < unitSize; ++k) zero = zero && record.bytes[i + k] == 0;
+        if (zero) break;
+        text.append(reinterpret_cast<const char*>(record.bytes + i), unitSize);
+    }
+    return text;
+}
+
+struct SummaryResult {
+    int32_t code;
+    std::unique_ptr<PropertyRecord> record;
+};
+SummaryResult summaryOf(const std::filesystem::path& path, const char* charset = "UTF-8") {
+    const HostOptions options = makeOptions(charset);
+    auto record = std::make_unique<PropertyRecord>();
+    std::memset(record->bytes, kFill, sizeof record->bytes);
+    const int32_t code = SummaryInfo(path.c_str(), &options, record.get(), &kCompound);
+    return {code, std::move(record)};
+}
+
+const oasys_test::CompoundStream kBodyStream{"DOC1.DOC", {'x'}};
+
+class SummaryInfoTest : public ConversionTest {
+protected:
+    TempDir dir;
+};
+
+class WrittenSummary : public SummaryInfoTest, public ::testing::WithParamInterface<const char*> {};
+TEST_P(WrittenSummary, FillsEverySlotInTheOutputCharset) {
+    SummaryFields fields;
+    fields.title = "日本語の題";
+    fields.subject = "not in the record";
+    fields.author = "著者";
+    fields.keywords = "a;b;キー";
+    fields.comments = "メモ";
+    fields.lastAuthor = "最終";
+    fields.created = 1'700'000'000;  // 2023-11-14 22:13:20 UTC
+    fields.lastSaved = 946'782'245;  // 2000-01-02 03:04:05 UTC
+    oasys_test::writeCompound(dir / "doc.oas", {kBodyStream}, fields);
+    const char* charset = GetParam();
+    const SummaryResult result = summaryOf(dir / "doc.oas", charset);
+    ASSERT_EQ(result.code, KRM_OK);
+    const PropertyRecord& r = *result.record;
+    EXPECT_EQ(slotText(r, KRM_PROP_TITLE), inCharset("日本語の題", charset));
+    EXPECT_EQ(slotText(r, KRM_PROP_AUTHOR), inCharset("著者", charset));
+    EXPECT_EQ(slotText(r, KRM_PROP_KEYWORDS), inCharset("a;b;キー", charset));
+    EXPECT_EQ(slotText(r, KRM_PROP_CATEGORY), "");
+    EXPECT_EQ(slotText(r, KRM_PROP_COMMENTS), inCharset("メモ", charset));
+    EXPECT_EQ(slotText(r, KRM_PROP_MODIFIED), inCharset("00年01月02日03時04分", charset));
+    EXPECT_EQ(slotText(r, KRM_PROP_CREATED), inCharset("23年11月14日22時13分", charset));
+    EXPECT_EQ(slotText(r, KRM_PROP_LAST_AUTHOR), inCharset("最終", charset));
+    EXPECT_EQ(r.bytes[KRM_PROP_DOCUMENT_TYPE], kFill) << "the document type belongs to the filter";
+}
+INSTANTIATE_TEST_SUITE_P(Charsets, WrittenSummary, ::testing::Values("UTF-8", "Shift_JIS", "EUC-JP", "ISO-2022-JP"));
+
+// ---- Hand-built property sets -------------------------------------------------------------------
+struct Property {
+    uint32_t pid;
+    Bytes value; // type word and payload
+};
+void putU32(Bytes& b, uint32_t v) {
+    for (int i = 0; i < 4; ++i) b.push_back(static_cast<uint8_t>(v >> (8 * i)));
+}
+Bytes typed(uint32_t type, const Bytes& payload) {
+    Bytes b;
+    putU32(b, type);
+    b.insert(b.end(), payload.begin(), payload.end());
+    while (b.size() % 4 != 0) b.push_back(0);
+    return b;
+}
+Bytes codepage(uint16_t cp) { return typed(2, {static_cast<uint8_t>(cp), static_cast<uint8_t>(cp >> 8)}); }
+Bytes lpstr(const std::string& text) {
+    Bytes payload;
+    putU32(payload, static_cast<uint32_t>(text.size() + 1));
+    payload.insert(payload.end(), text.begin(), text.end());
+    payload.push_back(0);
+    return typed(0x1E, payload);
+}
+Bytes filetime(uint64_t value) {
+    Bytes payload;
+    putU32(payload, static_cast<uint32_t>(value));
+    putU32(payload, static_cast<uint32_t>(value >> 32));
+    return typed(0x40, payload);
+}
+uint64_t filetimeOf(std::chrono::sys_seconds when) {
+    constexpr int64_t kSecondsFrom1601To1970 = 11'644'473'600;
+    return static_cast<uint64_t>(when.time_since_epoch().count() + kSecondsFrom1601To1970) * 10'000'000u;
+}
+
+// A SummaryInformation stream holding one set with these properties, laid out as given.
+struct SetLayout {
+    uint16_t byteOrder = 0xFFFE;
+    uint32_t setCount = 1;
+    bool summaryFmtid = true;
+    std::optional<uint32_t> setOffset;      // default: right after the header
+    std::optional<uint32_t> propertyCount;  // default: the real count
+    std::optional<uint32_t> lastValueOffset; // default: the real offset
+};
+Bytes propertySetStream(const std::vector<Property>& properties, const SetLayout& layout = {}) {
+    constexpr uint8_t kFmtid[16] = {0xE0, 0x85, 0x9F, 0xF2, 0xF9, 0x4F, 0x68, 0x10,
+                                    0xAB, 0x91, 0x08, 0x00, 0x2B, 0x27, 0xB3, 0xD9};
+    Bytes s = {static_cast<uint8_t>(layout.byteOrder), static_cast<uint8_t>(layout.byteOrder >> 8), 0, 0};
+    putU32(s, 0x00020006);           // system identifier
+    s.insert(s.end(), 16, 0);        // class id
+    putU32(s, layout.setCount);
+    s.insert(s.end(), kFmtid, kFmtid + 16);
+    if (!layout.summaryFmtid) s[28] ^= 0xFF;
+    putU32(s, layout.setOffset.value_or(48));
+    Bytes set;
+    uint32_t offset = 8 + 8 * static_cast<uint32_t>(properties.size());
+    Bytes values;
+    putU32(set, 0); // size, patched below
+    putU32(set, layout.propertyCount.value_or(static_cast<uint32_t>(properties.size())));
+    for (size_t i = 0; i < properties.size(); ++i) {
+        putU32(set, properties[i].pid);
+        putU32(set, i + 1 == properties.size() && layout.lastValueOffset ? *layout.lastValueOffset : offset);
+        offset += static_cast<uint32_t>(properties[i].value.size());
+        values.insert(values.end(), properties[i].value.begin(), properties[i].value.end());
+    }
+    set.insert(set.end(), values.begin(), values.end());
+    const auto size = static_cast<uint32_t>(set.size());
+    for (int i = 0; i < 4; ++i) set[i] = static_cast<uint8_t>(size >> (8 * i));
+    s.insert(s.end(), set.begin(), set.end());
+    return s;
+}
+void writeWithSet(const std::filesystem::path& path, const Bytes& set) {
+    oasys_test::writeCompound(path, {kBodyStream, {"\005SummaryInformation", set}});
+}
+
+TEST_F(SummaryInfoTest, UnsetDateStaysEmptyAndPre1970DateIsKept) {
+    using namespace std::chrono;
+    const uint64_t in1960 = filetimeOf(sys_days{1960y / May / 6} + 7h + 8min + 9s);
+    writeWithSet(dir / "doc.oas", propertySetStream({{1, codepage(932)},
+                                                     {2, lpstr("\x93\xFA\x96\x7B")},
+                                                     {12, filetime(0)},
+                                                     {13, filetime(in1960)}}));
+    const SummaryResult result = summaryOf(dir / "doc.oas");
+    ASSERT_EQ(result.code, KRM_OK);
+    EXPECT_EQ(slotText(*result.record, KRM_PROP_TITLE), "日本");
+    EXPECT_EQ(slotText(*result.record, KRM_PROP_CREATED), "");
+    EXPECT_EQ(slotText(*result.record, KRM_PROP_MODIFIED), "60年05月06日07時08分");
+}
+
+TEST_F(SummaryInfoTest, PropertyOfAnotherTypeLeavesItsSlotEmpty) {
+    writeWithSet(dir / "doc.oas", propertySetStream({{2, typed(3, {1, 0, 0, 0})}, {12, lpstr("x")}}));
+    const SummaryResult result = summaryOf(dir / "doc.oas");
+    ASSERT_EQ(result.code, KRM_OK);
+    EXPECT_EQ(slotText(*result.record, KRM_PROP_TITLE), "");
+    EXPECT_EQ(slotText(*result.record, KRM_PROP_CREATED), "");
+}
+
+struct HostileCase {
+    const char* name;
+    std::vector<Property> properties;
+    SetLayout layout;
+    int32_t code;
+};
+class HostileSet : public SummaryInfoTest, public ::testing::WithParamInterface<HostileCase> {};
+TEST_P(HostileSet, IsRefusedWithoutReadingOutsideTheStream) {
+    writeWithSet(dir / "doc.oas", propertySetStream(GetParam().properties, GetParam().layout));
+    EXPECT_EQ(summaryOf(dir / "doc.oas").code, GetParam().code);
+}
+template <typename Change>
+SetLayout layout(Change change) {
+    SetLayout l;
+    change(l);
+    return l;
+}
+const std::vector<Property> kTitleOnly = {{2, lpstr("title")}};
+INSTANTIATE_TEST_SUITE_P(
+    Sets, HostileSet,
+    ::testing::Values(
+        HostileCase{"Sound", kTitleOnly, {}, KRM_OK},
+        HostileCase{"OtherSetOnly", kTitleOnly, layout([](SetLayout& l) { l.summaryFmtid = false; }), KRM_OK},
+        HostileCase{"BadByteOrder", kTitleOnly, layout([](SetLayout& l) { l.byteOrder = 0xFEFF; }), KRM_ERR_BROKEN},
+        HostileCase{"SetListPastEnd", kTitleOnly, layout([](SetLayout& l) { l.setCount = 0xFFFFFFFF, l.summaryFmtid = false; }), KRM_ERR_BROKEN},
+        HostileCase{"SetOffsetPastEnd", kTitleOnly, layout([](SetLayout& l) { l.setOffset = 0x7FFFFFF0; }), KRM_ERR_BROKEN},
+        HostileCase{"PropertyCountHuge", kTitleOnly, layout([](SetLayout& l) { l.propertyCount = 0x20000000; }), KRM_ERR_BROKEN},
+        HostileCase{"ValueOffsetPastSet", kTitleOnly, layout([](SetLayout& l) { l.lastValueOffset = 0xFFFFFFF0; }), KRM_ERR_BROKEN},
+        HostileCase{"StringLongerThanSet", {{2, typed(0x1E, {0xFF, 0xFF, 0xFF, 0x7F, 'a'})}}, {}, KRM_ERR_BROKEN},
+        HostileCase{"FiletimeCutShort", {{13, typed(0x40, {1, 2, 3})}}, {}, KRM_ERR_BROKEN}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(SummaryInfoTest, WithoutSummaryInformationTheSlotsStayEmpty) {
+    oasys_test::writeCompound(dir / "doc.oas", {kBodyStream});
+    const SummaryResult result = summaryOf(dir / "doc.oas");
+    ASSERT_EQ(result.code, KRM_OK);
+    for (uint32_t slot : {KRM_PROP_TITLE, KRM_PROP_AUTHOR, KRM_PROP_KEYWORDS, KRM_PROP_CATEGORY, KRM_PROP_COMMENTS,
+                          KRM_PROP_MODIFIED, KRM_PROP_CREATED, KRM_PROP_LAST_AUTHOR})
+        EXPECT_EQ(result.record->bytes[slot], 0) << slot;
+    EXPECT_EQ(result.record->bytes[KRM_PROP_DOCUMENT_TYPE], kFill);
+}
+
+TEST_F(SummaryInfoTest, FileThatIsNotACompoundFileGives22) {
+    oasys_test::writeFile(dir / "plain.txt", oasys_test::bytes("just text, no compound file header"));
+    EXPECT_EQ(summaryOf(dir / "plain.txt").code, KRM_ERR_OPEN);
+    EXPECT_EQ(summaryOf(dir / "missing.oas").code, KRM_ERR_OPEN);
+}
+
+TEST_F(SummaryInfoTest, SwitchMakesItFail) {
+    oasys_test::writeCompound(dir / "doc.oas", {kBodyStream});
+    KRMTest_FailAt(KRM_SVC_SUMMARY_INFO, 1);
+    EXPECT_EQ(summaryOf(dir / "doc.oas").code, KRM_ERR_BROKEN);
+    EXPECT_EQ(summaryOf(dir / "doc.oas").code, KRM_OK);
+}
+
+TEST_F(SummaryInfoTest, LongTitleIsCutToItsSlotWithRoomForTheTerminator) {
+    SummaryFields fields;
+    std::string title;
+    for (int i = 0; i < 2000; ++i) title += "あ";
+    fields.title = title;
+    fields.author = "A";
+    oasys_test::writeCompound(dir / "doc.oas", {kBodyStream}, fields);
+
+    const SummaryResult utf16 = summaryOf(dir / "doc.oas", "UTF-16LE");
+    ASSERT_EQ(utf16.code, KRM_OK);
+    const std::string cut = slotText(*utf16.record, KRM_PROP_TITLE, 2);
+    EXPECT_EQ(cut.size(), 1026u) << "513 characters, then a two-byte terminator";
+    EXPECT_EQ(slotText(*utf16.record, KRM_PROP_AUTHOR, 2), std::string("A\0", 2));
+
+    const SummaryResult iso2022 = summaryOf(dir / "doc.oas", "ISO-2022-JP");
+    ASSERT_EQ(iso2022.code, KRM_OK);
+    const std::string jis = slotText(*iso2022.record, KRM_PROP_TITLE);
+    EXPECT_LE(jis.size(), static_cast<size_t>(KRM_PROP_AUTHOR - 1));
+    EXPECT_GT(jis.size(), 1000u);
+    EXPECT_EQ(jis.substr(jis.size() - 3), "\x1B(B") << "the cut ends back in ASCII";
+}
+
+} // namespace
+} // namespace conversion_test
