@@ -164,11 +164,11 @@ KRM_EXPORT int32_t cconvTermConvert(KrmConversionContext* context);
 
 /* ---- Text cutting ---------------------------------------------------------------------------
  * The longest prefix of whole characters of the output charset that fits in room bytes (length
- * itself when it fits). The text is not changed, so a stateful charset (ISO-2022-JP) is cut only
- * where the text is back in its initial state (after ESC ( B, or inside an ASCII run), which may
- * be well before the room. A failure (unknown charset, undecodable text) returns 0xFFFFFFFF, more
- * than any room but the largest. */
-KRM_EXPORT uint32_t CutStr(const uint8_t* text, uint32_t length, uint32_t room, const HostOptions* options);
+ * itself when it fits). For a stateful charset (ISO-2022-JP) the kept characters are written again
+ * in place, followed by the sequence back to the initial state (ESC ( B), all within the room, so
+ * the cut piece can be written as it is. A failure (unknown charset, undecodable text) returns
+ * 0xFFFFFFFF, more than any room but the largest. */
+KRM_EXPORT uint32_t CutStr(uint8_t* text, uint32_t length, uint32_t room, const HostOptions* options);
 
 /* ---- Summary information of compound files --------------------------------------------------
  * Fills the PropertyRecord slots title, author, keywords (the summary's text as is), comments,

@@ -52,12 +52,10 @@ bool convertText(const Source& source, std::span<const uint8_t> text, CachedConv
                  std::span<uint8_t> destination, size_t& produced);
 
 // The longest prefix of text (converted to output's charset) that holds whole characters and fits
-// room, ending in the initial state for a stateful charset; UINT32_MAX when the text cannot be
-// decoded. Throws only std::bad_alloc.
+// room; a stateful charset's prefix is re-encoded in place so that it ends with its own return to
+// the initial state (ISO-2022-JP: ESC ( B after the last kanji that fits). kCutFailed when the
+// text cannot be decoded. Throws only std::bad_alloc.
 inline constexpr uint32_t kCutFailed = UINT32_MAX;
-uint32_t cutText(CachedConverter& output, const uint8_t* text, uint32_t length, uint32_t room);
-// The same for a text we own: a stateful charset's prefix is re-encoded in place so that it ends
-// with its own return to the initial state (ISO-2022-JP: ESC ( B after the last kanji that fits).
 uint32_t cutTextInPlace(CachedConverter& output, uint8_t* text, uint32_t length, uint32_t room);
 
 } // namespace krm_host::conv

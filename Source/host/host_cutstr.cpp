@@ -1,7 +1,7 @@
 // CutStr: the longest prefix of converted text that holds whole characters of the output charset
-// and fits a byte budget. The text itself is never changed, so for a stateful charset (ISO-2022-JP)
-// the cut falls only where the text is back in its initial state (after ESC ( B, or in an ASCII
-// run): a prefix that stopped inside a kanji run would leave the reader in the wrong state.
+// and fits a byte budget. For a stateful charset (ISO-2022-JP) a prefix that stopped inside a kanji
+// run would leave the reader in the wrong state, so the kept characters are encoded again in place
+// and closed with the sequence back to the initial state, all within the budget.
 #include <cstring>
 #include <memory>
 #include <unicode/utf16.h>
@@ -74,12 +74,10 @@ bool resetSequence(UConverter* converter, char* out, size_t capacity, size_t& le
     return U_SUCCESS(status);
 }
 
-// Stateful charsets: re-encode the decoded text one character at a time. Without a writable
-// buffer the re-encoding follows the original bytes, and a cut is possible wherever the text so
-// far plus the sequence back to the initial state is exactly the original prefix. With one, the
-// longest prefix whose re-encoding (closing sequence included) fits the room is written back.
-uint32_t cutInInitialState(UConverter* converter, const uint8_t* text, uint8_t* writable, uint32_t length,
-                           uint32_t room) {
+// Stateful charsets: decode, then encode again one character at a time, noting after each one
+// whether the sequence back to the initial state would still fit the room; the longest such prefix
+// is written back over the text, closing sequence included.
+uint32_t cutInInitialState(UConverter* converter, uint8_t* text, uint32_t length, uint32_t room) {
     std::vector<UChar> units;
     if (!decodeAll(converter, text, length, units, nullptr)) return kCutFailed;
     ucnv_resetFromUnicode(converter);
@@ -91,9 +89,7 @@ uint32_t cutInInitialState(UConverter* converter, const uint8_t* text, uint8_t* 
     for (size_t i = 0; i <= units.size(); ++i) {
         size_t resetLength = 0;
         if (!resetSequence(converter, encoded, kMaxEncoded, resetLength)) return kCutFailed;
-        const bool fits = resetLength <= room - position;
-        if (fits && (writable != nullptr ||
-                     (resetLength <= length - position && std::memcmp(encoded, text + position, resetLength) == 0))) {
+        if (resetLength <= room - position) {
             cut = position + static_cast<uint32_t>(resetLength);
             cutUnits = i;
         }
@@ -105,19 +101,17 @@ uint32_t cutInInitialState(UConverter* converter, const uint8_t* text, uint8_t* 
         ucnv_fromUnicode(converter, &out, encoded + kMaxEncoded, &in, in + unitCount, nullptr, false, &status);
         const auto produced = static_cast<size_t>(out - encoded);
         if (U_FAILURE(status) || produced > room - position) break;
-        if (writable == nullptr && (produced > length - position || std::memcmp(encoded, text + position, produced) != 0))
-            break; // the text is not what this charset writes: no cut after this point is safe
         position += static_cast<uint32_t>(produced);
         i += unitCount - 1;
     }
     ucnv_resetFromUnicode(converter);
-    if (writable != nullptr && cut > 0) {
-        char* out = reinterpret_cast<char*>(writable);
+    if (cut > 0) {
+        char* out = reinterpret_cast<char*>(text);
         const UChar* in = units.data();
         UErrorCode status = U_ZERO_ERROR;
         ucnv_fromUnicode(converter, &out, out + cut, &in, in + cutUnits, nullptr, true, &status);
         ucnv_resetFromUnicode(converter);
-        if (U_FAILURE(status) || out != reinterpret_cast<char*>(writable) + cut) return kCutFailed;
+        if (U_FAILURE(status) || out != reinterpret_cast<char*>(text) + cut) return kCutFailed;
     }
     return cut;
 }
@@ -125,20 +119,14 @@ uint32_t cutInInitialState(UConverter* converter, const uint8_t* text, uint8_t* 
 } // namespace
 
 namespace krm_host::conv {
-uint32_t cutText(CachedConverter& output, const uint8_t* text, uint32_t length, uint32_t room) {
-    if (length <= room) return length;
-    return output.stateful ? cutInInitialState(output.converter, text, nullptr, length, room)
-                           : cutAtCharacterStart(output.converter, text, length, room);
-}
-
 uint32_t cutTextInPlace(CachedConverter& output, uint8_t* text, uint32_t length, uint32_t room) {
     if (length <= room) return length;
-    return output.stateful ? cutInInitialState(output.converter, text, text, length, room)
+    return output.stateful ? cutInInitialState(output.converter, text, length, room)
                            : cutAtCharacterStart(output.converter, text, length, room);
 }
 } // namespace krm_host::conv
 
-extern "C" KRM_EXPORT uint32_t CutStr(const uint8_t* text, uint32_t length, uint32_t room, const HostOptions* options) {
+extern "C" KRM_EXPORT uint32_t CutStr(uint8_t* text, uint32_t length, uint32_t room, const HostOptions* options) {
     if (krm_host::shouldFail(KRM_SVC_CUTSTR)) return kCutFailed;
     if (length <= room) return length;
     if (text == nullptr || options == nullptr) return kCutFailed;
@@ -147,7 +135,7 @@ extern "C" KRM_EXPORT uint32_t CutStr(const uint8_t* text, uint32_t length, uint
     try {
         CachedConverter* output = krm_host::conv::cachedConverter({options->outputCharset, nameLength});
         if (output == nullptr) return kCutFailed;
-        return krm_host::conv::cutText(*output, text, length, room);
+        return krm_host::conv::cutTextInPlace(*output, text, length, room);
     } catch (...) { // out of memory: no exception crosses the C interface
         return kCutFailed;
     }

@@ -458,7 +458,7 @@ struct Decoder {
     void tableBookkeeping();
     int32_t convertLine();
     int32_t appendPending(const uint8_t* bytes, uint32_t count);
-    int32_t outputPiece(const uint8_t* bytes, uint32_t count);
+    int32_t outputPiece(uint8_t* bytes, uint32_t count); // the cut may rewrite the piece
     int32_t write(const uint8_t* bytes, uint32_t count);
 };
 
@@ -998,7 +998,7 @@ int32_t Decoder::write(const uint8_t* bytes, uint32_t count) {
     return KRM_OK;
 }
 
-int32_t Decoder::outputPiece(const uint8_t* bytes, uint32_t count) {
+int32_t Decoder::outputPiece(uint8_t* bytes, uint32_t count) {
     if (!flag(KRM_OPT_SIZE_LIMIT)) return write(bytes, count);
     const uint32_t totalBefore = runningTotal;
     runningTotal += count;
