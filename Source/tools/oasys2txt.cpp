@@ -47,7 +47,7 @@ struct Settings : CommonSettings {
     std::optional<fs::path> reportFile;
 };
 
-constexpr OptionSpec<Settings> kOptions[] = {
+constexpr OptionDef<Settings> kOptions[] = {
     {"-enc", "NAME", "output charset (default UTF-8; any name of -listenc)",
      [](Settings& s, std::string_view v) { s.charset = std::string(v); }},
     {"-listenc", "", "list the output charset names and exit",

@@ -24,7 +24,7 @@ struct Settings : CommonSettings {
     bool json = false;
 };
 
-constexpr OptionSpec<Settings> kOptions[] = {
+constexpr OptionDef<Settings> kOptions[] = {
     {"-enc", "NAME", "output charset (default UTF-8)",
      [](Settings& s, std::string_view v) { s.charset = std::string(v); }},
     {"--packaging", "KIND", "auto (default), separated, combined or compound",

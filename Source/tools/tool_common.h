@@ -153,7 +153,7 @@ struct UsageError : std::runtime_error {
 // One option of a tool: its names are matched with one or two leading dashes ("-enc", "--enc"),
 // a value follows as the next argument or after "=".
 template <class Settings>
-struct OptionSpec {
+struct OptionDef {
     std::string_view name;
     std::string_view valueName; // empty: the option takes no value
     std::string_view help;
@@ -168,7 +168,7 @@ inline std::string_view withoutDashes(std::string_view text) {
 // Applies every option of argv and returns the other arguments ("-" is an argument; "--" ends the
 // options).
 template <class Settings, size_t N>
-std::vector<std::string> parseArguments(int argc, char** argv, const OptionSpec<Settings> (&table)[N],
+std::vector<std::string> parseArguments(int argc, char** argv, const OptionDef<Settings> (&table)[N],
                                         Settings& settings) {
     std::vector<std::string> arguments;
     bool optionsEnded = false;
@@ -188,30 +188,30 @@ std::vector<std::string> parseArguments(int argc, char** argv, const OptionSpec<
             inlineValue = name.substr(equals + 1);
             name = name.substr(0, equals);
         }
-        const OptionSpec<Settings>* spec = nullptr;
+        const OptionDef<Settings>* option = nullptr;
         for (const auto& candidate : table)
-            if (withoutDashes(candidate.name) == name) spec = &candidate;
-        if (!spec) throw UsageError("unknown option " + std::string(argument));
-        if (spec->valueName.empty()) {
-            if (inlineValue) throw UsageError("option " + std::string(spec->name) + " takes no value");
-            spec->apply(settings, {});
+            if (withoutDashes(candidate.name) == name) option = &candidate;
+        if (!option) throw UsageError("unknown option " + std::string(argument));
+        if (option->valueName.empty()) {
+            if (inlineValue) throw UsageError("option " + std::string(option->name) + " takes no value");
+            option->apply(settings, {});
             continue;
         }
         if (!inlineValue) {
-            if (i + 1 >= argc) throw UsageError("option " + std::string(spec->name) + " needs a value");
+            if (i + 1 >= argc) throw UsageError("option " + std::string(option->name) + " needs a value");
             inlineValue = argv[++i];
         }
-        spec->apply(settings, *inlineValue);
+        option->apply(settings, *inlineValue);
     }
     return arguments;
 }
 
 template <class Settings, size_t N>
-void printOptionHelp(std::FILE* out, const OptionSpec<Settings> (&table)[N]) {
-    for (const auto& spec : table) {
-        std::string left = std::string(spec.name);
-        if (!spec.valueName.empty()) left += " " + std::string(spec.valueName);
-        std::fprintf(out, "  %-22s %.*s\n", left.c_str(), static_cast<int>(spec.help.size()), spec.help.data());
+void printOptionHelp(std::FILE* out, const OptionDef<Settings> (&table)[N]) {
+    for (const auto& option : table) {
+        std::string left = std::string(option.name);
+        if (!option.valueName.empty()) left += " " + std::string(option.valueName);
+        std::fprintf(out, "  %-22s %.*s\n", left.c_str(), static_cast<int>(option.help.size()), option.help.data());
     }
 }
 
@@ -227,7 +227,7 @@ struct CommonSettings {
 // The frame of both tools: options, -h, -v, the charset check, and wrong usage (message and exit
 // code 64) or an unexpected failure (output error) caught at the top.
 template <class Settings, size_t N>
-int runTool(const char* toolName, const char* usage, const OptionSpec<Settings> (&table)[N], int argc, char** argv,
+int runTool(const char* toolName, const char* usage, const OptionDef<Settings> (&table)[N], int argc, char** argv,
             int (*body)(Settings& settings, const std::vector<std::string>& arguments)) {
     try {
         Settings settings;
