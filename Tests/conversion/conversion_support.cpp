@@ -12,7 +12,7 @@ Captured& captured() {
 }
 
 Converted codeConvert(const std::string& sourceCharset, const HostOptions& options, const Bytes& source,
-                      uint32_t firstConversion, CallContext* context) {
+                      uint32_t firstConversion, CallContext* context, std::optional<int32_t> sourceLength) {
     constexpr size_t kGuard = 64;
     constexpr uint8_t kGuardByte = 0xA5;
     std::vector<uint8_t> destination(KRM_CONV_DEST_CAPACITY + kGuard, kGuardByte);
@@ -21,9 +21,9 @@ Converted codeConvert(const std::string& sourceCharset, const HostOptions& optio
     HostOptions copy = options;
     CallContext ownContext{};
     Converted out;
-    out.length = kUntouched;
-    out.result = CodeConvert(&srcInfo, &copy, source.data(), destination.data(), static_cast<int32_t>(source.size()),
-                             &out.length, firstConversion, context != nullptr ? context : &ownContext);
+    out.result = CodeConvert(&srcInfo, &copy, source.data(), destination.data(),
+                             sourceLength.value_or(static_cast<int32_t>(source.size())), &out.length, firstConversion,
+                             context != nullptr ? context : &ownContext);
     for (size_t i = KRM_CONV_DEST_CAPACITY; i < destination.size(); ++i)
         EXPECT_EQ(destination[i], kGuardByte) << "written past the destination at " << i;
     if (out.length != kUntouched && out.length <= KRM_CONV_DEST_CAPACITY)

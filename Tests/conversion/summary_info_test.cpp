@@ -9,14 +9,11 @@
 #include <string>
 
 #include "conversion_support.h"
-#include "oasys_writer.h"
 
 namespace conversion_test {
 namespace {
 
-using oasys_test::makeOptions;
 using oasys_test::SummaryFields;
-using oasys_test::TempDir;
 
 constexpr uint8_t kFill = 0xCC; // what the host's record held before the call
 constexpr uint16_t kCompound = KRM_FORMAT_COMPOUND;
@@ -57,13 +54,9 @@ SummaryResult summaryOf(const std::filesystem::path& path, const char* charset =
 
 const oasys_test::CompoundStream kBodyStream{"DOC1.DOC", {'x'}};
 
-class SummaryInfoTest : public ConversionTest {
-protected:
-    TempDir dir;
-};
+using SummaryInfoTest = ConversionTest;
 
-class WrittenSummary : public SummaryInfoTest, public ::testing::WithParamInterface<const char*> {};
-TEST_P(WrittenSummary, FillsEverySlotInTheOutputCharset) {
+TEST_F(SummaryInfoTest, WrittenPropertiesFillEverySlotInTheOutputCharset) {
     SummaryFields fields;
     fields.title = "日本語の題";
     fields.subject = "not in the record";
@@ -71,24 +64,25 @@ TEST_P(WrittenSummary, FillsEverySlotInTheOutputCharset) {
     fields.keywords = "a;b;キー";
     fields.comments = "メモ";
     fields.lastAuthor = "最終";
-    fields.created = 1'700'000'000;  // 2023-11-14 22:13:20 UTC
-    fields.lastSaved = 946'782'245;  // 2000-01-02 03:04:05 UTC
+    fields.created = 1'700'000'000; // 2023-11-14 22:13:20 UTC
+    fields.lastSaved = 946'782'245; // 2000-01-02 03:04:05 UTC
     oasys_test::writeCompound(dir / "doc.oas", {kBodyStream}, fields);
-    const char* charset = GetParam();
-    const SummaryResult result = summaryOf(dir / "doc.oas", charset);
-    ASSERT_EQ(result.code, KRM_OK);
-    const PropertyRecord& r = *result.record;
-    EXPECT_EQ(slotText(r, KRM_PROP_TITLE), inCharset("日本語の題", charset));
-    EXPECT_EQ(slotText(r, KRM_PROP_AUTHOR), inCharset("著者", charset));
-    EXPECT_EQ(slotText(r, KRM_PROP_KEYWORDS), inCharset("a;b;キー", charset));
-    EXPECT_EQ(slotText(r, KRM_PROP_CATEGORY), "");
-    EXPECT_EQ(slotText(r, KRM_PROP_COMMENTS), inCharset("メモ", charset));
-    EXPECT_EQ(slotText(r, KRM_PROP_MODIFIED), inCharset("00年01月02日03時04分", charset));
-    EXPECT_EQ(slotText(r, KRM_PROP_CREATED), inCharset("23年11月14日22時13分", charset));
-    EXPECT_EQ(slotText(r, KRM_PROP_LAST_AUTHOR), inCharset("最終", charset));
-    EXPECT_EQ(r.bytes[KRM_PROP_DOCUMENT_TYPE], kFill) << "the document type belongs to the filter";
+    for (const char* charset : {"UTF-8", "Shift_JIS", "EUC-JP", "ISO-2022-JP"}) {
+        SCOPED_TRACE(charset);
+        const SummaryResult result = summaryOf(dir / "doc.oas", charset);
+        ASSERT_EQ(result.code, KRM_OK);
+        const PropertyRecord& r = *result.record;
+        EXPECT_EQ(slotText(r, KRM_PROP_TITLE), inCharset("日本語の題", charset));
+        EXPECT_EQ(slotText(r, KRM_PROP_AUTHOR), inCharset("著者", charset));
+        EXPECT_EQ(slotText(r, KRM_PROP_KEYWORDS), inCharset("a;b;キー", charset));
+        EXPECT_EQ(slotText(r, KRM_PROP_CATEGORY), "");
+        EXPECT_EQ(slotText(r, KRM_PROP_COMMENTS), inCharset("メモ", charset));
+        EXPECT_EQ(slotText(r, KRM_PROP_MODIFIED), inCharset("00年01月02日03時04分", charset));
+        EXPECT_EQ(slotText(r, KRM_PROP_CREATED), inCharset("23年11月14日22時13分", charset));
+        EXPECT_EQ(slotText(r, KRM_PROP_LAST_AUTHOR), inCharset("最終", charset));
+        EXPECT_EQ(r.bytes[KRM_PROP_DOCUMENT_TYPE], kFill) << "the document type belongs to the filter";
+    }
 }
-INSTANTIATE_TEST_SUITE_P(Charsets, WrittenSummary, ::testing::Values("UTF-8", "Shift_JIS", "EUC-JP", "ISO-2022-JP"));
 
 // ---- Hand-built property sets -------------------------------------------------------------------
 struct Property {
@@ -113,15 +107,13 @@ Bytes lpstr(const std::string& text) {
     payload.push_back(0);
     return typed(0x1E, payload);
 }
-Bytes filetime(uint64_t value) {
+Bytes filetime(std::chrono::sys_seconds when) { // 100 ns units since 1601
+    constexpr int64_t kSecondsFrom1601To1970 = 11'644'473'600;
+    const auto value = static_cast<uint64_t>(when.time_since_epoch().count() + kSecondsFrom1601To1970) * 10'000'000u;
     Bytes payload;
     putU32(payload, static_cast<uint32_t>(value));
     putU32(payload, static_cast<uint32_t>(value >> 32));
     return typed(0x40, payload);
-}
-uint64_t filetimeOf(std::chrono::sys_seconds when) {
-    constexpr int64_t kSecondsFrom1601To1970 = 11'644'473'600;
-    return static_cast<uint64_t>(when.time_since_epoch().count() + kSecondsFrom1601To1970) * 10'000'000u;
 }
 
 // A SummaryInformation stream holding one set with these properties, laid out as given.
@@ -164,81 +156,78 @@ void writeWithSet(const std::filesystem::path& path, const Bytes& set) {
     oasys_test::writeCompound(path, {kBodyStream, {"\005SummaryInformation", set}});
 }
 
-TEST_F(SummaryInfoTest, UnsetDateStaysEmptyAndPre1970DateIsKept) {
+TEST_F(SummaryInfoTest, HandBuiltSetOfCodePage932WithUnsetPre1970AndMistypedValues) {
     using namespace std::chrono;
-    const uint64_t in1960 = filetimeOf(sys_days{1960y / May / 6} + 7h + 8min + 9s);
     writeWithSet(dir / "doc.oas", propertySetStream({{1, codepage(932)},
                                                      {2, lpstr("\x93\xFA\x96\x7B")},
-                                                     {12, filetime(0)},
-                                                     {13, filetime(in1960)}}));
+                                                     {4, typed(3, {1, 0, 0, 0})}, // author as an integer
+                                                     {12, typed(0x40, Bytes(8, 0))},
+                                                     {13, filetime(sys_days{1960y / May / 6} + 7h + 8min + 9s)},
+                                                     {8, filetime(sys_days{2001y / January / 1})}})); // type mismatch
     const SummaryResult result = summaryOf(dir / "doc.oas");
     ASSERT_EQ(result.code, KRM_OK);
     EXPECT_EQ(slotText(*result.record, KRM_PROP_TITLE), "日本");
-    EXPECT_EQ(slotText(*result.record, KRM_PROP_CREATED), "");
+    EXPECT_EQ(slotText(*result.record, KRM_PROP_AUTHOR), "");
+    EXPECT_EQ(slotText(*result.record, KRM_PROP_CREATED), "") << "a date of zero is no date";
     EXPECT_EQ(slotText(*result.record, KRM_PROP_MODIFIED), "60年05月06日07時08分");
+    EXPECT_EQ(slotText(*result.record, KRM_PROP_LAST_AUTHOR), "");
 }
 
-TEST_F(SummaryInfoTest, PropertyOfAnotherTypeLeavesItsSlotEmpty) {
-    writeWithSet(dir / "doc.oas", propertySetStream({{2, typed(3, {1, 0, 0, 0})}, {12, lpstr("x")}}));
-    const SummaryResult result = summaryOf(dir / "doc.oas");
-    ASSERT_EQ(result.code, KRM_OK);
-    EXPECT_EQ(slotText(*result.record, KRM_PROP_TITLE), "");
-    EXPECT_EQ(slotText(*result.record, KRM_PROP_CREATED), "");
+TEST_F(SummaryInfoTest, HostileSetIsRefusedWithoutReadingOutsideTheStream) {
+    const std::vector<Property> titleOnly = {{2, lpstr("title")}};
+    const auto layout = [](auto change) {
+        SetLayout l;
+        change(l);
+        return l;
+    };
+    const struct {
+        const char* name;
+        std::vector<Property> properties;
+        SetLayout layout;
+        int32_t code;
+    } cases[] = {
+        {"Sound", titleOnly, {}, KRM_OK},
+        {"OtherSetOnly", titleOnly, layout([](SetLayout& l) { l.summaryFmtid = false; }), KRM_OK},
+        {"BadByteOrder", titleOnly, layout([](SetLayout& l) { l.byteOrder = 0xFEFF; }), KRM_ERR_BROKEN},
+        {"SetListPastEnd", titleOnly, layout([](SetLayout& l) { l.setCount = 0xFFFFFFFF, l.summaryFmtid = false; }), KRM_ERR_BROKEN},
+        {"SetOffsetPastEnd", titleOnly, layout([](SetLayout& l) { l.setOffset = 0x7FFFFFF0; }), KRM_ERR_BROKEN},
+        {"PropertyCountHuge", titleOnly, layout([](SetLayout& l) { l.propertyCount = 0x20000000; }), KRM_ERR_BROKEN},
+        {"ValueOffsetPastSet", titleOnly, layout([](SetLayout& l) { l.lastValueOffset = 0xFFFFFFF0; }), KRM_ERR_BROKEN},
+        {"StringLongerThanSet", {{2, typed(0x1E, {0xFF, 0xFF, 0xFF, 0x7F, 'a'})}}, {}, KRM_ERR_BROKEN},
+        {"FiletimeCutShort", {{13, typed(0x40, {1, 2, 3})}}, {}, KRM_ERR_BROKEN},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        writeWithSet(dir / "doc.oas", propertySetStream(c.properties, c.layout));
+        EXPECT_EQ(summaryOf(dir / "doc.oas").code, c.code);
+    }
 }
 
-struct HostileCase {
-    const char* name;
-    std::vector<Property> properties;
-    SetLayout layout;
-    int32_t code;
-};
-class HostileSet : public SummaryInfoTest, public ::testing::WithParamInterface<HostileCase> {};
-TEST_P(HostileSet, IsRefusedWithoutReadingOutsideTheStream) {
-    writeWithSet(dir / "doc.oas", propertySetStream(GetParam().properties, GetParam().layout));
-    EXPECT_EQ(summaryOf(dir / "doc.oas").code, GetParam().code);
-}
-template <typename Change>
-SetLayout layout(Change change) {
-    SetLayout l;
-    change(l);
-    return l;
-}
-const std::vector<Property> kTitleOnly = {{2, lpstr("title")}};
-INSTANTIATE_TEST_SUITE_P(
-    Sets, HostileSet,
-    ::testing::Values(
-        HostileCase{"Sound", kTitleOnly, {}, KRM_OK},
-        HostileCase{"OtherSetOnly", kTitleOnly, layout([](SetLayout& l) { l.summaryFmtid = false; }), KRM_OK},
-        HostileCase{"BadByteOrder", kTitleOnly, layout([](SetLayout& l) { l.byteOrder = 0xFEFF; }), KRM_ERR_BROKEN},
-        HostileCase{"SetListPastEnd", kTitleOnly, layout([](SetLayout& l) { l.setCount = 0xFFFFFFFF, l.summaryFmtid = false; }), KRM_ERR_BROKEN},
-        HostileCase{"SetOffsetPastEnd", kTitleOnly, layout([](SetLayout& l) { l.setOffset = 0x7FFFFFF0; }), KRM_ERR_BROKEN},
-        HostileCase{"PropertyCountHuge", kTitleOnly, layout([](SetLayout& l) { l.propertyCount = 0x20000000; }), KRM_ERR_BROKEN},
-        HostileCase{"ValueOffsetPastSet", kTitleOnly, layout([](SetLayout& l) { l.lastValueOffset = 0xFFFFFFF0; }), KRM_ERR_BROKEN},
-        HostileCase{"StringLongerThanSet", {{2, typed(0x1E, {0xFF, 0xFF, 0xFF, 0x7F, 'a'})}}, {}, KRM_ERR_BROKEN},
-        HostileCase{"FiletimeCutShort", {{13, typed(0x40, {1, 2, 3})}}, {}, KRM_ERR_BROKEN}),
-    [](const auto& info) { return std::string(info.param.name); });
-
-TEST_F(SummaryInfoTest, WithoutSummaryInformationTheSlotsStayEmpty) {
+TEST_F(SummaryInfoTest, FilesWithoutSummaryInformation) {
     oasys_test::writeCompound(dir / "doc.oas", {kBodyStream});
-    const SummaryResult result = summaryOf(dir / "doc.oas");
-    ASSERT_EQ(result.code, KRM_OK);
-    for (uint32_t slot : {KRM_PROP_TITLE, KRM_PROP_AUTHOR, KRM_PROP_KEYWORDS, KRM_PROP_CATEGORY, KRM_PROP_COMMENTS,
-                          KRM_PROP_MODIFIED, KRM_PROP_CREATED, KRM_PROP_LAST_AUTHOR})
-        EXPECT_EQ(result.record->bytes[slot], 0) << slot;
-    EXPECT_EQ(result.record->bytes[KRM_PROP_DOCUMENT_TYPE], kFill);
-}
-
-TEST_F(SummaryInfoTest, FileThatIsNotACompoundFileGives22) {
     oasys_test::writeFile(dir / "plain.txt", oasys_test::bytes("just text, no compound file header"));
-    EXPECT_EQ(summaryOf(dir / "plain.txt").code, KRM_ERR_OPEN);
-    EXPECT_EQ(summaryOf(dir / "missing.oas").code, KRM_ERR_OPEN);
-}
-
-TEST_F(SummaryInfoTest, SwitchMakesItFail) {
-    oasys_test::writeCompound(dir / "doc.oas", {kBodyStream});
-    KRMTest_FailAt(KRM_SVC_SUMMARY_INFO, 1);
-    EXPECT_EQ(summaryOf(dir / "doc.oas").code, KRM_ERR_BROKEN);
-    EXPECT_EQ(summaryOf(dir / "doc.oas").code, KRM_OK);
+    const struct {
+        const char* what;
+        const char* name;
+        bool failSwitch;
+        int32_t code;
+    } cases[] = {
+        {"compound file without the stream", "doc.oas", false, KRM_OK},
+        {"the service's failure switch", "doc.oas", true, KRM_ERR_BROKEN},
+        {"not a compound file", "plain.txt", false, KRM_ERR_OPEN},
+        {"missing file", "missing.oas", false, KRM_ERR_OPEN},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        if (c.failSwitch) KRMTest_FailAt(KRM_SVC_SUMMARY_INFO, 1);
+        const SummaryResult result = summaryOf(dir / c.name);
+        EXPECT_EQ(result.code, c.code);
+        if (c.code != KRM_OK) continue;
+        for (uint32_t slot : {KRM_PROP_TITLE, KRM_PROP_AUTHOR, KRM_PROP_KEYWORDS, KRM_PROP_CATEGORY, KRM_PROP_COMMENTS,
+                              KRM_PROP_MODIFIED, KRM_PROP_CREATED, KRM_PROP_LAST_AUTHOR})
+            EXPECT_EQ(result.record->bytes[slot], 0) << slot;
+        EXPECT_EQ(result.record->bytes[KRM_PROP_DOCUMENT_TYPE], kFill);
+    }
 }
 
 TEST_F(SummaryInfoTest, LongTitleIsCutToItsSlotWithRoomForTheTerminator) {
@@ -251,8 +240,7 @@ TEST_F(SummaryInfoTest, LongTitleIsCutToItsSlotWithRoomForTheTerminator) {
 
     const SummaryResult utf16 = summaryOf(dir / "doc.oas", "UTF-16LE");
     ASSERT_EQ(utf16.code, KRM_OK);
-    const std::string cut = slotText(*utf16.record, KRM_PROP_TITLE, 2);
-    EXPECT_EQ(cut.size(), 1026u) << "513 characters, then a two-byte terminator";
+    EXPECT_EQ(slotText(*utf16.record, KRM_PROP_TITLE, 2).size(), 1026u) << "513 characters, then a two-byte terminator";
     EXPECT_EQ(slotText(*utf16.record, KRM_PROP_AUTHOR, 2), std::string("A\0", 2));
 
     const SummaryResult iso2022 = summaryOf(dir / "doc.oas", "ISO-2022-JP");

@@ -2,11 +2,10 @@
 #pragma once
 
 #include <cstdint>
-#include <filesystem>
-#include <string>
 
 #include "krm_host.h"
 #include "oasys_writer.h"
+#include "test_util.h"
 
 namespace host_test {
 
@@ -24,21 +23,10 @@ inline Bytes patternBytes(size_t length, uint32_t seed = 1) {
     return out;
 }
 
-inline std::string asText(const Bytes& data) {
-    return std::string(data.begin(), data.end());
-}
-
-// Reads count elements of size bytes at offset; the elements read and the bytes they fill.
-struct ReadResult {
-    uint32_t elements;
-    Bytes data;
+// Fixture: host counters checked after each test, and a fresh folder for its files.
+class HostTest : public oasys_test::HostCheckedTest {
+protected:
+    oasys_test::TempDir dir;
 };
-inline ReadResult readAt(uint32_t file, uint32_t offset, uint32_t size, uint32_t count) {
-    KRM_FileSeek(file, offset, 0);
-    Bytes buffer(static_cast<size_t>(size) * count);
-    const uint32_t elements = KRM_FileRead(buffer.data(), size, count, file);
-    buffer.resize(static_cast<size_t>(elements) * size);
-    return {elements, buffer};
-}
 
 } // namespace host_test

@@ -1,88 +1,53 @@
 // Memory service and the testing interface: failure switches fire once at the n-th call, each
-// service fails the way its callers expect, counters and call counts follow every call.
-#include <gtest/gtest.h>
-
-#include <filesystem>
+// service fails the way its callers expect, counters follow every handle.
 #include <functional>
 
 #include "host_test_support.h"
-#include "krm_host.h"
-#include "krm_host_testing.h"
-#include "oasys_writer.h"
-#include "test_util.h"
 
 namespace {
 
-using oasys_test::TempDir;
-
-class TestingInterfaceTest : public oasys_test::HostCheckedTest {
+class TestingInterfaceTest : public host_test::HostTest {
 protected:
     void SetUp() override {
-        HostCheckedTest::SetUp();
+        HostTest::SetUp();
         oasys_test::writeFile(plainPath, oasys_test::bytes("plain"));
         oasys_test::writeCompound(compoundPath, {{"OasysStreamFileList", oasys_test::bytes("list")}});
     }
 
 public: // read by the cases of the switch table
-    TempDir dir;
+    using HostTest::dir;
+    bool mallocFails() {
+        void* block = KRM_malloc(8);
+        KRM_free(block);
+        return block == nullptr;
+    }
     std::filesystem::path plainPath = dir / "plain.txt";
     std::filesystem::path compoundPath = dir / "doc.ole";
 };
 
-TEST_F(TestingInterfaceTest, MallocCountsOutstandingBlocks) {
-    void* first = KRM_malloc(532);
-    void* empty = KRM_malloc(0);
-    ASSERT_NE(first, nullptr);
-    ASSERT_NE(empty, nullptr) << "a zero-size block is no failure";
-    EXPECT_EQ(KRMTest_Counters().outstandingBlocks, 2);
-    KRM_free(first);
-    KRM_free(nullptr);
-    EXPECT_EQ(KRMTest_Counters().outstandingBlocks, 1);
-    KRM_free(empty);
-}
-
-TEST_F(TestingInterfaceTest, SwitchFiresOnceAtTheNthCall) {
+TEST_F(TestingInterfaceTest, SwitchFiresOnceAtTheNthCallOfItsServiceOnly) {
     KRMTest_FailAt(KRM_SVC_MALLOC, 3);
+    KRMTest_FailAt(KRM_SVC_FILE_CLOSE, 1);
     std::vector<bool> failed;
-    for (int call = 1; call <= 5; ++call) {
-        void* block = KRM_malloc(8);
-        failed.push_back(block == nullptr);
-        KRM_free(block);
-    }
+    for (int call = 1; call <= 5; ++call) failed.push_back(mallocFails());
     EXPECT_EQ(failed, (std::vector<bool>{false, false, true, false, false}));
-}
-
-TEST_F(TestingInterfaceTest, SwitchesAreDisarmedByZeroAndByReset) {
+    const uint32_t file = KRM_FileOpen(plainPath.c_str(), "rb");
+    EXPECT_NE(file, 0u) << "the open is not armed";
+    EXPECT_NE(KRM_FileClose(file), 0) << "the close still is";
+    // Disarmed by 0 and by a reset; an unknown service is ignored.
     KRMTest_FailAt(KRM_SVC_MALLOC, 1);
     KRMTest_FailAt(KRM_SVC_MALLOC, 0);
-    void* block = KRM_malloc(8);
-    EXPECT_NE(block, nullptr);
-    KRM_free(block);
+    EXPECT_FALSE(mallocFails());
     KRMTest_FailAt(KRM_SVC_MALLOC, 1);
-    KRMTest_FailAt(KRM_SVC_FILE_OPEN, 2);
     KRMTest_ResetFailures();
-    block = KRM_malloc(8);
-    EXPECT_NE(block, nullptr);
-    KRM_free(block);
-    for (int i = 0; i < 2; ++i) {
-        const uint32_t file = KRM_FileOpen(plainPath.c_str(), "rb");
-        EXPECT_NE(file, 0u);
-        KRM_FileClose(file);
-    }
+    EXPECT_FALSE(mallocFails());
+    KRMTest_FailAt(KRM_SVC_COUNT, 1);
+    EXPECT_EQ(KRMTest_CallCount(KRM_SVC_COUNT), 0u);
+    EXPECT_FALSE(mallocFails());
 }
 
-TEST_F(TestingInterfaceTest, OtherServicesAreNotTouchedByASwitch) {
-    KRMTest_FailAt(KRM_SVC_FILE_CLOSE, 1);
-    void* block = KRM_malloc(8);
-    EXPECT_NE(block, nullptr);
-    KRM_free(block);
-    const uint32_t file = KRM_FileOpen(plainPath.c_str(), "rb");
-    EXPECT_NE(file, 0u);
-    EXPECT_NE(KRM_FileClose(file), 0) << "the armed service still fails";
-}
-
-// Each service of this library with its failure switch: the call made while the switch fires,
-// and whether its result is the failure the filter looks for.
+// Each service with its failure switch: the call made while the switch fires, and whether its
+// result is the failure the filter looks for.
 struct SwitchCase {
     const char* what;
     KrmService service;
@@ -91,19 +56,14 @@ struct SwitchCase {
 
 TEST_F(TestingInterfaceTest, EverySwitchFailsItsServiceTheWayCallersSeeIt) {
     const SwitchCase cases[] = {
-        {"malloc gives no block", KRM_SVC_MALLOC,
-         [](TestingInterfaceTest&) {
-             void* block = KRM_malloc(532);
-             KRM_free(block);
-             return block == nullptr;
-         }},
+        {"malloc gives no block", KRM_SVC_MALLOC, [](TestingInterfaceTest& t) { return t.mallocFails(); }},
         {"file open gives no handle", KRM_SVC_FILE_OPEN,
          [](TestingInterfaceTest& t) {
              const uint32_t file = KRM_FileOpen(t.plainPath.c_str(), "rb");
              KRM_FileClose(file);
              return file == 0;
          }},
-        {"file close fails but releases the file", KRM_SVC_FILE_CLOSE,
+        {"file close fails but releases and writes out the file", KRM_SVC_FILE_CLOSE,
          [](TestingInterfaceTest& t) {
              const auto out = t.dir / "closed.txt";
              const uint32_t file = KRM_FileOpen(out.c_str(), "wb");
@@ -112,8 +72,7 @@ TEST_F(TestingInterfaceTest, EverySwitchFailsItsServiceTheWayCallersSeeIt) {
              uint8_t byte;
              const bool released = KRM_FileRead(&byte, 1, 1, file) == 0 && KRMTest_Counters().openFiles == 0;
              // Still written out, so that the caller can remove it as a failed output.
-             const bool written = host_test::asText(oasys_test::readFile(out)) == "kept";
-             return failed && released && written;
+             return failed && released && oasys_test::readFile(out) == oasys_test::bytes("kept");
          }},
         {"file write writes fewer elements", KRM_SVC_FILE_WRITE,
          [](TestingInterfaceTest& t) {
@@ -122,7 +81,7 @@ TEST_F(TestingInterfaceTest, EverySwitchFailsItsServiceTheWayCallersSeeIt) {
              KRM_FileClose(file);
              return shortCount;
          }},
-        {"stream write gives -1", KRM_SVC_WRITE_STREAM,
+        {"stream write gives -1 and keeps nothing", KRM_SVC_WRITE_STREAM,
          [](TestingInterfaceTest&) {
              const uint32_t stream = KRM_StreamCreateMemory();
              const bool failed = KRM_WriteStream(stream, 3, "abc") == -1;
@@ -144,8 +103,7 @@ TEST_F(TestingInterfaceTest, EverySwitchFailsItsServiceTheWayCallersSeeIt) {
              const uint32_t stream = KRM_2OLEopenStream(storage, "OasysStreamFileList");
              KRM_2OLEcloseStream(stream);
              KRM_2OLEclose(storage);
-             const bool failed = storage != 0 && stream == 0;
-             return failed;
+             return storage != 0 && stream == 0;
          }},
     };
     for (const SwitchCase& c : cases) {
@@ -154,8 +112,7 @@ TEST_F(TestingInterfaceTest, EverySwitchFailsItsServiceTheWayCallersSeeIt) {
         KRMTest_FailAt(c.service, 1);
         EXPECT_TRUE(c.failsAsExpected(*this));
         EXPECT_EQ(KRMTest_CallCount(c.service), callsBefore + 1) << "one call, counted once";
-        // Fired once: the same call succeeds now.
-        EXPECT_FALSE(c.failsAsExpected(*this));
+        EXPECT_FALSE(c.failsAsExpected(*this)) << "fired once: the same call succeeds now";
         oasys_test::expectHostCountersZero();
     }
 }
@@ -166,35 +123,28 @@ TEST_F(TestingInterfaceTest, CountersFollowEveryKindOfHandle) {
     const uint32_t stream = KRM_2OLEopenStream(storage, "oasysstreamfilelist");
     const uint32_t log = krm_logfopen(0, "");
     const uint32_t output = KRM_StreamCreateMemory();
-    void* block = KRM_malloc(4);
+    void* block = KRM_malloc(532);
+    void* empty = KRM_malloc(0);
+    ASSERT_NE(empty, nullptr) << "a zero-size block is no failure";
+    // Failed opens count nothing.
+    EXPECT_EQ(KRM_FileOpen((dir / "missing").c_str(), "rb"), 0u);
+    EXPECT_EQ(KRM_2OLEopen(plainPath.c_str()), 0u);
+    EXPECT_EQ(KRM_2OLEopenStream(storage, "missing"), 0u);
+    KRM_free(nullptr);
     const KrmHostCounters open = KRMTest_Counters();
     EXPECT_EQ(open.openFiles, 1);
     EXPECT_EQ(open.openStorages, 1);
     EXPECT_EQ(open.openStreams, 1);
     EXPECT_EQ(open.openLogs, 1);
     EXPECT_EQ(open.outputStreams, 1);
-    EXPECT_EQ(open.outstandingBlocks, 1);
-    // Failed opens count nothing.
-    EXPECT_EQ(KRM_FileOpen((dir / "missing").c_str(), "rb"), 0u);
-    EXPECT_EQ(KRM_2OLEopen(plainPath.c_str()), 0u);
-    EXPECT_EQ(KRM_2OLEopenStream(storage, "missing"), 0u);
-    EXPECT_EQ(KRMTest_Counters().openFiles, 1);
-    EXPECT_EQ(KRMTest_Counters().openStorages, 1);
-    EXPECT_EQ(KRMTest_Counters().openStreams, 1);
+    EXPECT_EQ(open.outstandingBlocks, 2);
     KRM_FileClose(file);
     KRM_2OLEcloseStream(stream);
     KRM_2OLEclose(storage);
     krm_logfclose(0, log);
     KRM_StreamRelease(output);
     KRM_free(block);
-}
-
-TEST_F(TestingInterfaceTest, UnknownServiceIsIgnored) {
-    KRMTest_FailAt(KRM_SVC_COUNT, 1);
-    EXPECT_EQ(KRMTest_CallCount(KRM_SVC_COUNT), 0u);
-    void* block = KRM_malloc(1);
-    EXPECT_NE(block, nullptr);
-    KRM_free(block);
+    KRM_free(empty);
 }
 
 } // namespace
