@@ -5,12 +5,11 @@
 
 namespace oasys_test {
 
-ReaderRun ContainerTest::runReader(uint32_t source, uint32_t flags, const CallContext& preset, const ReaderCall& call) {
+ReaderRun ContainerTest::runReader(uint32_t flags, const CallContext& preset, const ReaderCall& call) {
     ReaderRun run;
     const auto logPath = dir / "reader.log";
     const auto outputPath = dir / "out.txt";
     std::filesystem::remove(logPath);
-
     HostOptions options = makeOptions("UTF-8", flags);
     run.context = preset;
     run.context.logHandle = krm_logfopen(flags, logPath.c_str());
@@ -20,7 +19,7 @@ ReaderRun ContainerTest::runReader(uint32_t source, uint32_t flags, const CallCo
     const uint32_t output = KRM_FileOpen(outputPath.c_str(), "wb");
     EXPECT_NE(output, 0u);
 
-    run.code = call(source, output, srcInfo, &options, &run.context);
+    run.code = call(output, srcInfo, &options, &run.context);
 
     KRM_free(srcInfo);
     EXPECT_EQ(KRM_FileClose(output), 0);
@@ -33,44 +32,65 @@ ReaderRun ContainerTest::runReader(uint32_t source, uint32_t flags, const CallCo
 }
 
 ReaderRun ContainerTest::runCombined(const Bytes& doc, uint32_t flags, const CallContext& preset) {
-    const auto path = dir / "combined.oas";
-    writeFile(path, doc);
-    const uint32_t file = KRM_FileOpen(path.c_str(), "rb");
-    EXPECT_NE(file, 0u);
-    ReaderRun run = runReader(file, flags, preset, [](uint32_t source, uint32_t output, SrcInfo* info,
-                                                      HostOptions* options, CallContext* context) {
-        uint32_t position = 0;
-        return GetDocTextContent(source, output, &position, info, options, context);
+    ReaderRun run;
+    withFile(doc, [&](uint32_t file) {
+        run = runReader(flags, preset, [file](uint32_t output, SrcInfo* info, HostOptions* options, CallContext* context) {
+            uint32_t position = 0;
+            return GetDocTextContent(file, output, &position, info, options, context);
+        });
     });
-    EXPECT_EQ(KRM_FileClose(file), 0);
+    expectHostCountersZero();
     return run;
-}
-
-std::filesystem::path ContainerTest::compoundFile(const std::vector<CompoundStream>& streams) {
-    const auto path = dir / "compound.ole";
-    std::filesystem::remove(path);
-    writeCompound(path, streams);
-    return path;
 }
 
 ReaderRun ContainerTest::runCompound(const std::vector<CompoundStream>& streams, uint32_t flags,
                                      const CallContext& preset) {
-    const uint32_t storage = KRM_2OLEopen(compoundFile(streams).c_str());
+    const auto path = dir / "compound.ole";
+    std::filesystem::remove(path);
+    writeCompound(path, streams);
+    const uint32_t storage = KRM_2OLEopen(path.c_str());
     EXPECT_NE(storage, 0u);
-    ReaderRun run = runReader(storage, flags, preset, [](uint32_t source, uint32_t output, SrcInfo* info,
-                                                         HostOptions* options, CallContext* context) {
-        return GetOleTextContent(source, output, info, options, context);
+    ReaderRun run = runReader(flags, preset, [storage](uint32_t output, SrcInfo* info, HostOptions* options,
+                                                       CallContext* context) {
+        return GetOleTextContent(storage, output, info, options, context);
     });
     KRM_2OLEclose(storage);
+    expectHostCountersZero();
     return run;
+}
+
+void ContainerTest::withFile(const Bytes& content, const std::function<void(uint32_t)>& fn) {
+    writeFile(dir / "file.bin", content);
+    const uint32_t file = KRM_FileOpen((dir / "file.bin").c_str(), "rb");
+    ASSERT_NE(file, 0u);
+    fn(file);
+    EXPECT_EQ(KRM_FileClose(file), 0);
+}
+
+void ContainerTest::withStream(const Bytes& content, const std::function<void(uint32_t)>& fn) {
+    const auto path = dir / "stream.ole";
+    std::filesystem::remove(path);
+    writeCompound(path, {{"S", content}});
+    const uint32_t storage = KRM_2OLEopen(path.c_str());
+    ASSERT_NE(storage, 0u);
+    const uint32_t stream = KRM_2OLEopenStream(storage, "S");
+    EXPECT_NE(stream, 0u);
+    if (stream != 0) {
+        fn(stream);
+        KRM_2OLEcloseStream(stream);
+    }
+    KRM_2OLEclose(storage);
 }
 
 bool hasLine(const std::vector<std::string>& log, const std::string& line) {
     return std::find(log.begin(), log.end(), line) != log.end();
 }
 
-size_t indexOfLine(const std::vector<std::string>& log, const std::string& line) {
-    return static_cast<size_t>(std::find(log.begin(), log.end(), line) - log.begin());
+Bytes repeated(const Bytes& content, size_t n) {
+    Bytes result;
+    result.reserve(content.size() * n);
+    for (size_t i = 0; i < n; ++i) result.insert(result.end(), content.begin(), content.end());
+    return result;
 }
 
 Bytes sampleBody() { return concat({bytes("Hello"), crlf(), bytes("World"), crlf(), endOfText()}); }

@@ -1,0 +1,366 @@
+// The walks over combined documents (format code 10001) and compound documents (10002): log order,
+// part and stream roles, password, ends of parts, stream list lookups, loop guards, cut documents,
+// and the same text from every packaging through both entries.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <functional>
+
+#include "container_support.h"
+
+namespace oasys_test {
+namespace {
+
+std::string walkLine(int loop, const char* what) {
+    return "LOOP(do..while.) " + std::to_string(loop) + " in GetDocTextContent() " + what + "\r\n";
+}
+const Bytes kEndId = {0xF0, 0x00, 0x00, 0x00};
+
+CombinedPart part(const std::string& name, const Bytes& blocks) {
+    CombinedPart p;
+    p.name = name;
+    p.blocks = blocks;
+    return p;
+}
+Bytes oneBlock(const Bytes& data) { return concat({blockHeader(static_cast<uint16_t>(data.size())), data}); }
+CombinedPart formatPart(uint16_t flagWord = 0) { return part("REPORT.FMT", oneBlock(formatBlock(flagWord))); }
+CombinedPart bodyPart() { return part("REPORT.DOC", layBlocks(sampleBody(), {}, true).bytes); }
+
+const std::string kList = KRM_STREAM_LIST_NAME;
+std::string openLine(const std::string& name) { return "Open stream: " + name + "\r\n"; }
+std::string closeLine(const std::string& name) { return "Close stream: " + name + "\r\n"; }
+
+const std::vector<StreamListEntry> kUsualEntries = {{"DOC1.FMT", "2"}, {"DOC1.DOC", "1"}};
+
+// A compound document with this list and the usual format and body streams.
+std::vector<CompoundStream> withList(const Bytes& list, const Bytes& format = formatBlock(),
+                                     const Bytes& body = sampleBody()) {
+    return {{kList, list}, {"DOC1.FMT", format}, {"DOC1.DOC", body}};
+}
+
+// The usual streams with a list of these entries (and this count text).
+std::vector<CompoundStream> listing(const std::vector<StreamListEntry>& entries, const std::string& count = "") {
+    return withList(makeStreamList(entries, count));
+}
+
+using WalkTest = ContainerTest;
+
+// ---- Combined documents --------------------------------------------------------------------------
+
+TEST_F(WalkTest, WellFormedDocumentLogsEveryStepInOrder) {
+    const ReaderRun run = runCombined(makeCombinedDocument(formatBlock(), sampleBody()));
+    EXPECT_EQ(run.code, KRM_OK);
+    const std::vector<std::string> head = {
+        walkLine(1, "starting"),
+        walkLine(2, "starting"), "Fileread sep filename:REPORT.FMT\r\n", walkLine(2, "end"),
+        walkLine(3, "starting"), walkLine(3, "end"),
+        walkLine(2, "starting"), "Fileread sep filename:REPORT.DOC\r\n", walkLine(2, "end"),
+        walkLine(3, "starting"),
+        "LOOP(while.) 1 in GetVe2Size() starting\r\n", "LOOP(while.) 1 in GetVe2Size() end\r\n",
+        kDecoderStart};
+    const std::vector<std::string> tail = {"GetTextContent() end\r\n", walkLine(3, "end"), walkLine(1, "end")};
+    ASSERT_GE(run.log.size(), head.size() + tail.size());
+    EXPECT_TRUE(std::equal(head.begin(), head.end(), run.log.begin()));
+    EXPECT_TRUE(std::equal(tail.begin(), tail.end(), run.log.end() - static_cast<std::ptrdiff_t>(tail.size())));
+    // Between the two, only the decoder speaks.
+    for (auto line = run.log.begin() + static_cast<std::ptrdiff_t>(head.size());
+         line != run.log.end() - static_cast<std::ptrdiff_t>(tail.size()); ++line) {
+        EXPECT_EQ(line->find("GetDocTextContent"), std::string::npos) << *line;
+    }
+    EXPECT_NE(run.text.find("World"), std::string::npos);
+}
+
+// Body block data whose word at 564 carries the password flag.
+Bytes bodyWithFlagAt564() { return concat({Bytes(564, 'A'), {0x00, 0x08}, crlf(), endOfText()}); }
+
+TEST_F(WalkTest, PartRolesPasswordAndEndsOfParts) {
+    Bytes foreign = makeCombinedDocument(formatBlock(), sampleBody());
+    foreign[3] = 0x01;  // not the identifier F1 10 80 00
+    CombinedPart noBlockListEnd = bodyPart();
+    noBlockListEnd.endOfBlockList = false;
+    noBlockListEnd.endOfPart = false;
+    CombinedPart noPartEnd = bodyPart();
+    noPartEnd.endOfPart = false;
+    CombinedPart emptyBody = part("REPORT.DOC", {});
+    CombinedPart emptyBodyNoPartEnd = emptyBody;
+    emptyBodyNoPartEnd.endOfPart = false;
+    CombinedPart entryInside = formatPart();
+    entryInside.entryOffset = 5;
+    entryInside.directoryLength = 40;
+    CombinedPart noEntry = part("IGNORED.DOC", oneBlock(bytes("junk")));
+    noEntry.withEntryTag = false;
+    const CombinedPart emptyFormat = part("REPORT.FMT", {});
+    const CombinedPart flagInSecondBlock =
+        part("REPORT.FMT", concat({oneBlock(formatBlock(0)), oneBlock(formatBlock(0x0008))}));
+
+    // A part name of 13 bytes without NUL is those bytes only: the ".DO" at its end must not run into
+    // the "C" that follows it in the directory and make the part (text "Wrong") a body.
+    const Bytes rawName = bytes("ABCDEFGHIJ.DO");
+    CombinedPart unterminated = part("", oneBlock(concat({bytes("Wrong"), crlf(), endOfText()})));
+    unterminated.rawName = rawName;
+    Bytes nameRunsOn = makeCombined({unterminated, formatPart(), bodyPart()});
+    *(std::search(nameRunsOn.begin(), nameRunsOn.end(), rawName.begin(), rawName.end()) + 13) = 'C';
+
+    const struct {
+        const char* what;
+        Bytes doc;
+        int32_t code;
+        bool decoderRuns;
+    } cases[] = {
+        {"name of 13 bytes without NUL", nameRunsOn, KRM_OK, true},
+        {"not a combined document", foreign, KRM_ERR_BROKEN, false},
+        {"body only", makeCombined({bodyPart()}), KRM_OK, true},
+        {"password in the format part", makeCombined({formatPart(0x0008), bodyPart()}), KRM_ERR_PASSWORD, false},
+        {"only the first format block is tested", makeCombined({flagInSecondBlock, bodyPart()}), KRM_OK, true},
+        {"format without blocks, flag in the body's first block",
+         makeCombined({emptyFormat, part("REPORT.DOC", oneBlock(bodyWithFlagAt564()))}), KRM_ERR_PASSWORD, false},
+        {"lower-case names", makeCombined({part("report.fmt", oneBlock(formatBlock())), part("report.doc", {})}),
+         KRM_ERR_BROKEN, false},
+        {"no body part", makeCombined({formatPart()}), KRM_ERR_BROKEN, false},
+        {"body without blocks", makeCombined({formatPart(), emptyBody}), KRM_OK, false},
+        {"body without blocks nor end of part", makeCombined({formatPart(), emptyBodyNoPartEnd}, false),
+         KRM_ERR_BROKEN, false},
+        {"body without end of part", makeCombined({formatPart(), noPartEnd}, false), KRM_OK, true},
+        {"body without end of block list", makeCombined({formatPart(), noBlockListEnd}, false), KRM_ERR_BROKEN,
+         true},
+        {"entry tag 5 bytes into the directory", makeCombined({entryInside, bodyPart()}), KRM_OK, true},
+        {"a part without entry is skipped", makeCombined({noEntry, formatPart(), bodyPart()}), KRM_OK, true},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        const ReaderRun run = runCombined(c.doc);
+        EXPECT_EQ(run.code, c.code);
+        EXPECT_EQ(hasLine(run.log, kDecoderStart), c.decoderRuns);
+        // The reader leaves what the decoder wrote; removing a failed output is the entry's task.
+        EXPECT_EQ(run.text, c.decoderRuns ? "Hello\r\nWorld\r\n" : "");
+    }
+}
+
+// ---- Compound documents --------------------------------------------------------------------------
+
+TEST_F(WalkTest, StreamsAreOpenedOneAtATimeInAFixedOrder) {
+    // The body is listed before the format stream; the format stream is still read first.
+    const ReaderRun run = runCompound(withList(makeStreamList({{"DOC1.DOC", "1"}, {"DOC1.FMT", "2"}})));
+    EXPECT_EQ(run.code, KRM_OK);
+    const std::vector<std::string> head = {openLine(kList),     closeLine(kList),   openLine("DOC1.FMT"),
+                                           closeLine("DOC1.FMT"), openLine(kList),  closeLine(kList),
+                                           openLine("DOC1.DOC"),  kDecoderStart};
+    const std::vector<std::string> tail = {"GetTextContent() end\r\n", closeLine("DOC1.DOC")};
+    ASSERT_GE(run.log.size(), head.size() + tail.size());
+    EXPECT_TRUE(std::equal(head.begin(), head.end(), run.log.begin()));
+    EXPECT_TRUE(std::equal(tail.begin(), tail.end(), run.log.end() - static_cast<std::ptrdiff_t>(tail.size())));
+    EXPECT_NE(run.text.find("Hello"), std::string::npos);
+}
+
+TEST_F(WalkTest, MissingListStreamIsLoggedWithoutAClose) {
+    const ReaderRun run = runCompound({{"DOC1.FMT", formatBlock()}, {"DOC1.DOC", sampleBody()}});
+    EXPECT_EQ(run.code, KRM_ERR_BROKEN);
+    EXPECT_EQ(run.log, std::vector<std::string>{openLine(kList)});
+}
+
+TEST_F(WalkTest, ListLookupsPasswordAndBodyStream) {
+    const std::string longName = "ABCDEFGHIJKL.DOC";    // 16 characters: one too many
+    const std::string longestName = "ABCDEFGHIJK.DOC";  // 15 characters
+    const Bytes usualList = makeStreamList(kUsualEntries);
+    const struct {
+        const char* what;
+        std::vector<CompoundStream> streams;
+        int32_t code;
+        bool bodyOpened;
+    } cases[] = {
+        {"usual document", listing(kUsualEntries), KRM_OK, true},
+        {"count 0", listing(kUsualEntries, "0"), KRM_ERR_BROKEN, false},
+        {"count 00000", listing(kUsualEntries, "00000"), KRM_ERR_BROKEN, false},
+        {"count 00100", listing(kUsualEntries, "00100"), KRM_OK, true},
+        {"count larger than the list", listing(kUsualEntries, "9"), KRM_OK, true},
+        {"letter in the count", listing(kUsualEntries, "1a"), KRM_ERR_BROKEN, false},
+        {"only a body entry", listing({{"DOC1.DOC", "1"}}), KRM_ERR_BROKEN, false},
+        {"type 2 followed by spaces", listing({{"DOC1.FMT", "2  "}, {"DOC1.DOC", "1"}}), KRM_OK, true},
+        // A type field is read as base-256 digits, lowest first: "10" is 1, "01" is 256.
+        {"body type 10", listing({{"DOC1.FMT", "2"}, {"DOC1.DOC", "10"}}), KRM_OK, true},
+        {"type 01 is 256, no format", listing({{"DOC1.FMT", "01"}, {"DOC1.DOC", "1"}}), KRM_ERR_BROKEN, false},
+        {"last type without CR", listing({{"DOC1.FMT", "2"}, {"DOC1.DOC", "1", "OASYS", true}}), KRM_OK, true},
+        {"empty body stream", withList(usualList, formatBlock(), {}), KRM_ERR_BROKEN, true},
+        {"password-protected format stream", withList(usualList, formatBlock(0x0018)), KRM_ERR_PASSWORD, false},
+        {"listed format stream missing", {{kList, usualList}, {"DOC1.DOC", sampleBody()}}, KRM_ERR_BROKEN, false},
+        {"listed body stream missing", {{kList, usualList}, {"DOC1.FMT", formatBlock()}}, KRM_ERR_BROKEN, true},
+        {"body name of 16 characters is refused",
+         {{kList, makeStreamList({{"DOC1.FMT", "2"}, {longName, "1"}})}, {"DOC1.FMT", formatBlock()},
+          {longName, sampleBody()}},
+         KRM_ERR_BROKEN, false},
+        {"long name of another type is passed over", listing({{longName, "3"}, {"DOC1.FMT", "2"}, {"DOC1.DOC", "1"}}),
+         KRM_OK, true},
+        {"body name of 15 characters",
+         {{kList, makeStreamList({{"DOC1.FMT", "2"}, {longestName, "1"}})}, {"DOC1.FMT", formatBlock()},
+          {longestName, sampleBody()}},
+         KRM_OK, true},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        const ReaderRun run = runCompound(c.streams);
+        EXPECT_EQ(run.code, c.code);
+        const auto startsWith = [](const char* prefix) {
+            return [prefix](const std::string& line) { return line.rfind(prefix, 0) == 0; };
+        };
+        EXPECT_EQ(run.log.size() > 6 && startsWith("Open stream: ")(run.log[6]), c.bodyOpened);
+        EXPECT_EQ(hasLine(run.log, kDecoderStart), c.code != KRM_ERR_BROKEN && c.bodyOpened);
+        EXPECT_EQ(run.text.find("Hello") != std::string::npos, c.code == KRM_OK);
+        // Every stream opened is closed with its own log line; only one that failed to open has none.
+        const auto opens = std::count_if(run.log.begin(), run.log.end(), startsWith("Open stream: "));
+        const auto closes = std::count_if(run.log.begin(), run.log.end(), startsWith("Close stream: "));
+        EXPECT_TRUE(opens == closes || (c.code == KRM_ERR_BROKEN && opens == closes + 1)) << opens << " " << closes;
+    }
+}
+
+// ---- Loop guards ---------------------------------------------------------------------------------
+
+// With loop guards off no counter moves; with them on the combined walk counts one pass per part
+// (counter 3) and the body part's one guarded step (counter 4), the compound walk the body lookup
+// that finds its entry first (counter 3) and the "1" and CR of its type field (counter 4).
+TEST_F(WalkTest, LoopCountersMoveOnlyWithLoopGuardsOn) {
+    const Bytes combined = makeCombinedDocument(formatBlock(), sampleBody());
+    const auto compound = listing({{"DOC1.DOC", "1"}, {"DOC1.FMT", "2"}});
+    const struct {
+        const char* what;
+        std::function<ReaderRun(uint32_t flags, const CallContext& preset)> run;
+        int32_t counter3, counter4;
+    } cases[] = {
+        {"combined", [&](uint32_t f, const CallContext& p) { return runCombined(combined, f, p); }, 2, 1},
+        {"compound", [&](uint32_t f, const CallContext& p) { return runCompound(compound, f, p); }, 1, 2},
+    };
+    CallContext preset{};
+    preset.loopCounter1 = 11;
+    preset.loopCounter2 = 22;
+    preset.loopCounter3 = 33;
+    preset.loopCounter4 = 44;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        const ReaderRun off = c.run(kLogOnly, preset);
+        EXPECT_EQ(off.code, KRM_OK);
+        EXPECT_EQ(off.context.loopCounter1, 11);
+        EXPECT_EQ(off.context.loopCounter2, 22);
+        EXPECT_EQ(off.context.loopCounter3, 33);
+        EXPECT_EQ(off.context.loopCounter4, 44);
+        const ReaderRun on = c.run(kLogAndGuards, preset);
+        EXPECT_EQ(on.code, KRM_OK);
+        EXPECT_EQ(on.context.loopCounter3, c.counter3);
+        EXPECT_EQ(on.context.loopCounter4, c.counter4);
+        EXPECT_EQ(on.text, off.text);
+    }
+}
+
+// Each test for a block of a part's block list is a guarded step on counter 4, the final test that
+// finds the end of the list included; each part is a pass of the part loop on counter 3 (parts
+// without a name entry have no role, so a document of nothing else ends with 3000 unless the guard
+// stops it first); each byte of a stream list field, its CR included, is a step on counter 4.
+TEST_F(WalkTest, LoopGuardsStopPastTheirLimit) {
+    CombinedPart nameless;
+    nameless.withEntryTag = false;
+    nameless.directoryLength = 0;
+    const Bytes docBegin = {0xF1, 0x10, 0x80, 0x00};
+    const Bytes namelessDoc = makeCombined({nameless}, false);
+    const Bytes onePart(namelessDoc.begin() + static_cast<std::ptrdiff_t>(docBegin.size()), namelessDoc.end());
+    const auto blocks = [&](uint32_t n, uint32_t flags) {
+        return runCombined(makeCombined({part("MANY.FMT", repeated(blockHeader(0), n)), bodyPart()}), flags).code;
+    };
+    const auto parts = [&](uint32_t n, uint32_t flags) {
+        return runCombined(concat({docBegin, repeated(onePart, n), kEndId}), flags).code;
+    };
+    const auto field = [&](uint32_t n, uint32_t flags) {
+        return runCompound(listing({{"DOC1.FMT", "2", std::string(n, 'y')}, {"DOC1.DOC", "1"}}), flags).code;
+    };
+    constexpr uint32_t kLimit = KRM_LOOP_GUARD_LIMIT;
+    const struct {
+        const char* what;
+        std::function<int32_t(uint32_t n, uint32_t flags)> run;
+        uint32_t n;
+        uint32_t flags;
+        int32_t code;
+    } cases[] = {
+        {"blocks at the limit", blocks, kLimit - 1, KRM_OPT_LOOP_GUARD, KRM_OK},
+        {"blocks past the limit", blocks, kLimit, KRM_OPT_LOOP_GUARD, KRM_ERR_LOOP_GUARD},
+        {"blocks past the limit, guards off", blocks, kLimit, 0, KRM_OK},
+        {"parts at the limit", parts, kLimit, KRM_OPT_LOOP_GUARD, KRM_ERR_BROKEN},
+        {"parts past the limit", parts, kLimit + 1, KRM_OPT_LOOP_GUARD, KRM_ERR_LOOP_GUARD},
+        {"parts past the limit, guards off", parts, kLimit + 1, 0, KRM_ERR_BROKEN},
+        {"list field at the limit", field, kLimit - 1, KRM_OPT_LOOP_GUARD, KRM_OK},
+        {"list field past the limit", field, kLimit, KRM_OPT_LOOP_GUARD, KRM_ERR_LOOP_GUARD},
+        {"list field past the limit, guards off", field, kLimit, 0, KRM_OK},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        EXPECT_EQ(c.run(c.n, c.flags), c.code);
+    }
+}
+
+// A document or stream list cut at any length ends the walk with a code, never a crash or an
+// endless loop. A combined document succeeds once its body's block list is closed (the ends of the
+// part and of the document may be missing), a compound document once the body entry's type digit
+// is there (the last type field may end with the stream).
+TEST_F(WalkTest, DocumentOrListCutAtEveryLengthEndsWithACode) {
+    const Bytes doc = makeCombinedDocument(formatBlock(0, 600), sampleBody(), {4, 9});
+    const Bytes list = makeStreamList({{"DOC1.FMT", "2"}, {"DOC1.DOC", "1"}});
+    const size_t bodyTypeDigit = list.size() - 5;  // then CR and three bytes
+    ASSERT_EQ(list[bodyTypeDigit], '1');
+    const auto cut = [](const Bytes& whole, size_t length) {
+        return Bytes(whole.begin(), whole.begin() + static_cast<std::ptrdiff_t>(length));
+    };
+    const std::string text = runCombined(doc).text;
+    ASSERT_NE(text.find("World"), std::string::npos);
+    for (const uint32_t flags : {0u, static_cast<uint32_t>(KRM_OPT_LOOP_GUARD)}) {
+        for (size_t length = 0; length < doc.size(); ++length) {
+            SCOPED_TRACE(testing::Message() << "combined, " << length << " bytes");
+            const ReaderRun run = runCombined(cut(doc, length), flags);
+            const bool complete = length >= doc.size() - 2 * kEndId.size();
+            EXPECT_EQ(run.code == KRM_OK, complete) << run.code;
+            if (complete) {
+                EXPECT_EQ(run.text, text);
+            }
+            if (HasFailure()) return;
+        }
+        for (size_t length = 0; length <= list.size(); ++length) {
+            SCOPED_TRACE(testing::Message() << "stream list, " << length << " bytes");
+            const ReaderRun run = runCompound(
+                {{KRM_STREAM_LIST_NAME, cut(list, length)}, {"DOC1.FMT", formatBlock()}, {"DOC1.DOC", sampleBody()}},
+                flags);
+            EXPECT_EQ(run.code, length > bodyTypeDigit ? KRM_OK : KRM_ERR_BROKEN);
+            if (HasFailure()) return;
+        }
+    }
+}
+
+// ---- One body, three packagings, two entries --------------------------------------------------
+
+TEST_F(WalkTest, SameBodyGivesTheSameTextInEveryPackagingAndEntry) {
+    const Bytes body = concat({bytes("Hello"), crlf(), bytes("\x82\xA0\x82\xA2 ABC"), crlf(), endOfText()});
+    const std::string expected = "Hello\r\n\xE3\x81\x82\xE3\x81\x84 ABC\r\n";
+    writeSeparated(dir / "SEP", body, formatBlock());
+    writeFile(dir / "comb.oas", makeCombinedDocument(formatBlock(), body, {3, 8}));
+    writeCompoundDocument(dir / "comp.ole", formatBlock(), body);
+    const struct {
+        const char* source;
+        uint16_t formatCode;
+    } cases[] = {{"SEP.DOC", KRM_FORMAT_SEPARATED}, {"comb.oas", KRM_FORMAT_COMBINED}, {"comp.ole", KRM_FORMAT_COMPOUND}};
+    HostOptions options = makeOptions("UTF-8");
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.source);
+        const auto source = dir / c.source;
+        const auto output = dir / "out.txt";
+        EXPECT_EQ(GetTextWithErrCallback(source.c_str(), output.c_str(), &options, &c.formatCode, 0), KRM_OK);
+        expectHostCountersZero();
+        const Bytes text = readFile(output);
+        EXPECT_EQ(std::string(text.begin(), text.end()), expected);
+
+        const uint32_t stream = KRM_StreamCreateMemory();
+        EXPECT_EQ(GetTextStreamWithErrCallback(source.c_str(), stream, &options, &c.formatCode, 0), KRM_OK);
+        const uint8_t* data = nullptr;
+        size_t length = 0;
+        ASSERT_EQ(KRM_StreamGetMemory(stream, &data, &length), 0);
+        EXPECT_EQ(std::string(reinterpret_cast<const char*>(data), length), expected);
+        KRM_StreamRelease(stream);
+        expectHostCountersZero();
+    }
+}
+
+}  // namespace
+}  // namespace oasys_test
