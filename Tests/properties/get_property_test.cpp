@@ -63,7 +63,9 @@ protected:
         return lines;
     }
     std::string in(const std::string& name) const { return (dir / name).string(); }
-    void writeFormat(const std::string& name) { writeFile(dir / name, makePropertyBlock(fullFields())); }
+    void writeFormat(const std::string& name, const PropertyFields& fields = fullFields()) {
+        writeFile(dir / name, makePropertyBlock(fields));
+    }
 };
 
 const std::vector<std::string> kBanner = {"Lib krm_zori2 export function: GetProperty():\r\n",
@@ -79,59 +81,51 @@ std::vector<std::string> joined(std::initializer_list<std::vector<std::string>> 
 
 // ---- File names of a separated document ---------------------------------------------------------
 
-struct NameCase {
-    const char* name;
-    std::string given;                 // inside the test folder
-    std::vector<std::string> existing; // files written (format blocks) before the call
-    int32_t expectedCode;
-    std::string opened;                // the format file the call opens (empty: none)
-};
-
-const NameCase kNameCases[] = {
-    {"UpperDoc", "report.DOC", {"report.FMT"}, KRM_OK, "report.FMT"},
-    {"LowerDocInDottedFolder", "old.files/report.doc", {"old.files/report.fmt"}, KRM_OK, "old.files/report.fmt"},
-    {"UpperGroup", "report.GRP", {"report.FMT"}, KRM_OK, "report.FMT"},
-    {"LowerGroup", "report.grp", {"report.fmt"}, KRM_OK, "report.fmt"},
-    {"UpperFormat", "report.FMT", {"report.FMT"}, KRM_OK, "report.FMT"},
-    {"LowerFormat", "report.fmt", {"report.fmt"}, KRM_OK, "report.fmt"},
-    // ".DOC" is searched first and anywhere in the path, folders included.
-    {"DocInFolderName", "x.DOCS/report.FMT", {"x.DOCS/report.FMT", "x.FMT"}, KRM_OK, "x.FMT"},
-    // When several texts stand in the path, the order of the search decides, not their place.
-    {"DocBeforeGroup", "a.GRP.DOC", {"a.GRP.FMT", "a.FMT"}, KRM_OK, "a.GRP.FMT"},
-    {"UpperDocBeforeLowerDoc", "a.doc.DOC", {"a.doc.FMT", "a.fmt"}, KRM_OK, "a.doc.FMT"},
-    {"LowerDocBeforeGroup", "b.GRP.doc", {"b.GRP.fmt", "b.FMT"}, KRM_OK, "b.GRP.fmt"},
-    {"UpperGroupBeforeLowerGroup", "c.grp.GRP", {"c.grp.FMT", "c.fmt"}, KRM_OK, "c.grp.FMT"},
-    {"GroupBeforeFormat", "d.FMT.grp", {"d.FMT.fmt", "d.FMT"}, KRM_OK, "d.FMT.fmt"},
-    {"MixedCase", "report.Doc", {"report.FMT", "report.fmt"}, KRM_ERR_UNSUPPORTED, ""},
-    {"OtherExtension", "report.txt", {"report.FMT"}, KRM_ERR_UNSUPPORTED, ""},
-    {"BodyWithoutFormatFile", "report.DOC", {"report.DOC"}, KRM_ERR_OPEN, ""},
-};
-
-class NameRules : public GetPropertyTest, public ::testing::WithParamInterface<NameCase> {};
-
-TEST_P(NameRules, OpenOnlyTheFormatFile) {
-    const NameCase& c = GetParam();
-    std::filesystem::create_directories(dir / "old.files");
-    std::filesystem::create_directories(dir / "x.DOCS");
-    for (const std::string& f : c.existing) writeFormat(f);
+// Only the format file is opened, found by the first of ".DOC", ".doc", ".GRP", ".grp" in the
+// path (folders included); a format name is taken as it stands; other names are refused.
+TEST_F(GetPropertyTest, NameRulesOpenOnlyTheFormatFile) {
+    const struct {
+        const char* name;
+        std::string given;                 // inside the test folder
+        std::vector<std::string> existing; // format files written before the call
+        int32_t code;
+        std::string opened;                // the format file the call opens (empty: none)
+    } cases[] = {
+        {"upper doc", "report.DOC", {"report.FMT"}, KRM_OK, "report.FMT"},
+        {"lower doc in a dotted folder", "old.files/report.doc", {"old.files/report.fmt"}, KRM_OK,
+         "old.files/report.fmt"},
+        {"upper group", "report.GRP", {"report.FMT"}, KRM_OK, "report.FMT"},
+        {"upper format", "report.FMT", {"report.FMT"}, KRM_OK, "report.FMT"},
+        {"doc in a folder name", "x.DOCS/report.FMT", {"x.DOCS/report.FMT", "x.FMT"}, KRM_OK, "x.FMT"},
+        // When several texts stand in the path, the order of the search decides, not their place.
+        {"doc before group", "a.GRP.DOC", {"a.GRP.FMT", "a.FMT"}, KRM_OK, "a.GRP.FMT"},
+        {"upper group before lower group", "c.grp.GRP", {"c.grp.FMT", "c.fmt"}, KRM_OK, "c.grp.FMT"},
+        {"mixed case", "report.Doc", {"report.FMT", "report.fmt"}, KRM_ERR_UNSUPPORTED, ""},
+        {"other extension", "report.txt", {"report.FMT"}, KRM_ERR_UNSUPPORTED, ""},
+        {"body without its format file", "report.DOC", {"report.DOC"}, KRM_ERR_OPEN, ""},
+    };
     options.optionFlags = KRM_OPT_LOG;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::filesystem::remove_all(dir.path());
+        std::filesystem::create_directories(dir / "old.files");
+        std::filesystem::create_directories(dir / "x.DOCS");
+        for (const std::string& f : c.existing) writeFormat(f);
+        std::memset(record->bytes, 0xEE, sizeof record->bytes);
 
-    EXPECT_EQ(call(in(c.given), KRM_FORMAT_SEPARATED), c.expectedCode);
-
-    const auto lines = logOf(in(c.given));
-    const auto opened = std::find_if(lines.begin(), lines.end(), [](const auto& l) { return l.starts_with("Open Appfile: "); });
-    if (c.opened.empty()) {
-        EXPECT_EQ(lines, joined({kBanner, {kFreeLine}}));
-    } else {
-        ASSERT_NE(opened, lines.end());
-        EXPECT_EQ(*opened, "Open Appfile: " + in(c.opened) + "\r\n");
-        EXPECT_NE(std::find(lines.begin(), lines.end(), "Close Appfile: " + in(c.opened) + "\r\n"), lines.end());
-        EXPECT_EQ(slot(KRM_PROP_TITLE), "Quarterly report");
+        EXPECT_EQ(call(in(c.given), KRM_FORMAT_SEPARATED), c.code);
+        const auto lines = logOf(in(c.given));
+        const auto opened = std::find_if(lines.begin(), lines.end(), [](const auto& l) { return l.starts_with("Open Appfile: "); });
+        if (c.opened.empty()) {
+            EXPECT_EQ(lines, joined({kBanner, {kFreeLine}}));
+        } else {
+            ASSERT_NE(opened, lines.end());
+            EXPECT_EQ(*opened, "Open Appfile: " + in(c.opened) + "\r\n");
+            EXPECT_NE(std::find(lines.begin(), lines.end(), "Close Appfile: " + in(c.opened) + "\r\n"), lines.end());
+            EXPECT_EQ(slot(KRM_PROP_TITLE), "Quarterly report");
+        }
     }
 }
-
-INSTANTIATE_TEST_SUITE_P(Names, NameRules, ::testing::ValuesIn(kNameCases),
-                         [](const auto& info) { return std::string(info.param.name); });
 
 // Nothing left before the extension: refused with 22 before any file is opened, even when the
 // bare format name exists in the working folder.
@@ -149,8 +143,9 @@ TEST_F(GetPropertyTest, ExtensionAloneIsRefused) {
     EXPECT_EQ(formatItself, KRM_OK) << "a format name is taken as it stands";
 }
 
-// Paths live in 1024-byte buffers: a path that fills them with its NUL works, a longer one is
-// refused with 22 even when the file exists, and no buffer is overrun (the sanitizer run shows it).
+// Fault guarded: paths live in 1024-byte buffers. A path that fills them with its NUL works, a
+// longer one is refused with 22 even when the file exists, and no buffer is overrun (the
+// sanitizer run shows it).
 TEST_F(GetPropertyTest, PathLengthAtTheBufferSize) {
     const size_t folderLength = 1023 - in("").size() - std::string("/r.FMT").size();
     // Folders of at most 200 characters each (a name may not pass 255), none of them empty.
@@ -163,38 +158,34 @@ TEST_F(GetPropertyTest, PathLengthAtTheBufferSize) {
         relative += std::string(part, 'f');
     }
     std::filesystem::create_directories(dir / relative);
-    const std::string fits = in(relative + "/r.FMT");
-    ASSERT_EQ(fits.size(), 1023u);
-    writeFile(fits, makePropertyBlock(fullFields()));
-    EXPECT_EQ(call(fits, KRM_FORMAT_SEPARATED), KRM_OK);
-
     std::filesystem::create_directories(dir / (relative + "g"));
+    writeFormat(relative + "/r.FMT");
+    writeFormat(relative + "g/r.FMT");
+    const std::string fits = in(relative + "/r.FMT");
     const std::string tooLong = in(relative + "g/r.FMT");
+    ASSERT_EQ(fits.size(), 1023u);
     ASSERT_EQ(tooLong.size(), 1024u);
-    writeFile(tooLong, makePropertyBlock(fullFields()));
+    EXPECT_EQ(call(fits, KRM_FORMAT_SEPARATED), KRM_OK);
     EXPECT_EQ(call(tooLong, KRM_FORMAT_SEPARATED), KRM_ERR_OPEN);
     EXPECT_EQ(call(tooLong + std::string(3000, 'x') + ".DOC", KRM_FORMAT_SEPARATED), KRM_ERR_OPEN);
 }
 
-// ---- Format codes -------------------------------------------------------------------------------
+// ---- Refusals and failures ----------------------------------------------------------------------
 
-class FormatCodes : public GetPropertyTest, public ::testing::WithParamInterface<uint16_t> {};
-
-TEST_P(FormatCodes, OutsideTheRangeAreRefused) {
+TEST_F(GetPropertyTest, FormatCodesJustOutsideTheRangeAreRefused) {
     writeFormat("report.FMT");
     options.optionFlags = KRM_OPT_LOG;
-    EXPECT_EQ(call(in("report.FMT"), GetParam()), KRM_ERR_UNSUPPORTED);
-    EXPECT_EQ(logOf(in("report.FMT")), joined({kBanner, {kFreeLine}}));
-    EXPECT_EQ(record->bytes[0], 0xEE) << "the record is not touched";
+    for (uint16_t code : {uint16_t{9999}, uint16_t{10003}}) {
+        EXPECT_EQ(call(in("report.FMT"), code), KRM_ERR_UNSUPPORTED) << code;
+        EXPECT_EQ(logOf(in("report.FMT")), joined({kBanner, {kFreeLine}})) << code;
+        EXPECT_EQ(record->bytes[0], 0xEE) << "the record is not touched";
+    }
 }
-
-INSTANTIATE_TEST_SUITE_P(JustOutside, FormatCodes, ::testing::Values(9999, 10003, 0, 65535));
 
 TEST_F(GetPropertyTest, MissingCombinedOrCompoundFile) {
     options.optionFlags = KRM_OPT_LOG;
     EXPECT_EQ(call(in("none.OAS"), KRM_FORMAT_COMBINED), KRM_ERR_OPEN);
     EXPECT_EQ(logOf(in("none.OAS")), joined({kBanner, {kFreeLine}}));
-
     EXPECT_EQ(call(in("none.OLE"), KRM_FORMAT_COMPOUND), KRM_ERR_OPEN);
     EXPECT_EQ(logOf(in("none.OLE")),
               joined({kBanner,
@@ -202,7 +193,7 @@ TEST_F(GetPropertyTest, MissingCombinedOrCompoundFile) {
                        "GetOasCompProperty() end\r\n", kFreeLine}}));
 }
 
-// A host that passes a null argument gets a refusal, not a crash; nothing is opened.
+// Fault guarded: a host that passes a null argument gets a refusal, not a crash; nothing is opened.
 TEST_F(GetPropertyTest, NullArgumentsAreRefused) {
     const uint16_t code = KRM_FORMAT_SEPARATED;
     const std::string source = in("report.FMT");
@@ -220,68 +211,11 @@ TEST_F(GetPropertyTest, NoMemoryForSrcInfo) {
     EXPECT_EQ(call(in("report.FMT"), KRM_FORMAT_SEPARATED), KRM_ERR_NO_MEMORY);
 }
 
-// ---- Log of a successful call -------------------------------------------------------------------
-
-// Converted lengths of the fields of fullFields() in UTF-8, in decoding order.
-const std::vector<std::string> kDecoderLines = {
-    "GetKRMProperty() starting\r\n",
-    "Codeconvert end , get dstBuff( 16 bytes )\r\n", // title
-    "Codeconvert end , get dstBuff( 25 bytes )\r\n", // created
-    "Codeconvert end , get dstBuff( 25 bytes )\r\n", // modified
-    "Codeconvert end , get dstBuff( 6 bytes )\r\n",  // author
-    "Codeconvert end , get dstBuff( 29 bytes )\r\n", // comments
-    "Codeconvert end , get dstBuff( 7 bytes )\r\n",  // category
-    "Codeconvert end , get dstBuff( 11 bytes )\r\n", // keywords
-    "Codeconvert end , get dstBuff( 6 bytes )\r\n",  // last author
-    "GetKRMProperty() end\r\n"};
-
-TEST_F(GetPropertyTest, SeparatedLogOrder) {
-    writeFormat("report.FMT");
-    options.optionFlags = KRM_OPT_LOG;
-    ASSERT_EQ(call(in("report.DOC"), KRM_FORMAT_SEPARATED), KRM_OK);
-    const std::string fmt = in("report.FMT");
-    EXPECT_EQ(logOf(in("report.DOC")),
-              joined({kBanner,
-                      {"Open Appfile: " + fmt + "\r\n", "GetOasSepProperty() starting\r\n",
-                       "Codeconvert end , get dstBuff( 12 bytes )\r\n"},
-                      kDecoderLines,
-                      {"GetOasSepProperty() end\r\n", kFreeLine, "Close Appfile: " + fmt + "\r\n",
-                       "GetProperty() end successfully:\r\n"}}));
-}
-
-TEST_F(GetPropertyTest, CombinedLogOrder) {
-    writeFile(dir / "report.OAS", makeCombinedDocument(makePropertyBlock(fullFields()), bytes("A\x1A")));
-    options.optionFlags = KRM_OPT_LOG;
-    const std::string source = in("report.OAS");
-    ASSERT_EQ(call(source, KRM_FORMAT_COMBINED), KRM_OK);
-    EXPECT_EQ(logOf(source),
-              joined({kBanner,
-                      {"Open Appfile: " + source + "\r\n", "GetOasCombProperty() starting\r\n",
-                       "Codeconvert end , get dstBuff( 18 bytes )\r\n"},
-                      kDecoderLines,
-                      {"GetOasCpmbProperty() end\r\n", kFreeLine, "Close Appfile: " + source + "\r\n",
-                       "GetProperty() end successfully:\r\n"}}));
-}
-
-TEST_F(GetPropertyTest, CompoundLogOrder) {
-    writeCompoundDocument(dir / "report.OLE", makePropertyBlock(fullFields()), bytes("A\x1A"));
-    options.optionFlags = KRM_OPT_LOG;
-    const std::string source = in("report.OLE");
-    ASSERT_EQ(call(source, KRM_FORMAT_COMPOUND), KRM_OK);
-    EXPECT_EQ(logOf(source),
-              joined({kBanner,
-                      {"GetOasCompProperty() starting\r\n", "Open OLEfile: " + source + "\r\n",
-                       "SummaryInfo() starting\r\n", "SummaryInfo() end\r\n",
-                       "Codeconvert end , get dstBuff( 18 bytes )\r\n", "Open stream: OasysStreamFileList\r\n",
-                       "Close OLEfile: " + source + "\r\n", "GetOasCompProperty() end\r\n", kFreeLine,
-                       "GetProperty() end successfully:\r\n"}}));
-}
-
 // A failing variant: its code, the clean-up lines, no success line.
 TEST_F(GetPropertyTest, FailingVariantLogsNoSuccess) {
     PropertyFields fields = fullFields();
     fields.blockMarker = 0;
-    writeFile(dir / "report.FMT", makePropertyBlock(fields));
+    writeFormat("report.FMT", fields);
     options.optionFlags = KRM_OPT_LOG;
     EXPECT_EQ(call(in("report.FMT"), KRM_FORMAT_SEPARATED), KRM_ERR_BROKEN);
     const auto lines = logOf(in("report.FMT"));
@@ -290,88 +224,104 @@ TEST_F(GetPropertyTest, FailingVariantLogsNoSuccess) {
     EXPECT_EQ(lines.back(), "Close Appfile: " + in("report.FMT") + "\r\n");
 }
 
+// ---- Log of a successful call -------------------------------------------------------------------
+
+TEST_F(GetPropertyTest, SuccessLogOrder) {
+    // Converted lengths of the fields of fullFields() in UTF-8, in decoding order: title, created,
+    // modified, author, comments, category, keywords, last author.
+    std::vector<std::string> decoder = {"GetKRMProperty() starting\r\n"};
+    for (int length : {16, 25, 25, 6, 29, 7, 11, 6})
+        decoder.push_back("Codeconvert end , get dstBuff( " + std::to_string(length) + " bytes )\r\n");
+    decoder.push_back("GetKRMProperty() end\r\n");
+    auto typeLine = [](int length) { return "Codeconvert end , get dstBuff( " + std::to_string(length) + " bytes )\r\n"; };
+    const std::string doc = in("report.DOC"), fmt = in("report.FMT"), oas = in("report.OAS"), ole = in("report.OLE");
+    writeFormat("report.FMT");
+    writeFile(oas, makeCombinedDocument(makePropertyBlock(fullFields()), bytes("A\x1A")));
+    writeCompoundDocument(ole, makePropertyBlock(fullFields()), bytes("A\x1A"));
+    const struct {
+        const char* name;
+        std::string source;
+        uint16_t code;
+        std::vector<std::string> lines; // between the banner and the success line
+    } cases[] = {
+        {"separated", doc, KRM_FORMAT_SEPARATED,
+         joined({{"Open Appfile: " + fmt + "\r\n", "GetOasSepProperty() starting\r\n", typeLine(12)},
+                 decoder,
+                 {"GetOasSepProperty() end\r\n", kFreeLine, "Close Appfile: " + fmt + "\r\n"}})},
+        {"combined", oas, KRM_FORMAT_COMBINED,
+         joined({{"Open Appfile: " + oas + "\r\n", "GetOasCombProperty() starting\r\n", typeLine(18)},
+                 decoder,
+                 {"GetOasCpmbProperty() end\r\n", kFreeLine, "Close Appfile: " + oas + "\r\n"}})},
+        {"compound", ole, KRM_FORMAT_COMPOUND,
+         {"GetOasCompProperty() starting\r\n", "Open OLEfile: " + ole + "\r\n", "SummaryInfo() starting\r\n",
+          "SummaryInfo() end\r\n", typeLine(18), "Open stream: OasysStreamFileList\r\n",
+          "Close OLEfile: " + ole + "\r\n", "GetOasCompProperty() end\r\n", kFreeLine}},
+    };
+    options.optionFlags = KRM_OPT_LOG;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        ASSERT_EQ(call(c.source, c.code), KRM_OK);
+        EXPECT_EQ(logOf(c.source), joined({kBanner, c.lines, {"GetProperty() end successfully:\r\n"}}));
+    }
+}
+
 // ---- Copies into the record stay inside each slot's room --------------------------------------------
 
-// Slots in the order the separated variant converts them, with the room up to the next slot
-// (or the record's end) less the byte that keeps the text terminated.
-struct SlotRoom {
-    uint32_t slot;
-    uint32_t room;
-};
-const SlotRoom kConversionOrder[] = {
-    {KRM_PROP_DOCUMENT_TYPE, 255}, {KRM_PROP_TITLE, 1027},    {KRM_PROP_CREATED, 255},
-    {KRM_PROP_MODIFIED, 7219},     {KRM_PROP_AUTHOR, 1027},   {KRM_PROP_COMMENTS, 4111},
-    {KRM_PROP_CATEGORY, 1027},     {KRM_PROP_KEYWORDS, 1027}, {KRM_PROP_LAST_AUTHOR, 11007}};
+// Fault guarded: every copy into the host's record is bounded by its slot. Slots in the order the
+// separated variant converts them, with the room up to the next slot (or the record's end) less
+// the byte that keeps the text terminated.
+TEST_F(GetPropertyTest, SlotCopiesStayInsideTheirRoom) {
+    const struct {
+        uint32_t slot;
+        uint32_t room;
+    } order[] = {{KRM_PROP_DOCUMENT_TYPE, 255}, {KRM_PROP_TITLE, 1027},    {KRM_PROP_CREATED, 255},
+                 {KRM_PROP_MODIFIED, 7219},     {KRM_PROP_AUTHOR, 1027},   {KRM_PROP_COMMENTS, 4111},
+                 {KRM_PROP_CATEGORY, 1027},     {KRM_PROP_KEYWORDS, 1027}, {KRM_PROP_LAST_AUTHOR, 11007}};
+    // Every text field filled to its size, ten full keyword entries.
+    PropertyFields longFields = fullFields();
+    longFields.title = std::string(50, 'T');
+    longFields.author = std::string(30, 'A');
+    longFields.comments = std::string(80, 'C');
+    longFields.category = std::string(16, 'K');
+    longFields.lastAuthor = std::string(30, 'L');
+    for (size_t k = 0; k < 10; ++k) longFields.keywords[k] = std::string(20, static_cast<char>('a' + k));
+    writeFormat("long.FMT", longFields);
 
-struct WideCase {
-    const char* name;
-    const char* charset;
-    uint32_t unit; // bytes of one character of the charset (for these texts)
-};
-const WideCase kWideCases[] = {{"Utf16LE", "UTF-16LE", 2}, {"Utf32", "UTF-32", 4}};
-
-// Long fields: every text field filled to its size, ten full keyword entries.
-PropertyFields longFields() {
-    PropertyFields f = fullFields();
-    f.title = std::string(50, 'T');
-    f.author = std::string(30, 'A');
-    f.comments = std::string(80, 'C');
-    f.category = std::string(16, 'K');
-    f.lastAuthor = std::string(30, 'L');
-    for (size_t k = 0; k < f.keywords.size(); ++k) f.keywords[k] = std::string(20, static_cast<char>('a' + k));
-    return f;
-}
-
-class WideOutput : public GetPropertyTest, public ::testing::WithParamInterface<WideCase> {
-protected:
-    void SetUp() override {
-        GetPropertyTest::SetUp();
-        options = makeOptions(GetParam().charset);
-        writeFile(dir / "long.FMT", makePropertyBlock(longFields()));
-    }
-};
-
-// Without expansion every long field fits its slot whole.
-TEST_P(WideOutput, LongFieldsArriveWhole) {
-    recordOutputs = true;
-    ASSERT_EQ(call(in("long.FMT"), KRM_FORMAT_SEPARATED), KRM_OK);
-    ASSERT_EQ(naturalOutputs.size(), std::size(kConversionOrder));
-    for (size_t i = 0; i < std::size(kConversionOrder); ++i) {
-        const auto [s, room] = kConversionOrder[i];
-        const std::string& natural = naturalOutputs[i];
-        ASSERT_LE(natural.size(), room) << "slot " << s;
-        EXPECT_EQ(slotBytes(s, natural.size()), natural) << "slot " << s;
-        EXPECT_EQ(record->bytes[s + natural.size()], 0) << "slot " << s;
-    }
-}
-
-// An output longer than the room is cut on a character boundary within it; the rest of the room,
-// the next slot and everything after the record stay untouched.
-TEST_P(WideOutput, ExpandedTextsAreCutToTheirRoom) {
-    expandOutput = true;
-    ASSERT_EQ(call(in("long.FMT"), KRM_FORMAT_SEPARATED), KRM_OK);
-    ASSERT_EQ(naturalOutputs.size(), std::size(kConversionOrder));
-    const uint32_t unit = GetParam().unit;
-    for (size_t i = 0; i < std::size(kConversionOrder); ++i) {
-        const auto [s, room] = kConversionOrder[i];
-        std::string repeated;
-        while (repeated.size() < room) repeated += naturalOutputs[i];
-        const size_t kept = room / unit * unit;
-        EXPECT_EQ(slotBytes(s, kept), repeated.substr(0, kept)) << "slot " << s;
-        EXPECT_EQ(slotBytes(s + kept, room + 1 - kept), std::string(room + 1 - kept, '\0')) << "slot " << s;
+    for (const auto& [charset, unit] : {std::pair{"UTF-16LE", 2u}, std::pair{"UTF-32", 4u}}) {
+        SCOPED_TRACE(charset);
+        options = makeOptions(charset);
+        // Without expansion every long field arrives whole and terminated.
+        naturalOutputs.clear();
+        recordOutputs = true;
+        ASSERT_EQ(call(in("long.FMT"), KRM_FORMAT_SEPARATED), KRM_OK);
+        recordOutputs = false;
+        ASSERT_EQ(naturalOutputs.size(), std::size(order));
+        const std::vector<std::string> natural = naturalOutputs;
+        for (size_t i = 0; i < std::size(order); ++i) {
+            const auto [s, room] = order[i];
+            ASSERT_LE(natural[i].size(), room) << "slot " << s;
+            EXPECT_EQ(slotBytes(s, natural[i].size() + 1), natural[i] + '\0') << "slot " << s;
+        }
+        // An output longer than the room is cut on a character boundary within it; the rest of
+        // the room, the next slot and everything after the record stay untouched.
+        expandOutput = true;
+        ASSERT_EQ(call(in("long.FMT"), KRM_FORMAT_SEPARATED), KRM_OK);
+        for (size_t i = 0; i < std::size(order); ++i) {
+            const auto [s, room] = order[i];
+            std::string repeated;
+            while (repeated.size() < room) repeated += natural[i];
+            const size_t kept = room / unit * unit;
+            EXPECT_EQ(slotBytes(s, kept), repeated.substr(0, kept)) << "slot " << s;
+            EXPECT_EQ(slotBytes(s + kept, room + 1 - kept), std::string(room + 1 - kept, '\0')) << "slot " << s;
+        }
+        // A cut the host cannot make within the room is a failure, never an overlong copy.
+        KRMTest_FailAt(KRM_SVC_CUTSTR, 1);
+        EXPECT_EQ(call(in("long.FMT"), KRM_FORMAT_SEPARATED), KRM_ERR_BROKEN);
+        KRMTest_ResetFailures();
+        expandOutput = false;
+        EXPECT_TRUE(recordIsZero());
     }
 }
-
-// A cut the host cannot make within the room is a failure, never an overlong copy.
-TEST_P(WideOutput, FailedCutIsBroken) {
-    expandOutput = true;
-    KRMTest_FailAt(KRM_SVC_CUTSTR, 1);
-    EXPECT_EQ(call(in("long.FMT"), KRM_FORMAT_SEPARATED), KRM_ERR_BROKEN);
-    EXPECT_TRUE(std::all_of(record->bytes, record->bytes + KRM_PROPERTY_RECORD_SIZE, [](uint8_t b) { return b == 0; }));
-}
-
-INSTANTIATE_TEST_SUITE_P(Charsets, WideOutput, ::testing::ValuesIn(kWideCases),
-                         [](const auto& info) { return std::string(info.param.name); });
 
 } // namespace
 } // namespace oasys_test

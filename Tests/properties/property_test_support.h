@@ -1,10 +1,11 @@
 // Shared pieces of the property tests: a fixture with a heap record of the exact host size (so
-// that the address sanitizer sees any write past its end), slot readers, and the texts the tests
-// expect in Shift-JIS and UTF-8.
+// that the address sanitizer sees any write past its end), slot readers, and a format block with
+// every property set.
 #pragma once
 
 #include <algorithm>
 #include <cstring>
+#include <map>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -22,16 +23,8 @@ inline constexpr uint32_t kAllSlots[] = {KRM_PROP_TITLE,    KRM_PROP_AUTHOR,    
 
 inline std::string fromUtf8(std::u8string_view text) { return {reinterpret_cast<const char*>(text.data()), text.size()}; }
 
-// Document-type texts as the format stores them and as UTF-8.
-inline const std::string kSjisSeparated = "OASYS2\x95\xB6\x8F\x91";
-inline const std::string kSjisCombined = "OASYS2\x8C\x8B\x8D\x87\x95\xB6\x8F\x91";
-inline const std::string kSjisCompound = "OASYS2\x95\xA1\x8D\x87\x95\xB6\x8F\x91";
-inline const std::string kUtf8Separated = fromUtf8(u8"OASYS2文書");
-inline const std::string kUtf8Combined = fromUtf8(u8"OASYS2結合文書");
-inline const std::string kUtf8Compound = fromUtf8(u8"OASYS2複合文書");
-
 // A format block with every property set (ASCII texts, so that any output charset shows them
-// plainly), dates 98-12-31 23:59 (created) and 01-02-03 04:05 (modified).
+// plainly), dates 98-12-31 23:59 (created) and 01-02-03 04:05 (modified), and its slots in UTF-8.
 inline PropertyFields fullFields() {
     PropertyFields f;
     f.title = "Quarterly report";
@@ -45,8 +38,26 @@ inline PropertyFields fullFields() {
     f.modified = {0x01, 0x02, 0x03, 0x04, 0x05};
     return f;
 }
-inline const std::string kCreatedUtf8 = fromUtf8(u8"98年12月31日23時59分");
-inline const std::string kModifiedUtf8 = fromUtf8(u8"01年02月03日04時05分");
+using Slots = std::map<uint32_t, std::string>; // slot offset -> text; every other slot empty
+inline Slots fullFieldSlots() {
+    return {{KRM_PROP_TITLE, "Quarterly report"},
+            {KRM_PROP_CREATED, fromUtf8(u8"98年12月31日23時59分")},
+            {KRM_PROP_MODIFIED, fromUtf8(u8"01年02月03日04時05分")},
+            {KRM_PROP_AUTHOR, "Yamada"},
+            {KRM_PROP_COMMENTS, "Figures for the third quarter"},
+            {KRM_PROP_CATEGORY, "Finance"},
+            {KRM_PROP_KEYWORDS, "sales;2024;"},
+            {KRM_PROP_LAST_AUTHOR, "Suzuki"}};
+}
+
+// The slots with some texts changed (an empty text empties the slot).
+inline Slots with(Slots slots, const Slots& changes) {
+    for (const auto& [s, text] : changes) {
+        if (text.empty()) slots.erase(s);
+        else slots[s] = text;
+    }
+    return slots;
+}
 
 class PropertyTest : public HostCheckedTest {
 protected:
@@ -64,26 +75,21 @@ protected:
     std::string slotBytes(uint32_t offset, size_t count) const {
         return {reinterpret_cast<const char*>(record->bytes + offset), count};
     }
-    // The slots that hold a text, by offset.
-    std::vector<uint32_t> filledSlots() const {
-        std::vector<uint32_t> filled;
-        for (uint32_t s : kAllSlots) {
-            if (!slot(s).empty()) filled.push_back(s);
-        }
-        return filled;
-    }
-    // Non-zero bytes of the record that lie outside the texts of the slots (byte-oriented output
-    // charsets only): the record was cleared and nothing but slot texts was written.
-    size_t strayBytes() const {
+    // Every slot holds the text given for it (empty when not given), and no byte of the record
+    // outside those texts is set: the record was cleared and nothing else was written.
+    void expectSlots(const Slots& expected) const {
         std::vector<bool> inText(KRM_PROPERTY_RECORD_SIZE, false);
         for (uint32_t s : kAllSlots) {
-            for (size_t i = 0; i < slot(s).size(); ++i) inText[s + i] = true;
+            const auto found = expected.find(s);
+            EXPECT_EQ(slot(s), found == expected.end() ? "" : found->second) << "slot " << s;
+            std::fill_n(inText.begin() + s, slot(s).size(), true);
         }
         size_t stray = 0;
-        for (size_t i = 0; i < KRM_PROPERTY_RECORD_SIZE; ++i) {
-            if (!inText[i] && record->bytes[i] != 0) ++stray;
-        }
-        return stray;
+        for (size_t i = 0; i < KRM_PROPERTY_RECORD_SIZE; ++i) stray += !inText[i] && record->bytes[i] != 0;
+        EXPECT_EQ(stray, 0u) << "bytes outside the slot texts";
+    }
+    bool recordIsZero() const {
+        return std::all_of(record->bytes, record->bytes + KRM_PROPERTY_RECORD_SIZE, [](uint8_t b) { return b == 0; });
     }
 
     TempDir dir;
