@@ -10,6 +10,10 @@
 #include "test_util.h"
 
 namespace oasys_fuzz {
+
+// Test names show the target only.
+void PrintTo(const Target& target, std::ostream* os) { *os << target.name; }
+
 namespace {
 
 const std::filesystem::path kCorpus = std::filesystem::path(__FILE__).parent_path() / "../../Fuzz/corpus";

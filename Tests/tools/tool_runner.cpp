@@ -6,8 +6,6 @@
 #include <unistd.h>
 
 #include <cctype>
-#include <fstream>
-#include <sstream>
 #include <stdexcept>
 
 #include <unicode/ucnv.h>
@@ -39,11 +37,7 @@ ToolRun spawnAndWait(const std::vector<std::string>& argv, const std::optional<f
     if (spawned != 0) throw std::runtime_error("cannot start " + argv[0]);
     int waitStatus = 0;
     waitpid(pid, &waitStatus, 0);
-    ToolRun run;
-    run.status = WIFEXITED(waitStatus) ? WEXITSTATUS(waitStatus) : -1;
-    run.out = readText(outFile);
-    run.err = readText(errFile);
-    return run;
+    return {WIFEXITED(waitStatus) ? WEXITSTATUS(waitStatus) : -1, readText(outFile), readText(errFile)};
 }
 
 } // namespace
@@ -66,11 +60,14 @@ std::string testNameOf(const char* description) {
     return name;
 }
 
+std::string expand(std::string text, const fs::path& folder) {
+    for (size_t at; (at = text.find('@')) != std::string::npos;) text.replace(at, 1, folder.string());
+    return text;
+}
+
 std::string readText(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream all;
-    all << in.rdbuf();
-    return all.str();
+    const Bytes content = readFile(path);
+    return {content.begin(), content.end()};
 }
 
 std::string convertFromUtf8(const std::string& utf8, const char* charset) {
@@ -100,14 +97,10 @@ fs::path writeDocument(Kind kind, const fs::path& dir, const std::string& name, 
                        const Bytes& format) {
     switch (kind) {
     case Kind::Separated: return writeSeparated(dir / name, body, format).doc;
-    case Kind::Combined:
-        writeFile(dir / (name + ".oas"), makeCombinedDocument(format, body, {3}));
-        return dir / (name + ".oas");
-    case Kind::Compound:
-        writeCompoundDocument(dir / (name + ".ole"), format, body);
-        return dir / (name + ".ole");
+    case Kind::Combined: writeFile(dir / (name + ".oas"), makeCombinedDocument(format, body, {3})); break;
+    case Kind::Compound: writeCompoundDocument(dir / (name + ".ole"), format, body); break;
     }
-    return {};
+    return dir / (name + (kind == Kind::Combined ? ".oas" : ".ole"));
 }
 
 } // namespace tool_test

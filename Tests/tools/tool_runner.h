@@ -1,5 +1,5 @@
 // Runs a built tool as a separate process and collects its exit status, standard output and
-// standard error; documents for the tool tests.
+// standard error; documents and the fixture shared by the tool tests.
 #pragma once
 
 #include <filesystem>
@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "oasys_writer.h"
+#include "test_util.h"
 
 namespace tool_test {
 
@@ -33,6 +34,8 @@ ToolRun runOnTerminal(const std::string& commandLine);
 
 // A case description as a test name (letters, digits and '_').
 std::string testNameOf(const char* description);
+// Every '@' of the text replaced by the folder.
+std::string expand(std::string text, const fs::path& folder);
 
 std::string readText(const fs::path& path);
 // Text converted from UTF-8 with ICU, as the expected bytes of another charset.
@@ -48,5 +51,11 @@ enum class Kind { Separated, Combined, Compound };
 // documents, which get .DOC/.FMT); returns the path to give the tools.
 fs::path writeDocument(Kind kind, const fs::path& dir, const std::string& name, const Bytes& body,
                        const Bytes& format);
+
+// Each test gets a fresh folder; the host counters of the test process stay at zero.
+class ToolTest : public oasys_test::HostCheckedTest {
+protected:
+    oasys_test::TempDir dir;
+};
 
 } // namespace tool_test
