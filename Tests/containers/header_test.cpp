@@ -56,7 +56,7 @@ TEST_F(HeaderTest, PasswordFlagOfPlainFilesAndStreams) {
         uint32_t protectedAnswer;
     } cases[] = {
         {"0x0008", formatBlock(0x0008), 1}, {"0x0018", formatBlock(0x0018), 1}, {"0xFFF7", formatBlock(0xFFF7), 0},
-        {"0x0000", formatBlock(0x0000), 0}, {"0x0800", formatBlock(0x0800), 0}, {"564 bytes", Bytes(564, 0xFF), 0},
+        {"0x0000", formatBlock(0x0000), 0}, {"0x0800", formatBlock(0x0800), 0}, {"100 bytes", Bytes(100, 0xFF), 0},
         {"565 bytes", Bytes(565, 0xFF), 0},
     };
     for (const auto& c : cases) {

@@ -171,7 +171,6 @@ TEST_F(WalkTest, ListLookupsPasswordAndBodyStream) {
         {"usual document", listing(kUsualEntries), KRM_OK, true},
         {"count 0", listing(kUsualEntries, "0"), KRM_ERR_BROKEN, false},
         {"count 00000", listing(kUsualEntries, "00000"), KRM_ERR_BROKEN, false},
-        {"count 00100", listing(kUsualEntries, "00100"), KRM_OK, true},
         {"count larger than the list", listing(kUsualEntries, "9"), KRM_OK, true},
         {"letter in the count", listing(kUsualEntries, "1a"), KRM_ERR_BROKEN, false},
         {"only a body entry", listing({{"DOC1.DOC", "1"}}), KRM_ERR_BROKEN, false},
@@ -209,6 +208,32 @@ TEST_F(WalkTest, ListLookupsPasswordAndBodyStream) {
         const auto opens = std::count_if(run.log.begin(), run.log.end(), startsWith("Open stream: "));
         const auto closes = std::count_if(run.log.begin(), run.log.end(), startsWith("Close stream: "));
         EXPECT_TRUE(opens == closes || (c.code == KRM_ERR_BROKEN && opens == closes + 1)) << opens << " " << closes;
+    }
+}
+
+// The count has up to five digits and ends at a CR or after the fifth digit; the position is left
+// on the byte that ended it. A list that ends inside the count has none.
+TEST_F(WalkTest, StreamCountField) {
+    const struct {
+        const char* field;  // the bytes from offset 33 to the end of the list
+        uint32_t result;
+        uint32_t endPosition;
+        bool nonZero;
+    } cases[] = {
+        {"\r", 1, 33, false}, {"00100\r", 1, 38, true}, {"2\rxxx", 1, 34, true}, {"123456", 1, 38, true},
+        {" 1\r", 0, 0, false}, {"12", 0, 0, false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.field);
+        withStream(concat({Bytes(33, 'x'), bytes(std::string_view(c.field))}), [&](uint32_t stream) {
+            StreamListInfo info{};
+            uint32_t position = 33;
+            EXPECT_EQ(GetStreamCount(stream, &position, &info), c.result);
+            if (c.result == 1) {
+                EXPECT_EQ(position, c.endPosition);
+                EXPECT_EQ(info.streamCount != 0, c.nonZero);
+            }
+        });
     }
 }
 
