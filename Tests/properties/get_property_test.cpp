@@ -182,17 +182,6 @@ TEST_F(GetPropertyTest, FormatCodesJustOutsideTheRangeAreRefused) {
     }
 }
 
-TEST_F(GetPropertyTest, MissingCombinedOrCompoundFile) {
-    options.optionFlags = KRM_OPT_LOG;
-    EXPECT_EQ(call(in("none.OAS"), KRM_FORMAT_COMBINED), KRM_ERR_OPEN);
-    EXPECT_EQ(logOf(in("none.OAS")), joined({kBanner, {kFreeLine}}));
-    EXPECT_EQ(call(in("none.OLE"), KRM_FORMAT_COMPOUND), KRM_ERR_OPEN);
-    EXPECT_EQ(logOf(in("none.OLE")),
-              joined({kBanner,
-                      {"GetOasCompProperty() starting\r\n", "Open OLEfile: " + in("none.OLE") + "\r\n",
-                       "GetOasCompProperty() end\r\n", kFreeLine}}));
-}
-
 // Fault guarded: a host that passes a null argument gets a refusal, not a crash; nothing is opened.
 TEST_F(GetPropertyTest, NullArgumentsAreRefused) {
     const uint16_t code = KRM_FORMAT_SEPARATED;
@@ -209,19 +198,6 @@ TEST_F(GetPropertyTest, NoMemoryForSrcInfo) {
     writeFormat("report.FMT");
     KRMTest_FailAt(KRM_SVC_MALLOC, 1);
     EXPECT_EQ(call(in("report.FMT"), KRM_FORMAT_SEPARATED), KRM_ERR_NO_MEMORY);
-}
-
-// A failing variant: its code, the clean-up lines, no success line.
-TEST_F(GetPropertyTest, FailingVariantLogsNoSuccess) {
-    PropertyFields fields = fullFields();
-    fields.blockMarker = 0;
-    writeFormat("report.FMT", fields);
-    options.optionFlags = KRM_OPT_LOG;
-    EXPECT_EQ(call(in("report.FMT"), KRM_FORMAT_SEPARATED), KRM_ERR_BROKEN);
-    const auto lines = logOf(in("report.FMT"));
-    ASSERT_GE(lines.size(), 2u);
-    EXPECT_EQ(lines[lines.size() - 2], kFreeLine);
-    EXPECT_EQ(lines.back(), "Close Appfile: " + in("report.FMT") + "\r\n");
 }
 
 // ---- Log of a successful call -------------------------------------------------------------------
@@ -263,6 +239,15 @@ TEST_F(GetPropertyTest, SuccessLogOrder) {
         ASSERT_EQ(call(c.source, c.code), KRM_OK);
         EXPECT_EQ(logOf(c.source), joined({kBanner, c.lines, {"GetProperty() end successfully:\r\n"}}));
     }
+    // A failing variant ends its log with the clean-up lines, without the success line.
+    PropertyFields badMarker = fullFields();
+    badMarker.blockMarker = 0;
+    writeFormat("report.FMT", badMarker);
+    EXPECT_EQ(call(fmt, KRM_FORMAT_SEPARATED), KRM_ERR_BROKEN);
+    const auto lines = logOf(fmt);
+    ASSERT_GE(lines.size(), 2u);
+    EXPECT_EQ(std::vector<std::string>(lines.end() - 2, lines.end()),
+              (std::vector<std::string>{kFreeLine, "Close Appfile: " + fmt + "\r\n"}));
 }
 
 // ---- Copies into the record stay inside each slot's room --------------------------------------------
