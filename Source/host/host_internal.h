@@ -6,6 +6,10 @@
 #include <cstddef>
 #include <cstdint>
 
+// libgsf's types, declared here so that only the files that work with libgsf include it.
+typedef struct _GsfInfile GsfInfile;
+typedef struct _GsfInput GsfInput;
+
 namespace krm_host {
 
 // Failure switches of the testing interface: every service calls this once per call, first;
@@ -30,6 +34,11 @@ public:
     GsfQuietScope(const GsfQuietScope&) = delete;
     GsfQuietScope& operator=(const GsfQuietScope&) = delete;
 };
+
+// The top-level stream of that name in a compound file, compared without regard to case as
+// compound files compare names, with a reference of its own; null when there is none (a storage
+// of that name is no stream).
+GsfInput* findTopLevelStream(GsfInfile* infile, const char* name);
 
 // Writes every byte to the file descriptor, going on after partial writes and interruptions;
 // false when the system refuses a write.

@@ -118,7 +118,12 @@ bool isStorageEntry(GsfInput* entry) {
     return GSF_IS_INFILE(entry) && gsf_infile_num_children(GSF_INFILE(entry)) >= 0;
 }
 
-// The top-level stream of that name, with a reference of its own; null when there is none.
+uint32_t positionOf(GsfInput* input) {
+    return static_cast<uint32_t>(std::min<gsf_off_t>(gsf_input_tell(input), std::numeric_limits<uint32_t>::max()));
+}
+
+} // namespace
+
 GsfInput* findTopLevelStream(GsfInfile* infile, const char* name) {
     const int entries = gsf_infile_num_children(infile);
     for (int index = 0; index < entries; ++index) {
@@ -137,12 +142,6 @@ GsfInput* findTopLevelStream(GsfInfile* infile, const char* name) {
     }
     return nullptr;
 }
-
-uint32_t positionOf(GsfInput* input) {
-    return static_cast<uint32_t>(std::min<gsf_off_t>(gsf_input_tell(input), std::numeric_limits<uint32_t>::max()));
-}
-
-} // namespace
 
 void ensureGsfInitialised() {
     static std::once_flag once;

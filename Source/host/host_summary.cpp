@@ -279,20 +279,9 @@ bool putDate(RecordWriter& writer, const Slot& slot, const PropertySet& set, uin
            writer.put(slot, utf8, {reinterpret_cast<const uint8_t*>(text.data()), text.size()});
 }
 
-// A top-level stream by name, compared without regard to case as compound files compare names.
-InputPtr openStream(GsfInfile* ole, const char* name) {
-    const int count = gsf_infile_num_children(ole);
-    for (int i = 0; i < count; ++i) {
-        const char* childName = gsf_infile_name_by_index(ole, i);
-        if (childName != nullptr && g_ascii_strcasecmp(childName, name) == 0)
-            return InputPtr(gsf_infile_child_by_index(ole, i));
-    }
-    return nullptr;
-}
-
 enum class ReadResult { Absent, Read, Damaged };
 ReadResult readStream(GsfInfile* ole, const char* name, std::vector<uint8_t>& bytes) {
-    InputPtr stream = openStream(ole, name);
+    InputPtr stream(krm_host::findTopLevelStream(ole, name));
     if (!stream) return ReadResult::Absent;
     const gsf_off_t size = gsf_input_size(stream.get());
     if (size < 0 || static_cast<uint64_t>(size) > kMaxSetStream) return ReadResult::Damaged;
@@ -346,6 +335,7 @@ extern "C" KRM_EXPORT int32_t SummaryInfo(const char* path, const HostOptions* o
     const size_t nameLength = strnlen(options->outputCharset, KRM_CHARSET_NAME_MAX);
     if (nameLength == KRM_CHARSET_NAME_MAX) return KRM_ERR_BROKEN;
     krm_host::ensureGsfInitialised();
+    const krm_host::GsfQuietScope quiet; // a damaged compound file is a return code, never a message
     try {
         GError* error = nullptr;
         InputPtr input(gsf_input_stdio_new(path, &error));

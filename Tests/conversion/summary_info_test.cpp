@@ -3,6 +3,7 @@
 // summary information, files that are not compound files, and slot bounds.
 #include <unicode/ucnv.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstring>
 #include <memory>
@@ -201,6 +202,24 @@ TEST_F(SummaryInfoTest, HostileSetIsRefusedWithoutReadingOutsideTheStream) {
         writeWithSet(dir / "doc.oas", propertySetStream(c.properties, c.layout));
         EXPECT_EQ(summaryOf(dir / "doc.oas").code, c.code);
     }
+}
+
+TEST_F(SummaryInfoTest, SummaryStreamBeyondTheFileIsNoMessageOnTheTerminal) {
+    // The directory entry of the summary stream points past the end of the file: libgsf warns about
+    // it, and a library must not speak on the host's terminal.
+    writeWithSet(dir / "doc.oas", propertySetStream({{2, lpstr("title")}}));
+    Bytes file = oasys_test::readFile(dir / "doc.oas");
+    const Bytes entryName = {0x05, 0, 'S', 0, 'u', 0, 'm', 0, 'm', 0, 'a', 0, 'r', 0, 'y', 0};
+    const auto entry = std::search(file.begin(), file.end(), entryName.begin(), entryName.end());
+    ASSERT_NE(entry, file.end());
+    constexpr size_t kStartSectorInEntry = 116;
+    std::fill_n(entry + kStartSectorInEntry, 4, uint8_t{0x7F});
+    oasys_test::writeFile(dir / "doc.oas", file);
+    testing::internal::CaptureStderr();
+    const SummaryResult result = summaryOf(dir / "doc.oas");
+    EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
+    EXPECT_EQ(result.code, KRM_OK) << "a stream that cannot be opened is taken as absent";
+    EXPECT_EQ(result.record->bytes[KRM_PROP_TITLE], 0);
 }
 
 TEST_F(SummaryInfoTest, FilesWithoutSummaryInformation) {
