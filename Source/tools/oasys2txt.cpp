@@ -224,6 +224,19 @@ JobResult runJob(const Job& job, const Settings& settings) {
     return finish(outcomeOfCode(code), cause);
 }
 
+// A document that cannot be worked on at all (no working folder, no memory) is an output error of
+// that document: it must neither end the whole run nor escape a worker thread.
+JobResult runJobCatching(const Job& job, const Settings& settings) {
+    try {
+        return runJob(job, settings);
+    } catch (const std::exception& error) {
+        JobResult result;
+        result.outcome = Outcome::OutputError;
+        result.cause = error.what();
+        return result;
+    }
+}
+
 // ---- Collecting the documents ------------------------------------------------------------------
 
 // In a directory, a file counts as a document when it is the body of a separated document or a
@@ -301,7 +314,7 @@ std::vector<JobResult> runJobs(const std::vector<Job>& jobs, const Settings& set
 
     auto work = [&] {
         for (size_t i = next++; i < jobs.size(); i = next++) {
-            results[i] = runJob(jobs[i], settings);
+            results[i] = runJobCatching(jobs[i], settings);
             if (results[i].outcome != Outcome::Ok) console.message(jobs[i].shown + ": " + results[i].cause);
             {
                 std::lock_guard lock(doneMutex);

@@ -200,12 +200,7 @@ int fail(const std::string& shown, Outcome outcome, const std::string& cause) {
     return outcomeInfo(outcome).exitCode;
 }
 
-int run(Settings& settings, const std::vector<std::string>& arguments) {
-    if (settings.json && !isUtf8Name(settings.charset))
-        throw UsageError("--json writes UTF-8; -enc cannot change that");
-    if (arguments.size() != 1) throw UsageError("give exactly one document");
-
-    const fs::path path = arguments[0];
+int showProperties(const Settings& settings, const fs::path& path) {
     PreparedDocument document;
     const PrepareResult prepared = prepareDocument(path, settings.packaging, false, document);
     if (prepared.outcome != Outcome::Ok) return fail(path.string(), prepared.outcome, prepared.cause);
@@ -222,7 +217,21 @@ int run(Settings& settings, const std::vector<std::string>& arguments) {
         if (shown.code != KRM_OK) return fail(path.string(), outcomeOfCode(shown.code), causeOfCode(shown.code));
         printText(document, utf8, shown, settings.isoDates, passwordProtected, settings.charset);
     }
-    return std::fflush(stdout) == 0 ? 0 : fail(path.string(), Outcome::OutputError, "writing failed");
+    // A write that failed while the buffer was flushed on its way leaves only the error flag.
+    const bool written = std::fflush(stdout) == 0 && !std::ferror(stdout);
+    return written ? 0 : fail(path.string(), Outcome::OutputError, "writing failed");
+}
+
+int run(Settings& settings, const std::vector<std::string>& arguments) {
+    if (settings.json && !isUtf8Name(settings.charset))
+        throw UsageError("--json writes UTF-8; -enc cannot change that");
+    if (arguments.size() != 1) throw UsageError("give exactly one document");
+    const fs::path path = arguments[0];
+    try {
+        return showProperties(settings, path);
+    } catch (const std::exception& error) { // no working folder, no memory: still name the document
+        return fail(path.string(), Outcome::OutputError, error.what());
+    }
 }
 
 } // namespace

@@ -176,6 +176,31 @@ TEST_F(Oasys2txt, AFullStandardOutputIsAnOutputError) {
     EXPECT_NE(run.err.find("sample_compound.oas: writing to standard output failed"), std::string::npos) << run.err;
 }
 
+TEST_F(Oasys2txt, AWorkingFolderThatCannotBeMadeIsAnOutputErrorNamingTheDocument) {
+    const std::string separated = (kExamplesDir / "sample_separated.DOC").string();
+    const struct {
+        const char* name;
+        std::string command; // shell command line; '@' stands for the test folder
+        const char* message;
+    } cases[] = {
+        // Separated documents are handed over through a private working folder.
+        {"oasys2txt without a working folder", "TMPDIR=@/missing exec " + kOasys2txt.string() + " " + separated +
+                                                   " @/out.txt",
+         "sample_separated.DOC: cannot create a working directory"},
+        {"oasys2txt batch without a working folder", "TMPDIR=@/missing exec " + kOasys2txt.string() + " -q -o @/txt " +
+                                                         separated,
+         ""},
+        {"oasysinfo without a working folder", "TMPDIR=@/missing exec " + kOasysinfo.string() + " " + separated,
+         "sample_separated.DOC: cannot create a working directory"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const ToolRun run = runTool("/bin/sh", {"-c", expand(c.command, dir.path())});
+        EXPECT_EQ(run.status, 7) << run.err;
+        EXPECT_NE(run.err.find(c.message), std::string::npos) << run.err;
+    }
+}
+
 // ---- Charsets, standard input, log ------------------------------------------------------------------------
 
 TEST_F(Oasys2txt, OutputCharsetsOfBothTools) {
