@@ -102,7 +102,8 @@ constexpr uint32_t kRecordDigits = 2;
 constexpr uint32_t kRecordCapacity = 255;                      // largest length two digits can give
 constexpr uint32_t kContentCapacity = kRecordCapacity - kRecordDigits;
 constexpr uint8_t kUnicodeRecordTag = 0xCA;
-constexpr uint32_t kUnicodeContentLength = 5; // CA and four hex digits of a UCS-2 unit
+constexpr uint32_t kUnicodeDigits = 4;        // hex digits of the UCS-2 unit, high byte first
+constexpr uint32_t kUnicodeContentLength = 1 + kUnicodeDigits; // CA, then the digits
 constexpr uint8_t kObjectRecordTag = 'B';
 constexpr uint8_t kObjectRecordMark = '!';
 constexpr uint32_t kObjectTypeOffset = 8;
@@ -122,7 +123,7 @@ constexpr uint32_t kConvertedCapacity = KRM_CONV_DEST_CAPACITY;
 constexpr uint32_t kNoNextHeader = 0xFFFFFFFFu;
 
 // Log texts.
-constexpr const char* kLogMainStart = "LOOP(while) %i in GetTextContent starting\r\n";
+constexpr const char* kLogWhileStart = "LOOP(while) %i in GetTextContent starting\r\n";
 constexpr const char* kLogWhileEnd = "LOOP(while) %i in GetTextContent end\r\n";
 constexpr const char* kLogForStart = "LOOP(for) %i in GetTextContent starting\r\n";
 constexpr const char* kLogHeaderRead = "Fileread 0xF004\r\n";
@@ -158,6 +159,11 @@ constexpr uint32_t hexDigitValue(uint8_t digit) {
     uint8_t value = static_cast<uint8_t>(digit - '0');
     if (value > 9) value = static_cast<uint8_t>(value - 7);
     return value;
+}
+constexpr uint32_t hexPairValue(uint8_t high, uint8_t low) { return hexDigitValue(high) * 16 + hexDigitValue(low); }
+// The byte count that ends an apostrophe object: four hex digits, kept to 16 bits.
+constexpr uint32_t objectByteCount(const std::array<uint8_t, kObjectCountDigits>& digits) {
+    return (hexPairValue(digits[0], digits[1]) * 256 + hexPairValue(digits[2], digits[3])) & 0xFFFF;
 }
 
 // ---- Source access --------------------------------------------------------------------------------
@@ -295,6 +301,10 @@ struct LineBuffer {
     }
     void appendByte(uint8_t byte) { appendChar(std::array<uint8_t, 1>{byte}); }
     void appendCode(uint16_t code) { appendChar(std::array<uint8_t, 2>{highByte(code), lowByte(code)}); }
+    void appendLineBreak() {
+        appendByte(kCR);
+        appendByte(kLF);
+    }
     // Marks what an exported mapper appended at oldLength as one character.
     void noteAppendedFrom(uint32_t oldLength) {
         if (length > oldLength) charStarts.set(oldLength);
@@ -382,6 +392,10 @@ struct Decoder {
     // ---- helpers -----------------------------------------------------------------------------
     uint32_t flag(uint32_t bit) const { return options.optionFlags & bit; }
     bool guarded() const { return flag(KRM_OPT_LOOP_GUARD) != 0; }
+    // The host's own CallerRecord shares one output budget over several calls.
+    bool carriesTotal() const {
+        return context.callerRecordSupplied != 0 && context.callerRecord != nullptr && flag(KRM_OPT_CARRY_TOTAL) != 0;
+    }
     void log(const char* text, int32_t value = 0) const {
         krm_logfprintf(options.optionFlags, context.logHandle, text, value);
     }
@@ -412,12 +426,20 @@ struct Decoder {
         const size_t count = name.copy(srcInfo.sourceCharset, sizeof srcInfo.sourceCharset - 1);
         srcInfo.sourceCharset[count] = '\0';
     }
+    void clearPending() {
+        pending.fill(0);
+        pendingLength = 0;
+    }
+    void clearConverted() {
+        converted.fill(0);
+        convertedLength = 0;
+    }
     void noteLineStart() {
         lineStart = position;
         atLineStart = {nextHeader, padCounter, singleByteF4, framePrefix, breakWritten};
     }
 
-    int32_t run();
+    int32_t run(bool bodyStartsABlock);
     int32_t act(int32_t codeClass);
     int32_t finish();
 
@@ -447,10 +469,11 @@ struct Decoder {
     int32_t ecs4Unsplit(uint32_t contentLength);
     int32_t ecs4Split(uint32_t contentLength);
     bool takeOffSubstitute();
-    int32_t convertUnicode(std::array<uint8_t, 2> codeUnit);
+    int32_t convertUnicode(const std::array<uint8_t, kUnicodeDigits>& digits);
     int32_t skipObjectUnsplit(uint8_t type);
     int32_t skipObjectSplit(uint8_t type, const std::array<uint8_t, kObjectCountDigits>& countDigits);
     int32_t scanToEscape(bool withHeaderTest, bool withGuard);
+    int32_t loggedScan(int32_t loopNumber, bool withHeaderTest, bool nothingToSkip = false);
 
     // Line output.
     int32_t flushLine();
@@ -464,10 +487,9 @@ struct Decoder {
 
 // ---- main loop -------------------------------------------------------------------------------------
 
-int32_t Decoder::run() {
+int32_t Decoder::run(bool bodyStartsABlock) {
     startPosition = position;
-    if (context.callerRecordSupplied && context.callerRecord != nullptr && flag(KRM_OPT_CARRY_TOTAL))
-        runningTotal = context.callerRecord->runningOutputTotal;
+    if (carriesTotal()) runningTotal = context.callerRecord->runningOutputTotal;
     hostOrder = IsCPUBigEndian();
     ruledLineMapping = flag(KRM_OPT_RULED_LINES) != 0;
 
@@ -476,11 +498,14 @@ int32_t Decoder::run() {
                                   .copy(srcInfo.conversionParam, sizeof srcInfo.conversionParam - 1);
     srcInfo.conversionParam[paramCount] = '\0';
     setSourceCharset(KRM_CHARSET_OASYS_WIN);
+    // The first block's length word stands just before the body; without it no header is known
+    // until one is met.
+    if (bodyStartsABlock) nextHeader = position + wordAt(position - kHeaderLengthOffset);
     noteLineStart();
 
     readNextByte();
     if (guarded()) context.loopCounter1 = 0;
-    log(kLogMainStart, kLoopMain);
+    log(kLogWhileStart, kLoopMain);
     if (character[0] == kEndOfText) return finish();
     if (bodySize == 0) {
         log(kLogWhileEnd, kLoopMain);
@@ -510,8 +535,7 @@ int32_t Decoder::run() {
 int32_t Decoder::finish() {
     log(kLogWhileEnd, kLoopMain);
     if (!validText) return KRM_ERR_NO_TEXT;
-    if (context.callerRecordSupplied && context.callerRecord != nullptr && flag(KRM_OPT_CARRY_TOTAL))
-        context.callerRecord->runningOutputTotal = runningTotal;
+    if (carriesTotal()) context.callerRecord->runningOutputTotal = runningTotal;
     return KRM_OK;
 }
 
@@ -623,12 +647,10 @@ void Decoder::restartLineInTableMode() {
     singleByteF4 = atLineStart.singleByteF4;
     framePrefix = atLineStart.framePrefix;
     breakWritten = atLineStart.breakWritten;
-    pending.fill(0);
-    pendingLength = 0;
+    clearPending();
     pendingFlag = false;
     line.clear();
-    line.appendByte(kCR);
-    line.appendByte(kLF);
+    line.appendLineBreak();
 }
 
 void Decoder::appendRuledLine() {
@@ -682,8 +704,7 @@ void Decoder::appendLineBreakCode() {
         line.appendCode(kFullWidthSpace);
         return;
     }
-    line.appendByte(kCR);
-    line.appendByte(kLF);
+    line.appendLineBreak();
     breakWritten = true;
 }
 
@@ -733,7 +754,7 @@ uint32_t Decoder::readRecordLength() {
         low = byteAt(position + 1);
         position += 2;
     }
-    const uint32_t length = hexDigitValue(high) * 16 + hexDigitValue(low);
+    const uint32_t length = hexPairValue(high, low);
     return length < kRecordDigits ? kRecordDigits : length;
 }
 
@@ -773,12 +794,10 @@ int32_t Decoder::ecs4Unsplit(uint32_t contentLength) {
         if (!takeOffSubstitute()) return KRM_ERR_BROKEN;
         position += 1;
         log(kLogUnicodeRead);
-        std::array<uint8_t, 2> codeUnit{};
-        for (uint8_t& byte : codeUnit) {
-            byte = static_cast<uint8_t>(hexDigitValue(byteAt(position)) * 16 + hexDigitValue(byteAt(position + 1)));
-            position += 2;
-        }
-        return convertUnicode(codeUnit);
+        const std::array<uint8_t, kUnicodeDigits> digits = {byteAt(position), byteAt(position + 1),
+                                                            byteAt(position + 2), byteAt(position + 3)};
+        position += kUnicodeDigits;
+        return convertUnicode(digits);
     }
     // An object record needs room for its type byte inside the content.
     const bool object = tag == kObjectRecordTag && contentLength > kObjectTypeOffset &&
@@ -808,10 +827,7 @@ int32_t Decoder::ecs4Split(uint32_t contentLength) {
     const uint32_t stored = contentLength < kContentCapacity ? contentLength : kContentCapacity;
     if (record[0] == kUnicodeRecordTag && stored >= kUnicodeContentLength) {
         if (!takeOffSubstitute()) return KRM_ERR_BROKEN;
-        const std::array<uint8_t, 2> codeUnit = {
-            static_cast<uint8_t>(hexDigitValue(record[1]) * 16 + hexDigitValue(record[2])),
-            static_cast<uint8_t>(hexDigitValue(record[3]) * 16 + hexDigitValue(record[4]))};
-        return convertUnicode(codeUnit);
+        return convertUnicode({record[1], record[2], record[3], record[4]});
     }
     if (record[0] == kObjectRecordTag && stored > kObjectTypeOffset && record[1] == kObjectRecordMark)
         return skipObjectSplit(record[kObjectTypeOffset], lastBytes);
@@ -828,15 +844,17 @@ bool Decoder::takeOffSubstitute() {
     return true;
 }
 
-int32_t Decoder::convertUnicode(std::array<uint8_t, 2> codeUnit) {
+int32_t Decoder::convertUnicode(const std::array<uint8_t, kUnicodeDigits>& digits) {
+    // UCS-2, high byte first, as the conversion service takes it.
+    const std::array<uint8_t, 2> codeUnit = {static_cast<uint8_t>(hexPairValue(digits[0], digits[1])),
+                                             static_cast<uint8_t>(hexPairValue(digits[2], digits[3]))};
     if (line.length > 0) {
         // The text before the record goes first, so that the line keeps its order.
         if (const int32_t rc = convertLine(); rc != KRM_OK) return rc;
         if (const int32_t rc = appendPending(converted.data(), convertedLength); rc != KRM_OK) return rc;
         firstConversion = 0;
         line.clear();
-        converted.fill(0);
-        convertedLength = 0;
+        clearConverted();
     }
     setSourceCharset(KRM_CHARSET_UCS2);
     const uint32_t ok = CodeConvert(&srcInfo, &options, codeUnit.data(), converted.data(), 2, &convertedLength,
@@ -848,8 +866,7 @@ int32_t Decoder::convertUnicode(std::array<uint8_t, 2> codeUnit) {
     firstConversion = 0;
     pendingFlag = true;
     line.clear();
-    converted.fill(0);
-    convertedLength = 0;
+    clearConverted();
     setSourceCharset(KRM_CHARSET_OASYS_WIN);
     return KRM_OK;
 }
@@ -869,33 +886,33 @@ int32_t Decoder::scanToEscape(bool withHeaderTest, bool withGuard) {
     return KRM_OK;
 }
 
+// A guarded scan between its two log lines; with nothingToSkip the lines are written and the
+// position stays.
+int32_t Decoder::loggedScan(int32_t loopNumber, bool withHeaderTest, bool nothingToSkip) {
+    resetInnerGuard();
+    log(kLogWhileStart, loopNumber);
+    const int32_t rc = nothingToSkip ? KRM_OK : scanToEscape(withHeaderTest, true);
+    if (rc == KRM_OK) log(kLogWhileEnd, loopNumber);
+    return rc;
+}
+
 int32_t Decoder::skipObjectUnsplit(uint8_t type) {
-    int32_t rc = KRM_OK;
     switch (type) {
+    case kObjectScanned: return loggedScan(kLoopScanned, true);
     case kObjectScannedAfterText: {
+        // Text right after the record means the object has no data; a control byte first is
+        // passed over, data from 0xE1 up are scanned like any other.
         const uint8_t first = byteAt(position);
-        if (inRange(first, kHashFirstPassedBelow, kHashFirstTextEnd)) return KRM_OK; // text follows at once
         if (first < kHashFirstPassedBelow) position += 1;
-        [[fallthrough]];
+        return loggedScan(kLoopScanned, true, inRange(first, kHashFirstPassedBelow, kHashFirstTextEnd));
     }
-    case kObjectScanned:
-        resetInnerGuard();
-        log(kLogMainStart, kLoopScanned);
-        rc = scanToEscape(true, true);
-        if (rc == KRM_OK) log(kLogWhileEnd, kLoopScanned);
-        return rc;
     case kObjectScannedAfterPrefix:
         position += kDollarObjectPrefix;
-        resetInnerGuard();
-        log(kLogMainStart, kLoopScannedAfterPrefix);
-        rc = scanToEscape(true, true);
-        if (rc == KRM_OK) log(kLogWhileEnd, kLoopScannedAfterPrefix);
-        return rc;
+        return loggedScan(kLoopScannedAfterPrefix, true);
     case kObjectCounted: {
-        uint32_t count = 0;
-        for (uint32_t i = 0; i < kObjectCountDigits; ++i)
-            count = count * 16 + hexDigitValue(byteAt(position - kObjectCountDigits + i));
-        count &= 0xFFFF;
+        std::array<uint8_t, kObjectCountDigits> digits{};
+        for (uint32_t i = 0; i < kObjectCountDigits; ++i) digits[i] = byteAt(position - kObjectCountDigits + i);
+        const uint32_t count = objectByteCount(digits);
         log(kLogForStart, kLoopCounted);
         for (uint32_t i = 0; i < count; ++i) {
             if (isHeaderAt(position)) position = passHeader(position);
@@ -913,20 +930,10 @@ int32_t Decoder::skipObjectSplit(uint8_t type, const std::array<uint8_t, kObject
     switch (type) {
     case kObjectScanned:
     case kObjectScannedAfterText: return scanToEscape(false, false);
-    case kObjectScannedAfterPrefix: {
+    case kObjectScannedAfterPrefix:
         position += kDollarObjectPrefix;
-        resetInnerGuard();
-        log(kLogMainStart, kLoopSplitAfterPrefix);
-        const int32_t rc = scanToEscape(false, true);
-        if (rc == KRM_OK) log(kLogWhileEnd, kLoopSplitAfterPrefix);
-        return rc;
-    }
-    case kObjectCounted: {
-        uint32_t count = 0;
-        for (uint8_t digit : countDigits) count = count * 16 + hexDigitValue(digit);
-        position += count & 0xFFFF;
-        return KRM_OK;
-    }
+        return loggedScan(kLoopSplitAfterPrefix, false);
+    case kObjectCounted: position += objectByteCount(countDigits); return KRM_OK;
     default: return KRM_OK;
     }
 }
@@ -934,18 +941,15 @@ int32_t Decoder::skipObjectSplit(uint8_t type, const std::array<uint8_t, kObject
 // ---- line output --------------------------------------------------------------------------------
 
 void Decoder::placeLineBreak() {
-    bool withBreak = true;
-    if (tableMode) {
-    } else if (restarted) {
-        restarted = false;
-    } else if (breakWritten) {
-        breakWritten = false;
-        withBreak = false; // 0xEFA0 already wrote it
+    if (!tableMode) {
+        if (restarted) {
+            restarted = false;
+        } else if (breakWritten) {
+            breakWritten = false;
+            return; // 0xEFA0 already wrote it
+        }
     }
-    if (withBreak) {
-        line.appendByte(kCR);
-        line.appendByte(kLF);
-    }
+    line.appendLineBreak();
 }
 
 // A box closes when its bottom-right corner has been met for every top-left one.
@@ -979,8 +983,7 @@ int32_t Decoder::appendPending(const uint8_t* bytes, uint32_t count) {
     if (count > kConvertedCapacity) count = kConvertedCapacity;
     if (pendingLength + count > kConvertedCapacity) {
         if (const int32_t rc = outputPiece(pending.data(), pendingLength); rc != KRM_OK) return rc;
-        pending.fill(0);
-        pendingLength = 0;
+        clearPending();
         pendingWrittenInLine = true;
     }
     std::memcpy(pending.data() + pendingLength, bytes, count);
@@ -1000,11 +1003,14 @@ int32_t Decoder::write(const uint8_t* bytes, uint32_t count) {
 
 int32_t Decoder::outputPiece(uint8_t* bytes, uint32_t count) {
     if (!flag(KRM_OPT_SIZE_LIMIT)) return write(bytes, count);
-    const uint32_t totalBefore = runningTotal;
-    runningTotal += count;
-    if (runningTotal <= options.maxOutputSize) return write(bytes, count);
     // A total carried in from earlier calls may already be past the maximum: no room at all then.
-    const uint32_t room = totalBefore < options.maxOutputSize ? options.maxOutputSize - totalBefore : 0;
+    // The piece is measured against the room, so that a total near the top of the 32-bit range
+    // cannot wrap round to a small one and let the piece through.
+    const uint32_t room = runningTotal < options.maxOutputSize ? options.maxOutputSize - runningTotal : 0;
+    if (runningTotal <= options.maxOutputSize && count <= room) {
+        runningTotal += count;
+        return write(bytes, count);
+    }
     log(kLogCutStart);
     const uint32_t cutLength = CutStr(bytes, count, room, &options);
     log(kLogCutEnd);
@@ -1020,13 +1026,11 @@ int32_t Decoder::flushLine() {
     if (pendingFlag) {
         if (const int32_t rc = outputPiece(pending.data(), pendingLength); rc != KRM_OK) return rc;
         pendingFlag = false;
-        pending.fill(0);
-        pendingLength = 0;
+        clearPending();
     }
     if (const int32_t rc = outputPiece(converted.data(), convertedLength); rc != KRM_OK) return rc;
     line.clear();
-    converted.fill(0);
-    convertedLength = 0;
+    clearConverted();
     firstConversion = 0;
     pendingWrittenInLine = false;
     noteLineStart();
@@ -1040,11 +1044,5 @@ extern "C" KRM_EXPORT int32_t GetTextContent(uint32_t source, uint32_t outputFil
                                              uint32_t firstBlockFlag, uint32_t bodySize, CallContext* context) {
     if (position == nullptr || srcInfo == nullptr || options == nullptr || context == nullptr) return KRM_ERR_BROKEN;
     Decoder decoder(source, outputFile, *position, *srcInfo, *options, accessMode, bodySize, *context);
-    if (firstBlockFlag != 0) {
-        // The first block's length word stands just before the body.
-        decoder.hostOrder = IsCPUBigEndian();
-        decoder.nextHeader = *position + readWordAt(source, *position - kHeaderLengthOffset, accessMode,
-                                                    decoder.hostOrder);
-    }
-    return decoder.run();
+    return decoder.run(firstBlockFlag != 0);
 }

@@ -7,8 +7,10 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <cstdio>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "oasys_writer.h"
 #include "test_util.h"
@@ -37,6 +39,7 @@ struct Decoded {
     uint32_t position = 0;
     CallContext context{};
     SrcInfo srcInfo{};
+    std::vector<std::string> log; // with KRM_OPT_LOG: the decoder's lines, CodeConvert's own left out
 };
 
 inline std::string asText(const Bytes& b) { return std::string(b.begin(), b.end()); }
@@ -62,11 +65,19 @@ inline Decoded decode(const Bytes& body, DecodeSetup setup = {}) {
     }
     result.context.callerRecord = setup.caller;
     result.context.callerRecordSupplied = setup.caller != nullptr && setup.callerSupplied ? 1 : 0;
+    const std::filesystem::path logFile = dir / "decode.log";
+    const uint32_t flags = setup.options.optionFlags;
+    if (flags & KRM_OPT_LOG) result.context.logHandle = krm_logfopen(flags, logFile.c_str());
     result.position = setup.start;
     const uint32_t size = setup.bodySize.value_or(static_cast<uint32_t>(body.size()) - setup.start);
     const uint32_t accessMode = setup.source == Source::File ? 0 : 1;
     result.code = GetTextContent(source, output, &result.position, &result.srcInfo, &setup.options, accessMode,
                                  setup.firstBlockFlag, size, &result.context);
+    if (flags & KRM_OPT_LOG) {
+        krm_logfclose(flags, result.context.logHandle);
+        result.log = readLogLines(logFile);
+        std::erase_if(result.log, [](const std::string& l) { return l.starts_with("Codeconvert starting"); });
+    }
     if (setup.source == Source::File) {
         KRM_FileClose(source);
     } else {
@@ -100,6 +111,13 @@ inline Decoded decodeInBlocks(const Bytes& text, const std::vector<size_t>& cuts
 inline Bytes body(std::string_view text) { return concat({bytes(text), endOfText()}); }
 // An ECS4 record of one UTF-16 unit, as text (the substitute in front of it is separate).
 inline std::string unicodeRecord(uint16_t unit) { return asText(ecs4Unicode(unit)); }
+// An ECS4 object record: "B!", six filler bytes, the type, then the rest of the content.
+inline std::string objectRecord(char type, const std::string& rest = "") {
+    const std::string content = std::string("B!") + "012345" + type + rest;
+    char digits[3];
+    std::snprintf(digits, sizeof digits, "%02X", static_cast<unsigned>(content.size() + 2));
+    return "\xEF\xCC" + std::string(digits) + content;
+}
 
 // A body text (without its end byte) and what the decoder makes of it.
 struct TextCase {

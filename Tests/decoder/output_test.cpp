@@ -75,6 +75,8 @@ TEST_F(DecoderOutput, OutputLimitAndRunningTotal) {
         {"carried total shrinks the room", kCarry, 12, "AB\r\nあ", KRM_ERR_OUTPUT_LIMIT, 5, 5},
         {"carried total at the maximum", kCarry, 12, "", KRM_ERR_OUTPUT_LIMIT, 12, 12},
         {"carried total past the maximum", kCarry, 12, "", KRM_ERR_OUTPUT_LIMIT, 20, 20},
+        // Fault guarded: a carried total near the top of the 32-bit range must not wrap round.
+        {"carried total near the top of the range", kCarry, 12, "", KRM_ERR_OUTPUT_LIMIT, 0xFFFFFFFE, 0xFFFFFFFE},
         {"not carried without bit 0x4000", KRM_OPT_SIZE_LIMIT, 12, kTwoLinesText, KRM_OK, 5, 5},
         {"not carried from a record of our own", kCarry, 12, kTwoLinesText, KRM_OK, 5, 5, false},
         {"the total grows only under the limit", KRM_OPT_CARRY_TOTAL, 0, kTwoLinesText, KRM_OK, 5, 5},

@@ -2,21 +2,11 @@
 // skipping of their data, and records whose digits or contents are damaged.
 #include <gtest/gtest.h>
 
-#include <cstdio>
-
 #include "decoder_support.h"
 
 using namespace decoder_test;
 
 namespace {
-
-// An ECS4 object record: "B!", six filler bytes, the type, then the rest of the content.
-std::string objectRecord(char type, const std::string& rest = "") {
-    const std::string content = std::string("B!") + "012345" + type + rest;
-    char digits[3];
-    std::snprintf(digits, sizeof digits, "%02X", static_cast<unsigned>(content.size() + 2));
-    return "\xEF\xCC" + std::string(digits) + content;
-}
 
 const TextCase kRecordCases[] = {
     // Unicode records
