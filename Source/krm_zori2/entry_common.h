@@ -1,13 +1,13 @@
-// What the two text entry points share: the texts of their log lines, the derivation of the
-// .DOC/.FMT names of a separated document, and the opening of the sources of each packaging
-// together with the call of its reader. The file entry (oasysgettext.cpp) and the stream entry
-// (ve2_stream.cpp) differ only in their output and in their clean-up.
+// What the entry points and the readers of this library share: the texts of their log lines and
+// the two helpers that write them, the SrcInfo block, and the opening of the sources of each
+// packaging together with the call of its reader. The file entry (oasysgettext.cpp) and the
+// stream entry (ve2_stream.cpp) differ only in their output and in their clean-up.
 #pragma once
 
 #include <array>
 #include <cstdint>
-#include <string_view>
 
+#include "krm_host.h"
 #include "krm_types.h"
 
 namespace krm_entry {
@@ -26,37 +26,35 @@ inline constexpr char kOpenSourceLabel[] = "Open Appfile: ";
 inline constexpr char kCloseSourceLabel[] = "Close Appfile: ";
 inline constexpr char kOpenFormatLabel[] = "Open Fmtfile: ";
 inline constexpr char kCloseFormatLabel[] = "Close Fmtfile: ";
+inline constexpr char kOpenStreamLabel[] = "Open stream: ";
+inline constexpr char kCloseStreamLabel[] = "Close stream: ";
+
+// Every run of the text decoder is bracketed by these two lines, whichever reader calls it.
+inline constexpr char kDecoderStartText[] = "GetTextContent() starting\r\n";
+inline constexpr char kDecoderEndText[] = "GetTextContent() end\r\n";
 
 // ---- File modes ---------------------------------------------------------------------------------
 inline constexpr char kReadMode[] = "rb";
 inline constexpr char kWriteMode[] = "wb";
 
-// ---- Paths of a separated document ------------------------------------------------------------
+// ---- Paths --------------------------------------------------------------------------------------
 using PathBuffer = std::array<char, KRM_PATH_MAX>;
 
-// Every extension the name derivation puts in or looks for has four characters.
-inline constexpr size_t kExtensionLength = 4;
-
-// Copies source into name. False (name left empty) when the source, with room for a
-// four-character extension and the NUL, does not fit the buffer: such a name is unusable.
-bool copySourceName(PathBuffer& name, const char* source);
-
-// The body (.DOC) name from the name the host gave: .FMT/.fmt/.GRP/.grp are swapped for
-// .DOC/.doc at their first occurrence (the rest of the path dropped), a .DOC/.doc name is kept.
-// False when the name holds none of the six markers.
-bool deriveBodyName(PathBuffer& name);
-
-// The format (.FMT) name from the body name: .DOC/.doc swapped for .FMT/.fmt at the first
-// occurrence; any other name is left as it is.
-void deriveFormatName(PathBuffer& name);
-
-// Copies text into a fixed field, cut so that the NUL still fits; the field is NUL-filled.
-void copyCut(char* field, size_t fieldSize, const char* text);
-
 // ---- Log lines ----------------------------------------------------------------------------------
-void logText(const HostOptions& options, const CallContext& context, const char* text, int32_t value = 0);
-// A line that names a file: label, path, line end, as three log calls.
-void logFileLine(const HostOptions& options, const CallContext& context, const char* label, const char* path);
+// Every text goes to the log of the call (its own or the one the host lent it), with the host's
+// option flags, which decide whether anything is written at all.
+inline void logText(const HostOptions& options, const CallContext& context, const char* text, int32_t value = 0) {
+    krm_logfprintf(options.optionFlags, context.logHandle, text, value);
+}
+
+// A line that names a file or stream: label, path, line end, as three log calls (the path goes
+// through the host's path printer, which writes it as it stands).
+inline void logFileLine(const HostOptions& options, const CallContext& context, const char* label,
+                        const char* path) {
+    logText(options, context, label);
+    krm_logfprint_path(options.optionFlags, context.logHandle, path);
+    logText(options, context, kLineEnd);
+}
 
 // ---- SrcInfo ------------------------------------------------------------------------------------
 // Allocates and zeroes the per-call SrcInfo and logs its size; null when memory is exhausted
@@ -71,9 +69,8 @@ struct OpenSources {
     uint32_t plainFile = 0;       // the .DOC body (separated) or the combined file
     uint32_t formatFile = 0;      // the .FMT file (separated only)
     uint32_t storage = 0;         // the compound file
-    bool bodyPathDerived = false; // plainFile is the body named in bodyPath
     uint32_t password = 0;        // havePassword's answer for the .FMT file
-    PathBuffer bodyPath{};
+    PathBuffer bodyPath{};        // empty unless plainFile is the .DOC body of a separated document
     PathBuffer nameBuffer{};      // where the format path is derived
 };
 

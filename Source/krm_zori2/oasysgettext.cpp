@@ -22,6 +22,10 @@ struct ExtensionSwap {
     std::string_view replacement;
 };
 
+// Every extension the name derivation puts in or looks for has four characters, so a swap never
+// makes a name longer.
+constexpr size_t kExtensionLength = 4;
+
 // The host may name the .FMT, the .GRP or the .DOC file; the body is always the .DOC file. Upper
 // and lower case are separate markers; a mixed-case name matches none.
 constexpr ExtensionSwap kBodySwaps[] = {
@@ -36,7 +40,14 @@ constexpr ExtensionSwap kFormatSwaps[] = {
     {".doc", ".fmt"},
 };
 
-static_assert(std::string_view(".DOC").size() == kExtensionLength);
+template <size_t N>
+constexpr bool swapsKeepLength(const ExtensionSwap (&swaps)[N]) {
+    for (const ExtensionSwap& swap : swaps) {
+        if (swap.marker.size() != kExtensionLength || swap.replacement.size() != kExtensionLength) return false;
+    }
+    return true;
+}
+static_assert(swapsKeepLength(kBodySwaps) && swapsKeepLength(kFormatSwaps));
 
 std::string_view contentOf(const PathBuffer& name) {
     return std::string_view(name.data(), std::strlen(name.data()));
@@ -49,7 +60,6 @@ bool swapExtension(PathBuffer& name, const ExtensionSwap& swap) {
     if (at == std::string_view::npos) {
         return false;
     }
-    static_assert(sizeof(PathBuffer) > kExtensionLength);
     swap.replacement.copy(name.data() + at, swap.replacement.size());
     name[at + swap.replacement.size()] = '\0';
     return true;
@@ -63,6 +73,44 @@ bool swapFirstMatching(PathBuffer& name, const ExtensionSwap (&swaps)[N]) {
         }
     }
     return false;
+}
+
+// Copies source into name. False (name left empty) when the source, with room for a
+// four-character extension and the NUL, does not fit the buffer: such a name is unusable.
+bool copySourceName(PathBuffer& name, const char* source) {
+    name.fill('\0');
+    if (std::strlen(source) + kExtensionLength >= name.size()) {
+        return false;
+    }
+    std::strcpy(name.data(), source);
+    return true;
+}
+
+// The body (.DOC) name from the name the host gave: .FMT/.fmt/.GRP/.grp are swapped for
+// .DOC/.doc at their first occurrence (the rest of the path dropped), a .DOC/.doc name is kept.
+// False when the name holds none of the six markers.
+bool deriveBodyName(PathBuffer& name) {
+    if (swapFirstMatching(name, kBodySwaps)) {
+        return true;
+    }
+    for (std::string_view marker : kBodyMarkers) {
+        if (contentOf(name).find(marker) != std::string_view::npos) {
+            return true;
+        }
+    }
+    return false;
+}
+
+// The format (.FMT) name from the body name: .DOC/.doc swapped for .FMT/.fmt at the first
+// occurrence; any other name is left as it is.
+void deriveFormatName(PathBuffer& name) { swapFirstMatching(name, kFormatSwaps); }
+
+// Copies text into a fixed field, cut so that the NUL still fits; the field is NUL-filled.
+void copyCut(char* field, size_t fieldSize, const char* text) {
+    std::memset(field, 0, fieldSize);
+    if (fieldSize > 0) {
+        std::strncpy(field, text, fieldSize - 1);
+    }
 }
 
 uint32_t openForReading(const char* path) { return KRM_FileOpen(path, kReadMode); }
@@ -90,7 +138,6 @@ BranchOutcome readSeparated(const ReaderArguments& arguments, OpenSources& sourc
     if (sources.plainFile == 0) {
         return {true, KRM_ERR_OPEN};
     }
-    sources.bodyPathDerived = true;
     logFileLine(options, context, kOpenSourceLabel, sources.bodyPath.data());
 
     deriveFormatName(sources.nameBuffer);
@@ -102,15 +149,16 @@ BranchOutcome readSeparated(const ReaderArguments& arguments, OpenSources& sourc
     }
     logFileLine(options, context, kOpenFormatLabel, sources.nameBuffer.data());
 
-    // Both questions are asked whatever the first answer is.
-    sources.password = havePassword(sources.formatFile, *arguments.readPosition, 0);
+    // The format block starts the .FMT file. Both questions are asked whatever the first answer is.
+    constexpr uint32_t kFormatBlockStart = 0;
+    constexpr uint32_t kPlainFile = 0;
+    sources.password = havePassword(sources.formatFile, kFormatBlockStart, kPlainFile);
     const uint32_t bodySize = GetDocSize(sources.plainFile);
     if (sources.password != 0 || bodySize == 0) {
         return {false, KRM_OK};
     }
-    constexpr uint32_t kPlainFile = 0;
     constexpr uint32_t kNoLengthWordBefore = 0;
-    return {false, bracketed(arguments, "GetTextContent() starting\r\n", "GetTextContent() end\r\n", [&] {
+    return {false, bracketed(arguments, kDecoderStartText, kDecoderEndText, [&] {
                 return GetTextContent(sources.plainFile, arguments.outputFile, arguments.readPosition,
                                       arguments.srcInfo, arguments.options, kPlainFile, kNoLengthWordBefore, bodySize,
                                       arguments.context);
@@ -144,46 +192,6 @@ BranchOutcome readCompound(const ReaderArguments& arguments, OpenSources& source
 }
 
 } // namespace
-
-bool copySourceName(PathBuffer& name, const char* source) {
-    name.fill('\0');
-    if (std::strlen(source) + kExtensionLength >= name.size()) {
-        return false;
-    }
-    std::strcpy(name.data(), source);
-    return true;
-}
-
-bool deriveBodyName(PathBuffer& name) {
-    if (swapFirstMatching(name, kBodySwaps)) {
-        return true;
-    }
-    for (std::string_view marker : kBodyMarkers) {
-        if (contentOf(name).find(marker) != std::string_view::npos) {
-            return true;
-        }
-    }
-    return false;
-}
-
-void deriveFormatName(PathBuffer& name) { swapFirstMatching(name, kFormatSwaps); }
-
-void copyCut(char* field, size_t fieldSize, const char* text) {
-    std::memset(field, 0, fieldSize);
-    if (fieldSize > 0) {
-        std::strncpy(field, text, fieldSize - 1);
-    }
-}
-
-void logText(const HostOptions& options, const CallContext& context, const char* text, int32_t value) {
-    krm_logfprintf(options.optionFlags, context.logHandle, text, value);
-}
-
-void logFileLine(const HostOptions& options, const CallContext& context, const char* label, const char* path) {
-    logText(options, context, label);
-    krm_logfprint_path(options.optionFlags, context.logHandle, path);
-    logText(options, context, kLineEnd);
-}
 
 SrcInfo* allocateSrcInfo(const HostOptions& options, const CallContext& context) {
     auto* srcInfo = static_cast<SrcInfo*>(KRM_malloc(KRM_SRCINFO_SIZE));
@@ -225,7 +233,8 @@ bool closePlainSources(OpenSources& sources, const char* source, const HostOptio
             closeSourcesQuietly(sources);
             return false;
         }
-        logFileLine(options, context, kCloseSourceLabel, sources.bodyPathDerived ? sources.bodyPath.data() : source);
+        const bool bodyPathDerived = sources.bodyPath[0] != '\0';
+        logFileLine(options, context, kCloseSourceLabel, bodyPathDerived ? sources.bodyPath.data() : source);
     }
     if (sources.formatFile != 0) {
         const int32_t closed = KRM_FileClose(sources.formatFile);

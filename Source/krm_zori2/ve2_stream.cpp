@@ -38,12 +38,12 @@ public:
         if (outcome.refused) {
             return refuse(outcome.code);
         }
-        // The compound storage goes before SrcInfo is freed; the plain files after.
-        const bool compound = sources_.storage != 0;
+        // SrcInfo goes first, then whichever sources the branch opened: the compound storage
+        // (its close result is not examined), or the plain body or combined file and the format
+        // file, whose failed close fails the call.
         releaseSrcInfo(srcInfo_, *options_, context_);
-        if (compound) {
-            closeStorage(sources_, source_, *options_, context_);
-        } else if (!closePlainSources(sources_, source_, *options_, context_)) {
+        closeStorage(sources_, source_, *options_, context_);
+        if (!closePlainSources(sources_, source_, *options_, context_)) {
             closeLog();
             return KRM_ERR_BROKEN;
         }
