@@ -1,16 +1,5 @@
-// Document header of OASYS files and the walk over a combined document.
-//
-// A combined document is one file that carries the format part and the body part one after the
-// other, each framed by fixed big-endian identifiers:
-//
-//   F1 10 80 00                                    document begin
-//   per part:  F7 7E 80 00                         part begin
-//              F1 11 LL LL <L directory bytes>     part directory (holds the F4 FD name entry)
-//              F1 04 80 00                         block list begin
-//              { F0 04 NN NN <N data bytes> }      blocks
-//              F0 00 00 00                         end of the block list
-//              F0 00 00 00                         end of the part
-//   F0 00 00 00                                    document end
+// Document header of OASYS files and the walk over a combined document (its layout is drawn in
+// container_common.h).
 //
 // The first block after a part named "*.FMT" starts with the format block, whose flag word at
 // offset 564 carries the password bit; the blocks of the part named "*.DOC" hold the text.
@@ -19,27 +8,19 @@
 #include <string_view>
 
 #include "container_common.h"
+#include "entry_common.h"
 #include "krm_host.h"
 #include "krm_zori2.h"
 
 namespace {
 
-using krm_containers::loopGuardTripped;
-using krm_containers::resetLoopCounter;
+using namespace krm_containers;
+using krm_entry::kDecoderEndText;
+using krm_entry::kDecoderStartText;
+using krm_entry::logFileLine;
+using krm_entry::logText;
 
-// ---- Identifiers of a combined document -------------------------------------------------------
-constexpr uint32_t OAS_DOC_BEGIN = 0xF1108000;
-constexpr uint32_t OAS_PART_BEGIN = 0xF77E8000;
-constexpr uint32_t OAS_DIR_TAG = 0xF111;
-constexpr uint32_t OAS_ENTRY_TAG = 0xF4FD;
-constexpr uint32_t OAS_BLOCKS_BEGIN = 0xF1048000;
-constexpr uint32_t OAS_BLOCK_TAG = 0xF004;
-constexpr uint32_t OAS_END = 0xF0000000;
-
-constexpr int32_t kWordWidth = 2;
-constexpr int32_t kDWordWidth = 4;
 constexpr uint32_t kBlockHeaderSize = 4;     // F0 04 and the 16-bit data length
-constexpr uint32_t kLengthWordSize = 2;
 
 // The name entry of a part directory: the tag, six bytes we do not interpret, then an 8.3 name
 // in 13 bytes that normally ends with a NUL.
@@ -58,37 +39,12 @@ constexpr const char* kLogVe2SizeEnd = "LOOP(while.) %i in GetVe2Size() end\r\n"
 constexpr const char* kLogWalkStart = "LOOP(do..while.) %i in GetDocTextContent() starting\r\n";
 constexpr const char* kLogWalkEnd = "LOOP(do..while.) %i in GetDocTextContent() end\r\n";
 constexpr const char* kLogPartName = "Fileread sep filename:";
-constexpr const char* kLogLineEnd = "\r\n";
-constexpr const char* kLogDecoderStart = "GetTextContent() starting\r\n";
-constexpr const char* kLogDecoderEnd = "GetTextContent() end\r\n";
 
 // Numbers that name the loops in the log lines (they are not counts).
 constexpr int32_t kVe2SizeLoop = 1;
 constexpr int32_t kPartLoop = 1;
 constexpr int32_t kEntryScanLoop = 2;
 constexpr int32_t kBlockLoop = 3;
-
-constexpr uint32_t kSeekFromStart = 0;
-constexpr uint16_t kSeekFromEnd = 2;
-
-void logText(const HostOptions& options, const CallContext& context, const char* text, int32_t value = 0) {
-    krm_logfprintf(options.optionFlags, context.logHandle, text, value);
-}
-
-// The size of a plain file, taken once per walk so that nothing is looked for beyond it.
-uint32_t fileSizeOf(uint32_t file) {
-    KRM_FileSeek(file, 0, kSeekFromEnd);
-    return KRM_FileTell(file);
-}
-
-// The big-endian 16-bit word at offset; false when the file ends before its second byte.
-bool readWordAt(uint32_t file, uint32_t offset, uint32_t hostOrderFlag, uint16_t& word) {
-    std::array<uint8_t, kLengthWordSize> buffer{};
-    KRM_FileSeek(file, offset, kSeekFromStart);
-    if (KRM_FileRead(buffer.data(), kLengthWordSize, 1, file) != 1) return false;
-    word = PPT_GetWordB(buffer.data(), static_cast<int32_t>(hostOrderFlag));
-    return true;
-}
 
 // ---- Combined document walk -------------------------------------------------------------------
 
@@ -101,7 +57,7 @@ struct CombinedWalk {
     HostOptions& options;
     CallContext& context;
     uint32_t hostOrderFlag;
-    uint32_t fileSize;
+    uint32_t fileSize;        // taken once per walk, so that nothing is looked for beyond it
     bool formatSeen = false;  // a ".FMT" name was read and its format block is not tested yet
     bool bodySeen = false;    // a ".DOC" name was read
 
@@ -134,9 +90,7 @@ void CombinedWalk::readPartName(uint32_t namePosition) {
     std::array<char, kPartNameSize + 1> name{};  // one more byte keeps the logged text terminated
     KRM_FileSeek(file, namePosition, kSeekFromStart);
     KRM_FileRead(name.data(), 1, kPartNameSize, file);
-    log(kLogPartName);
-    krm_logfprint_path(options.optionFlags, context.logHandle, name.data());
-    log(kLogLineEnd);
+    logFileLine(options, context, kLogPartName, name.data());
 
     const std::string_view partName(name.data(), strnlen(name.data(), kPartNameSize));
     if (partName.find(kFormatPartMark) != std::string_view::npos) formatSeen = true;
@@ -214,9 +168,12 @@ int32_t CombinedWalk::readBody() {
     if (formatSeen && passwordSetAt(position)) return KRM_ERR_PASSWORD;
     if (GetVe2Size(file, position, &bodySize, &options, &context) != KRM_OK) return KRM_ERR_LOOP_GUARD;
 
-    log(kLogDecoderStart);
-    const int32_t code = GetTextContent(file, outputFile, &position, srcInfo, &options, 0, 1, bodySize, &context);
-    log(kLogDecoderEnd);
+    constexpr uint32_t kPlainFile = 0;
+    constexpr uint32_t kLengthWordBefore = 1;  // the first block's length word stands just before
+    log(kDecoderStartText);
+    const int32_t code = GetTextContent(file, outputFile, &position, srcInfo, &options, kPlainFile,
+                                        kLengthWordBefore, bodySize, &context);
+    log(kDecoderEndText);
     if (code != KRM_OK) return code;
 
     log(kLogWalkEnd, kBlockLoop);
@@ -293,7 +250,7 @@ KRM_EXPORT int32_t GetVe2Size(uint32_t file, uint32_t base, uint32_t* size, Host
                               CallContext* context) {
     if (size == nullptr || options == nullptr || context == nullptr) return KRM_ERR_BROKEN;
     const uint32_t hostOrderFlag = static_cast<uint32_t>(IsCPUBigEndian());
-    const uint32_t fileSize = fileSizeOf(file);
+    const uint32_t fileSize = GetDocSize(file);
 
     uint32_t total = *size;
     uint32_t position = base + total;
@@ -321,7 +278,7 @@ KRM_EXPORT int32_t GetDocTextContent(uint32_t file, uint32_t outputFile, uint32_
                                      HostOptions* options, CallContext* context) {
     if (position == nullptr || options == nullptr || context == nullptr) return KRM_ERR_BROKEN;
     CombinedWalk walk{file,     outputFile, *position, srcInfo, *options, *context,
-                      static_cast<uint32_t>(IsCPUBigEndian()), fileSizeOf(file)};
+                      static_cast<uint32_t>(IsCPUBigEndian()), GetDocSize(file)};
     return walk.run();
 }
 

@@ -20,6 +20,7 @@
 #include <cstring>
 
 #include "container_common.h"
+#include "entry_common.h"
 #include "krm_host.h"
 #include "krm_zori2.h"
 
@@ -27,6 +28,8 @@ namespace {
 
 using krm_containers::loopGuardTripped;
 using krm_containers::resetLoopCounter;
+using krm_entry::logFileLine;
+using krm_entry::logText;
 
 constexpr uint8_t kCR = 0x0D;
 
@@ -55,13 +58,6 @@ constexpr int16_t kStreamSeekFromEnd = 2;
 constexpr uint32_t kStreamAccess = 1;   // access mode of compound-file streams
 constexpr int kNoByte = -1;
 
-// ---- Log lines --------------------------------------------------------------------------------
-constexpr const char* kLogOpenStream = "Open stream: ";
-constexpr const char* kLogCloseStream = "Close stream: ";
-constexpr const char* kLogLineEnd = "\r\n";
-constexpr const char* kLogDecoderStart = "GetTextContent() starting\r\n";
-constexpr const char* kLogDecoderEnd = "GetTextContent() end\r\n";
-
 // GetStreamInf answers.
 constexpr int32_t kEntryFound = 1;
 constexpr int32_t kEntryMissing = 0;
@@ -88,6 +84,23 @@ void readStreamBytes(uint32_t stream, uint32_t offset, uint32_t streamSize, uint
     const uint32_t available = streamSize - offset;
     KRM_2OLEseekStream(stream, offset, kStreamSeekFromStart);
     KRM_2OLEreadStream(stream, buffer, count < available ? count : available);
+}
+
+// The stream count at position (up to five digits, ended by CR); see GetStreamCount.
+uint32_t readStreamCount(uint32_t list, uint32_t streamSize, uint32_t& position, StreamListInfo& info) {
+    info.streamCount = 0;
+    int value = readStreamByte(list, position++, streamSize);
+    if (value != kCR) {
+        for (uint32_t digits = 0; digits < kStreamCountMaxDigits; ++digits) {
+            // A missing byte (the list ends inside the count) is no digit either.
+            if (value < '0' || value > '9') return 0;
+            if (value != '0') info.streamCount = 1;
+            value = readStreamByte(list, position++, streamSize);
+            if (value == kCR) break;
+        }
+    }
+    --position;  // back to the byte that ended the count
+    return 1;
 }
 
 // Where a scan for the CR that ends a text field stopped.
@@ -165,21 +178,15 @@ int32_t readEntry(uint32_t list, uint32_t entryStart, uint32_t streamSize, Strea
     return kNextEntry;
 }
 
-void logStream(const HostOptions& options, const CallContext& context, const char* label, const char* name) {
-    krm_logfprintf(options.optionFlags, context.logHandle, label, 0);
-    krm_logfprint_path(options.optionFlags, context.logHandle, name);
-    krm_logfprintf(options.optionFlags, context.logHandle, kLogLineEnd, 0);
-}
-
 // Opens a stream with its log line; 0 when there is no such stream.
 uint32_t openStream(uint32_t storage, const char* name, const HostOptions& options, const CallContext& context) {
-    logStream(options, context, kLogOpenStream, name);
+    logFileLine(options, context, krm_entry::kOpenStreamLabel, name);
     return KRM_2OLEopenStream(storage, name);
 }
 
 void closeStream(uint32_t stream, const char* name, const HostOptions& options, const CallContext& context) {
     KRM_2OLEcloseStream(stream);
-    logStream(options, context, kLogCloseStream, name);
+    logFileLine(options, context, krm_entry::kCloseStreamLabel, name);
 }
 
 // Reads the list once to find the entry of wantedType; the list is open only for this lookup.
@@ -204,10 +211,10 @@ int32_t decodeBodyStream(uint32_t storage, uint32_t outputFile, const StreamEntr
         return KRM_ERR_BROKEN;
     }
     uint32_t position = 0;
-    krm_logfprintf(options.optionFlags, context.logHandle, kLogDecoderStart, 0);
+    logText(options, context, krm_entry::kDecoderStartText);
     const int32_t code =
         GetTextContent(body, outputFile, &position, srcInfo, &options, kStreamAccess, 0, bodySize, &context);
-    krm_logfprintf(options.optionFlags, context.logHandle, kLogDecoderEnd, 0);
+    logText(options, context, krm_entry::kDecoderEndText);
     closeStream(body, entry.streamName, options, context);
     return code;
 }
@@ -245,7 +252,7 @@ KRM_EXPORT int32_t GetStreamInf(StreamListInfo* info, StreamEntry* entry, uint32
     readStreamBytes(listStream, kListHeaderOffset, streamSize, info->listHeader, kListHeaderSize);
 
     uint32_t position = kStreamCountOffset;
-    if (GetStreamCount(listStream, &position, info) == 0) return kEntryMissing;
+    if (readStreamCount(listStream, streamSize, position, *info) == 0) return kEntryMissing;
     resetLoopCounter(*options, context->loopCounter3);
     if (info->streamCount == 0) return kEntryMissing;
 
@@ -264,20 +271,7 @@ KRM_EXPORT int32_t GetStreamInf(StreamListInfo* info, StreamEntry* entry, uint32
 
 KRM_EXPORT uint32_t GetStreamCount(uint32_t listStream, uint32_t* position, StreamListInfo* info) {
     if (position == nullptr || info == nullptr) return 0;
-    const uint32_t streamSize = streamSizeOf(listStream);
-    info->streamCount = 0;
-    int value = readStreamByte(listStream, (*position)++, streamSize);
-    if (value != kCR) {
-        for (uint32_t digits = 0; digits < kStreamCountMaxDigits; ++digits) {
-            // A missing byte (the list ends inside the count) is no digit either.
-            if (value < '0' || value > '9') return 0;
-            if (value != '0') info->streamCount = 1;
-            value = readStreamByte(listStream, (*position)++, streamSize);
-            if (value == kCR) break;
-        }
-    }
-    --*position;  // back to the byte that ended the count
-    return 1;
+    return readStreamCount(listStream, streamSizeOf(listStream), *position, *info);
 }
 
 KRM_EXPORT uint32_t GetStreamSize(uint32_t stream) { return KRM_2OLEseekStream(stream, 0, kStreamSeekFromEnd); }

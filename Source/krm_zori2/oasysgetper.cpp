@@ -17,20 +17,26 @@
 #include <span>
 #include <string_view>
 
+#include "container_common.h"
+#include "entry_common.h"
 #include "krm_host.h"
 #include "krm_zori2.h"
 
 namespace {
 
+using namespace krm_containers;
+using krm_entry::kCloseSourceLabel;
+using krm_entry::kLogTag;
+using krm_entry::kOpenSourceLabel;
+using krm_entry::kReadMode;
+using krm_entry::PathBuffer;
+
 // ---- Host interface constants ---------------------------------------------------------------
 
-constexpr const char* kLogTag = "ve2";
-constexpr const char* kReadMode = "rb";
 constexpr size_t kPathBufferSize = KRM_PATH_MAX;
 constexpr int32_t kSrcInfoSize = KRM_SRCINFO_SIZE;
 constexpr uint32_t kAccessPlainFile = 0;
 constexpr uint32_t kNotFirstConversion = 0;
-constexpr uint16_t kSeekFromStart = 0;
 
 // ---- PropertyRecord slots -------------------------------------------------------------------
 
@@ -101,33 +107,18 @@ constexpr size_t kDateTextSize = 20;     // two digits and a two-byte unit per p
 constexpr std::array<std::array<uint8_t, 2>, kPackedDateSize> kDateUnits = {
     {{0x94, 0x4E}, {0x8C, 0x8E}, {0x93, 0xFA}, {0x8E, 0x9E}, {0x95, 0xAA}}};
 
-// ---- Combined document framing (big-endian identifiers) -----------------------------------------
-
-constexpr uint32_t kDocBegin = 0xF1108000;    // first four bytes of the file
-constexpr uint32_t kPartBegin = 0xF77E8000;   // opens the first part
-constexpr uint32_t kDirTag = 0xF111;          // part directory, 16-bit length L follows
-constexpr uint32_t kBlocksBegin = 0xF1048000; // opens the part's block list
-constexpr uint32_t kBlockTag = 0xF004;        // opens a block, 16-bit length follows
-constexpr uint32_t kWordSize = 2;
-
 // ---- Log ----------------------------------------------------------------------------------------
 
-// The host log of one call; every text goes out exactly as given.
+// The host log of one call, bound to its options and context.
 class CallLog {
 public:
-    CallLog(const HostOptions* options, const CallContext* context)
-        : flags_(options->optionFlags), handle_(context->logHandle) {}
-    void line(const char* text, int32_t value = 0) const { krm_logfprintf(flags_, handle_, text, value); }
-    // A named file: label, then the name, then the line end.
-    void named(const char* label, const char* name) const {
-        krm_logfprintf(flags_, handle_, label, 0);
-        krm_logfprint_path(flags_, handle_, name);
-        krm_logfprintf(flags_, handle_, "\r\n", 0);
-    }
+    CallLog(const HostOptions* options, const CallContext* context) : options_(*options), context_(*context) {}
+    void line(const char* text, int32_t value = 0) const { krm_entry::logText(options_, context_, text, value); }
+    void named(const char* label, const char* name) const { krm_entry::logFileLine(options_, context_, label, name); }
 
 private:
-    uint32_t flags_;
-    uint32_t handle_;
+    const HostOptions& options_;
+    const CallContext& context_;
 };
 
 constexpr const char* kLogConverted = "Codeconvert end , get dstBuff( %i bytes )\r\n";
@@ -279,8 +270,6 @@ uint8_t readByte(const BlockReader& block, uint32_t offset) {
 
 // ---- GetProperty helpers ------------------------------------------------------------------------
 
-using PathBuffer = std::array<char, kPathBufferSize>;
-
 // How the name the host gives for a separated document leads to its .FMT file. The first text
 // found anywhere in the path, in this order, decides; an empty replacement keeps the path.
 struct FormatNameRule {
@@ -296,23 +285,23 @@ constexpr std::array<FormatNameRule, 6> kFormatNameRules = {{
     {".fmt", ""},
 }};
 
-// Fills formatPath from the host's name; 0, 3002 (no known extension) or 22 (nothing left before
-// the extension, or a path that does not fit the 1024-byte buffers, which no file can be opened by).
-int32_t deriveFormatPath(const char* source, PathBuffer& workingPath, PathBuffer& formatPath) {
+// Fills formatPath (zero-filled by the caller) from the host's name; 0, 3002 (no known
+// extension) or 22 (nothing left before the extension, or a path that does not fit the 1024-byte
+// buffer, which no file can be opened by). A replacement has the length of the text it replaces,
+// so the format path is never longer than the given one.
+int32_t deriveFormatPath(const char* source, PathBuffer& formatPath) {
     const std::string_view given(source, strnlen(source, kPathBufferSize));
     if (given.size() >= kPathBufferSize) return KRM_ERR_OPEN;
-    std::copy(given.begin(), given.end(), workingPath.begin());
     for (const FormatNameRule& rule : kFormatNameRules) {
         const size_t at = given.find(rule.found);
         if (at == std::string_view::npos) continue;
         if (rule.replacement.empty()) {
-            std::copy(given.begin(), given.end(), formatPath.begin());
+            given.copy(formatPath.data(), given.size());
             return KRM_OK;
         }
         if (at == 0) return KRM_ERR_OPEN;
-        if (at + rule.replacement.size() >= kPathBufferSize) return KRM_ERR_OPEN;
-        std::copy_n(workingPath.begin(), at, formatPath.begin());
-        std::copy(rule.replacement.begin(), rule.replacement.end(), formatPath.begin() + at);
+        given.copy(formatPath.data(), at);
+        rule.replacement.copy(formatPath.data() + at, rule.replacement.size());
         return KRM_OK;
     }
     return KRM_ERR_UNSUPPORTED;
@@ -391,22 +380,20 @@ KRM_EXPORT int32_t GetOasCombProperty(uint32_t file, SrcInfo* srcInfo, HostOptio
 
     // Only the first part is looked at: its first block is taken as the format block, whatever
     // the part's name.
-    if (!IsCorrectID(file, &position, 4, kDocBegin, hostOrder) ||
-        !IsCorrectID(file, &position, 4, kPartBegin, hostOrder) ||
-        !IsCorrectID(file, &position, 2, kDirTag, hostOrder)) {
+    if (!IsCorrectID(file, &position, kDWordWidth, OAS_DOC_BEGIN, hostOrder) ||
+        !IsCorrectID(file, &position, kDWordWidth, OAS_PART_BEGIN, hostOrder) ||
+        !IsCorrectID(file, &position, kWordWidth, OAS_DIR_TAG, hostOrder)) {
         return KRM_ERR_BROKEN;
     }
-    std::array<uint8_t, kWordSize> word{};
-    KRM_FileSeek(file, position, kSeekFromStart);
-    KRM_FileRead(word.data(), 1, kWordSize, file);
-    const uint32_t directoryLength = PPT_GetWordB(word.data(), static_cast<int32_t>(hostOrder));
-    position += kWordSize + directoryLength;
-    if (!IsCorrectID(file, &position, 4, kBlocksBegin, hostOrder)) return KRM_ERR_BROKEN;
-    if (IsCorrectID(file, &position, 2, kBlockTag, hostOrder)) {
-        // The block length is read to step over it; the decoder needs no length.
-        KRM_FileSeek(file, position, kSeekFromStart);
-        KRM_FileRead(word.data(), 1, kWordSize, file);
-        position += kWordSize;
+    uint16_t directoryLength = 0;  // a file cut inside the length word counts as an empty directory
+    readWordAt(file, position, hostOrder, directoryLength);
+    position += kLengthWordSize + directoryLength;
+    if (!IsCorrectID(file, &position, kDWordWidth, OAS_BLOCKS_BEGIN, hostOrder)) return KRM_ERR_BROKEN;
+    if (IsCorrectID(file, &position, kWordWidth, OAS_BLOCK_TAG, hostOrder)) {
+        // The block length is read only to step over it: the format block needs no length.
+        uint16_t blockLength = 0;
+        readWordAt(file, position, hostOrder, blockLength);
+        position += kLengthWordSize;
     }
 
     log.line(kLogDecoderStart);
@@ -436,7 +423,7 @@ KRM_EXPORT int32_t GetOasCompProperty(const char* source, SrcInfo* srcInfo, Host
         }
     }
     // No stream is read: the stream list is only named in the log.
-    log.named("Open stream: ", KRM_STREAM_LIST_NAME);
+    log.named(krm_entry::kOpenStreamLabel, KRM_STREAM_LIST_NAME);
     KRM_2OLEclose(storage);
     log.named("Close OLEfile: ", source);
     return summaryCode;
@@ -449,7 +436,6 @@ KRM_EXPORT int32_t GetProperty(const char* source, HostOptions* options, Propert
         return KRM_ERR_UNSUPPORTED;
     }
     CallContext context{};
-    PathBuffer workingPath{};
     PathBuffer formatPath{};
     const uint32_t flags = options->optionFlags;
 
@@ -479,11 +465,11 @@ KRM_EXPORT int32_t GetProperty(const char* source, HostOptions* options, Propert
     switch (*formatCode) {
     case KRM_FORMAT_SEPARATED: {
         // Only the .FMT file carries the properties; the .DOC body is not opened.
-        const int32_t nameCode = deriveFormatPath(source, workingPath, formatPath);
+        const int32_t nameCode = deriveFormatPath(source, formatPath);
         if (nameCode != KRM_OK) return refuse(nameCode);
         file = KRM_FileOpen(formatPath.data(), kReadMode);
         if (file == 0) return refuse(KRM_ERR_OPEN);
-        log.named("Open Appfile: ", formatPath.data());
+        log.named(kOpenSourceLabel, formatPath.data());
         log.line("GetOasSepProperty() starting\r\n");
         code = GetOasSepProperty(file, srcInfo, options, record, &context);
         log.line("GetOasSepProperty() end\r\n");
@@ -492,7 +478,7 @@ KRM_EXPORT int32_t GetProperty(const char* source, HostOptions* options, Propert
     case KRM_FORMAT_COMBINED:
         file = KRM_FileOpen(source, kReadMode);
         if (file == 0) return refuse(KRM_ERR_OPEN);
-        log.named("Open Appfile: ", source);
+        log.named(kOpenSourceLabel, source);
         log.line("GetOasCombProperty() starting\r\n");
         code = GetOasCombProperty(file, srcInfo, options, record, &context);
         log.line("GetOasCpmbProperty() end\r\n");
@@ -510,7 +496,7 @@ KRM_EXPORT int32_t GetProperty(const char* source, HostOptions* options, Propert
     log.line(kLogMemoryFree, kSrcInfoSize);
     if (file != 0) {
         KRM_FileClose(file); // the properties are already in the record; a failed close changes nothing
-        log.named("Close Appfile: ", formatPath[0] != '\0' ? formatPath.data() : source);
+        log.named(kCloseSourceLabel, formatPath[0] != '\0' ? formatPath.data() : source);
     }
     if (code == KRM_OK) log.line("GetProperty() end successfully:\r\n");
     krm_logfclose(flags, context.logHandle);
