@@ -408,12 +408,15 @@ struct Decoder {
         return byteAt(offset) == kHeaderMark1 && byteAt(offset + 1) == kHeaderMark2;
     }
     // Reads the header at headerOffset and notes where the next one lies; returns the offset of
-    // the first data byte after it.
-    uint32_t passHeader(uint32_t headerOffset) {
-        const uint16_t dataLength = wordAt(headerOffset + kHeaderLengthOffset);
-        log(kLogHeaderRead);
-        nextHeader = headerOffset + kHeaderSize + dataLength;
+    // the first data byte after it. Headers inside a character and inside object data are
+    // stepped over without a log line; every other header the decoder reads is logged.
+    uint32_t stepOverHeader(uint32_t headerOffset) {
+        nextHeader = headerOffset + kHeaderSize + wordAt(headerOffset + kHeaderLengthOffset);
         return headerOffset + kHeaderSize;
+    }
+    uint32_t passHeader(uint32_t headerOffset) {
+        log(kLogHeaderRead);
+        return stepOverHeader(headerOffset);
     }
     // One step of a guarded inner loop; 3006 once it has run too long.
     bool innerGuardTripped() {
@@ -561,9 +564,7 @@ int32_t Decoder::act(int32_t codeClass) {
 // A header inside a character: the lead byte (or CR) stays in the buffer and joins the first byte
 // of the next block on the next pass.
 void Decoder::passBlockBreak() {
-    const uint16_t dataLength = wordAt(position);
-    position += 2;
-    nextHeader = position + dataLength;
+    position = stepOverHeader(position - kHeaderLengthOffset); // GetCodeType consumed the marker bytes
 }
 
 // Each half-width voiced mark was typed with a filler space after it; the filler is dropped.
@@ -728,7 +729,7 @@ void Decoder::setSingleByteMode() {
 
 void Decoder::passHeaderAtCharacterStart() {
     // GetCodeType consumed the two marker bytes; the length word is at the position.
-    position = passHeader(position - 2);
+    position = passHeader(position - kHeaderLengthOffset);
 }
 
 // ---- embedded records ---------------------------------------------------------------------------
@@ -879,7 +880,7 @@ int32_t Decoder::scanToEscape(bool withHeaderTest, bool withGuard) {
         if (withGuard && innerGuardTripped()) return KRM_ERR_LOOP_GUARD;
         if (pastBody()) return KRM_ERR_BROKEN;
         if (withHeaderTest && byte == kHeaderMark1 && byteAt(position + 1) == kHeaderMark2)
-            position = passHeader(position); // the byte after the header is stepped over untested
+            position = stepOverHeader(position); // the byte after the header is stepped over untested
         position += 1;
         byte = byteAt(position);
     }
@@ -915,7 +916,7 @@ int32_t Decoder::skipObjectUnsplit(uint8_t type) {
         const uint32_t count = objectByteCount(digits);
         log(kLogForStart, kLoopCounted);
         for (uint32_t i = 0; i < count; ++i) {
-            if (isHeaderAt(position)) position = passHeader(position);
+            if (isHeaderAt(position)) position = stepOverHeader(position);
             if (byteAt(position) == kEscape) break;
             position += 1;
         }

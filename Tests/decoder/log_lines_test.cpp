@@ -52,6 +52,9 @@ TEST_F(DecoderLog, LinesOfEachPath) {
                    written(4), written(3)})},
         {"object data scanned", "A" + objectRecord('!') + "xy\xEF\xA9" "B\r\n", {},
          mainLoop({kEcs4Start, whileLine(3, "starting"), whileLine(3, "end"), kEcs4End, converted(7), written(7)})},
+        // Headers met in object data after a whole record are passed without a log line.
+        {"object data scanned across a header", "A" + objectRecord('!') + "xyz\xEF\xA9" "B\r\n", {16},
+         mainLoop({kEcs4Start, whileLine(3, "starting"), whileLine(3, "end"), kEcs4End, converted(7), written(7)})},
         // Fault guarded: text right after a '#' object skips nothing but still logs its scan.
         {"object '#' before text", "A" + objectRecord('#') + "Zq\r\n", {},
          mainLoop({kEcs4Start, whileLine(3, "starting"), whileLine(3, "end"), kEcs4End, converted(5), written(5)})},
@@ -62,6 +65,9 @@ TEST_F(DecoderLog, LinesOfEachPath) {
                    kEcs4End, converted(7), written(7)})},
         {"object with a byte count", "A" + objectRecord('\'', "0003") + "xyzB\r\n", {},
          mainLoop({kEcs4Start, forLine(2), whileLine(2, "end"), kEcs4End, converted(4), written(4)})},
+        {"counted object data across a header", "A" + objectRecord('\'', "0003") + "xyzB\r\n", {19},
+         mainLoop({kEcs4Start, forLine(2), whileLine(2, "end"), kEcs4End, converted(4), written(4)})},
+        {"header inside a character", "A\x82\xA0\r\n", {2}, mainLoop({converted(6), written(6)})},
         {"cut at the output limit", "AB\r\nCD\r\n", {},
          {whileLine(1, "starting"), converted(4), written(4), converted(4), "CutStr() starting\r\n",
           "CutStr() end\r\n", written(2)},
