@@ -4,8 +4,11 @@
 // stream entry (ve2_stream.cpp) differ only in their output and in their clean-up.
 #pragma once
 
+#include <algorithm>
 #include <array>
 #include <cstdint>
+#include <cstring>
+#include <string_view>
 
 #include "krm_host.h"
 #include "krm_types.h"
@@ -37,8 +40,16 @@ inline constexpr char kDecoderEndText[] = "GetTextContent() end\r\n";
 inline constexpr char kReadMode[] = "rb";
 inline constexpr char kWriteMode[] = "wb";
 
-// ---- Paths --------------------------------------------------------------------------------------
+// ---- Paths and names ----------------------------------------------------------------------------
 using PathBuffer = std::array<char, KRM_PATH_MAX>;
+
+// Copies at most limit characters of text to destination and returns their number. Unlike
+// std::string_view::copy it has no throwing path, and no exception may leave the filter.
+inline size_t copyChars(char* destination, std::string_view text, size_t limit) {
+    const size_t count = std::min(text.size(), limit);
+    std::memcpy(destination, text.data(), count);
+    return count;
+}
 
 // ---- Log lines ----------------------------------------------------------------------------------
 // Every text goes to the log of the call (its own or the one the host lent it), with the host's

@@ -8,6 +8,7 @@
 #include <cstring>
 #include <string_view>
 
+#include "entry_common.h"
 #include "krm_host.h"
 #include "krm_zori2.h"
 
@@ -54,7 +55,7 @@ public:
     // A name is written as plain text; a copy gives it the NUL that its field may lack.
     void name(std::string_view name) const {
         char copy[KRM_CHARSET_NAME_MAX + 1] = {};
-        name.copy(copy, KRM_CHARSET_NAME_MAX);
+        krm_entry::copyChars(copy, name, KRM_CHARSET_NAME_MAX);
         text(copy);
     }
 

@@ -296,12 +296,12 @@ int32_t deriveFormatPath(const char* source, PathBuffer& formatPath) {
         const size_t at = given.find(rule.found);
         if (at == std::string_view::npos) continue;
         if (rule.replacement.empty()) {
-            given.copy(formatPath.data(), given.size());
+            krm_entry::copyChars(formatPath.data(), given, given.size());
             return KRM_OK;
         }
         if (at == 0) return KRM_ERR_OPEN;
-        given.copy(formatPath.data(), at);
-        rule.replacement.copy(formatPath.data() + at, rule.replacement.size());
+        krm_entry::copyChars(formatPath.data(), given, at);
+        krm_entry::copyChars(formatPath.data() + at, rule.replacement, rule.replacement.size());
         return KRM_OK;
     }
     return KRM_ERR_UNSUPPORTED;

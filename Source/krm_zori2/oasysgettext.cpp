@@ -60,7 +60,7 @@ bool swapExtension(PathBuffer& name, const ExtensionSwap& swap) {
     if (at == std::string_view::npos) {
         return false;
     }
-    swap.replacement.copy(name.data() + at, swap.replacement.size());
+    copyChars(name.data() + at, swap.replacement, swap.replacement.size());
     name[at + swap.replacement.size()] = '\0';
     return true;
 }

@@ -13,6 +13,7 @@
 #include <span>
 #include <string_view>
 
+#include "entry_common.h"
 #include "krm_host.h"
 #include "krm_zori2.h"
 
@@ -287,7 +288,8 @@ namespace {
 // ---- The decoder -----------------------------------------------------------------------------------
 
 // Shift-JIS bytes of the current line, with the offsets where characters begin, so that taking a
-// character off never leaves half of a double-byte character behind.
+// character off never leaves half of a double-byte character behind. Every index is below length
+// or checked by hasRoom, so the bitset is indexed without its throwing checks.
 struct LineBuffer {
     std::array<uint8_t, kLineCapacity> bytes{};
     std::bitset<kLineCapacity> charStarts;
@@ -296,7 +298,7 @@ struct LineBuffer {
     bool hasRoom(uint32_t count) const { return length + count <= kLineCapacity; }
     void appendChar(std::span<const uint8_t> character) {
         if (!hasRoom(static_cast<uint32_t>(character.size()))) return; // the 1024 limit keeps us far below
-        charStarts.set(length);
+        charStarts[length] = true;
         for (uint8_t byte : character) bytes[length++] = byte;
     }
     void appendByte(uint8_t byte) { appendChar(std::array<uint8_t, 1>{byte}); }
@@ -307,11 +309,11 @@ struct LineBuffer {
     }
     // Marks what an exported mapper appended at oldLength as one character.
     void noteAppendedFrom(uint32_t oldLength) {
-        if (length > oldLength) charStarts.set(oldLength);
+        if (length > oldLength) charStarts[oldLength] = true;
     }
     uint32_t lastCharStart() const {
         uint32_t start = length;
-        while (start > 0 && !charStarts.test(--start)) {}
+        while (start > 0 && !charStarts[--start]) {}
         return start;
     }
     bool lastCharIs(std::span<const uint8_t> character) const {
@@ -322,7 +324,7 @@ struct LineBuffer {
     void cutTo(uint32_t newLength) {
         for (uint32_t i = newLength; i < length; ++i) {
             bytes[i] = 0;
-            charStarts.reset(i);
+            charStarts[i] = false;
         }
         length = newLength;
     }
@@ -426,7 +428,7 @@ struct Decoder {
         if (guarded()) context.loopCounter2 = 0;
     }
     void setSourceCharset(std::string_view name) {
-        const size_t count = name.copy(srcInfo.sourceCharset, sizeof srcInfo.sourceCharset - 1);
+        const size_t count = krm_entry::copyChars(srcInfo.sourceCharset, name, sizeof srcInfo.sourceCharset - 1);
         srcInfo.sourceCharset[count] = '\0';
     }
     void clearPending() {
@@ -496,9 +498,8 @@ int32_t Decoder::run(bool bodyStartsABlock) {
     hostOrder = IsCPUBigEndian();
     ruledLineMapping = flag(KRM_OPT_RULED_LINES) != 0;
 
-    const size_t paramCount = std::string_view(options.conversionParam, strnlen(options.conversionParam,
-                                                                                sizeof options.conversionParam))
-                                  .copy(srcInfo.conversionParam, sizeof srcInfo.conversionParam - 1);
+    const std::string_view param(options.conversionParam, strnlen(options.conversionParam, sizeof options.conversionParam));
+    const size_t paramCount = krm_entry::copyChars(srcInfo.conversionParam, param, sizeof srcInfo.conversionParam - 1);
     srcInfo.conversionParam[paramCount] = '\0';
     setSourceCharset(KRM_CHARSET_OASYS_WIN);
     // The first block's length word stands just before the body; without it no header is known
@@ -620,7 +621,7 @@ void Decoder::appendFrame() {
         framePrefix = false;
         if (line.length >= 2) {
             const uint32_t cut = line.length - 2;
-            line.cutTo(line.charStarts.test(cut) ? cut : line.lastCharStart());
+            line.cutTo(line.charStarts[cut] ? cut : line.lastCharStart());
         }
     }
     line.appendCode(kFrameChar);

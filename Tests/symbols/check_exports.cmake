@@ -1,5 +1,6 @@
-# Compares the dynamic symbols that the filter library defines with the expected list, and checks
-# that the version text is in its data.
+# Compares the dynamic symbols that the filter library defines with the expected list, checks
+# that the version text is in its data, and that the library takes no heap of its own (all its
+# memory comes from KRM_malloc) and has no path that throws an exception.
 execute_process(COMMAND nm -D --defined-only ${LIB} OUTPUT_VARIABLE nm_out RESULT_VARIABLE rc)
 if(NOT rc EQUAL 0)
   message(FATAL_ERROR "nm failed on ${LIB}")
@@ -24,6 +25,12 @@ endif()
 file(STRINGS ${LIB} version REGEX "@\\(#\\) \\$Id: 5\\.0\\.1 \\(2012/02/24\\) \\$")
 if(NOT version)
   message(FATAL_ERROR "version text missing from ${LIB}")
+endif()
+execute_process(COMMAND nm -D --undefined-only ${LIB} OUTPUT_VARIABLE imports)
+string(REGEX MATCHALL "[^ \n]*[^_A-Za-z](malloc|calloc|realloc|_Znw|_Zna|__cxa_throw|__cxa_allocate_exception|__throw_)[^ \n]*"
+       forbidden "${imports}")
+if(forbidden)
+  message(FATAL_ERROR "the filter imports heap or exception functions: ${forbidden}")
 endif()
 list(LENGTH actual n)
 message(STATUS "${n} exported symbols as expected")
