@@ -383,7 +383,7 @@ KRM_EXPORT uint32_t KRM_FileRead(void* buffer, uint32_t size, uint32_t count, ui
     if (buffer == nullptr || size == 0 || count == 0) {
         return 0;
     }
-    const std::shared_ptr<BufferedFile> open = files().find(file);
+    BufferedFile* const open = files().findCached(file);
     if (!open) {
         return 0;
     }
@@ -396,7 +396,7 @@ KRM_EXPORT uint32_t KRM_FileWrite(const void* buffer, uint32_t size, uint32_t co
     if (krm_host::shouldFail(KRM_SVC_FILE_WRITE) || buffer == nullptr || size == 0 || count == 0) {
         return 0;
     }
-    const std::shared_ptr<BufferedFile> open = files().find(file);
+    BufferedFile* const open = files().findCached(file);
     if (!open) {
         return 0;
     }
@@ -406,7 +406,7 @@ KRM_EXPORT uint32_t KRM_FileWrite(const void* buffer, uint32_t size, uint32_t co
 }
 
 KRM_EXPORT int32_t KRM_FileSeek(uint32_t file, uint32_t offset, uint16_t origin) {
-    const std::shared_ptr<BufferedFile> open = files().find(file);
+    BufferedFile* const open = files().findCached(file);
     if (!open) {
         return krm_host::kFailed;
     }
@@ -419,7 +419,7 @@ KRM_EXPORT int32_t KRM_FileSeek(uint32_t file, uint32_t offset, uint16_t origin)
 }
 
 KRM_EXPORT uint32_t KRM_FileTell(uint32_t file) {
-    const std::shared_ptr<BufferedFile> open = files().find(file);
+    BufferedFile* const open = files().findCached(file);
     if (!open) {
         return 0;
     }

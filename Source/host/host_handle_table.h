@@ -46,11 +46,31 @@ public:
     // The object of a handle, or null for 0, a stale or a foreign handle.
     std::shared_ptr<Object> find(uint32_t handle) noexcept { return lookup(handle, Lookup::Keep); }
 
+    // The same for the hot paths (the decoder seeks and reads a byte at a time, a million calls on
+    // one handle between two releases): each thread remembers its last handle with the table's
+    // release count at that time, and skips the locked lookup while neither has changed. The
+    // pointer stays valid until this thread's next lookup in this table, because the remembered
+    // shared pointer keeps the object alive even if another thread releases the handle meanwhile.
+    Object* findCached(uint32_t handle) noexcept {
+        LastFound& last = lastFound();
+        const uint64_t releases = releases_.load(std::memory_order_acquire);
+        if (last.table != this || last.handle != handle || last.releases != releases || !last.object) {
+            last.object = find(handle);
+            last.table = this;
+            last.handle = handle;
+            last.releases = releases;
+        }
+        return last.object.get();
+    }
+
     // Unregisters the handle, counted as closed, and hands back its object (null when the handle
     // is unknown).
     std::shared_ptr<Object> release(uint32_t handle, Counter counter) noexcept {
         std::shared_ptr<Object> object = lookup(handle, Lookup::Remove);
         if (object) {
+            releases_.fetch_add(1, std::memory_order_acq_rel);
+            // A handle is normally released by the thread that used it: let the object go now.
+            if (LastFound& last = lastFound(); last.table == this && last.handle == handle) last = {};
             count(counter, -1);
         }
         return object;
@@ -64,6 +84,18 @@ private:
     static constexpr uint32_t kMaxAttempts = 64;
 
     enum class Lookup { Keep, Remove };
+
+    struct LastFound {
+        const HandleTable* table = nullptr;
+        uint32_t handle = 0;
+        uint64_t releases = 0;
+        std::shared_ptr<Object> object;
+    };
+
+    static LastFound& lastFound() noexcept {
+        thread_local LastFound last;
+        return last;
+    }
 
     struct Shard {
         std::mutex mutex;
@@ -110,6 +142,7 @@ private:
 
     const uint32_t kindBits_;
     std::atomic<uint32_t> nextSerial_{1};
+    std::atomic<uint64_t> releases_{0};
     std::array<Shard, kShardCount> shards_;
 };
 

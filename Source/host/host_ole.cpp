@@ -227,7 +227,7 @@ KRM_EXPORT uint32_t KRM_2OLEreadStream(uint32_t stream, void* buffer, uint32_t c
     if (buffer == nullptr || count == 0) {
         return 0;
     }
-    const std::shared_ptr<CompoundStream> open = krm_host::compoundStreams().find(stream);
+    krm_host::CompoundStream* const open = krm_host::compoundStreams().findCached(stream);
     if (!open) {
         return 0;
     }
@@ -243,7 +243,7 @@ KRM_EXPORT uint32_t KRM_2OLEreadStream(uint32_t stream, void* buffer, uint32_t c
 }
 
 KRM_EXPORT uint32_t KRM_2OLEseekStream(uint32_t stream, uint32_t offset, int16_t origin) {
-    const std::shared_ptr<CompoundStream> open = krm_host::compoundStreams().find(stream);
+    krm_host::CompoundStream* const open = krm_host::compoundStreams().findCached(stream);
     if (!open) {
         return 0;
     }

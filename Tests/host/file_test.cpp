@@ -2,6 +2,7 @@
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <thread>
 #include <vector>
 
 #include "host_test_support.h"
@@ -180,6 +181,17 @@ TEST_F(FileTest, HandlesAreRefusedOnceClosedUnknownOrOfTheOtherDirection) {
         EXPECT_NE(KRM_FileSeek(stale, 0, 0), 0);
         EXPECT_EQ(KRM_FileTell(stale), 0u);
     }
+}
+
+// Each thread remembers the last handle it used; a close from another thread must still make
+// that handle unknown to it.
+TEST_F(FileTest, AHandleClosedByAnotherThreadIsRefusedHere) {
+    const uint32_t reader = openWith(patternBytes(10));
+    uint8_t byte = 0;
+    ASSERT_EQ(KRM_FileRead(&byte, 1, 1, reader), 1u);
+    std::thread([reader] { EXPECT_EQ(KRM_FileClose(reader), 0); }).join();
+    EXPECT_EQ(KRM_FileRead(&byte, 1, 1, reader), 0u);
+    EXPECT_NE(KRM_FileSeek(reader, 0, 0), 0);
 }
 
 // Emptied and failed outputs are removed through these (the entry tests show both); here the
