@@ -36,6 +36,9 @@ inline constexpr char kCloseStreamLabel[] = "Close stream: ";
 inline constexpr char kDecoderStartText[] = "GetTextContent() starting\r\n";
 inline constexpr char kDecoderEndText[] = "GetTextContent() end\r\n";
 
+// Written by every caller of CodeConvert after the conversion, with the converted length.
+inline constexpr char kConvertedText[] = "Codeconvert end , get dstBuff( %i bytes )\r\n";
+
 // ---- File modes ---------------------------------------------------------------------------------
 inline constexpr char kReadMode[] = "rb";
 inline constexpr char kWriteMode[] = "wb";

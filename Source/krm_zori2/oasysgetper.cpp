@@ -121,7 +121,6 @@ private:
     const CallContext& context_;
 };
 
-constexpr const char* kLogConverted = "Codeconvert end , get dstBuff( %i bytes )\r\n";
 constexpr const char* kLogDecoderStart = "GetKRMProperty() starting\r\n";
 constexpr const char* kLogDecoderEnd = "GetKRMProperty() end\r\n";
 
@@ -148,7 +147,7 @@ public:
         return CodeConvert(srcInfo_, options_, source_.data(), converted_.data(), sourceLength_, &convertedLength_,
                            kNotFirstConversion, context_) != 0;
     }
-    void logConverted() const { log_.line(kLogConverted, static_cast<int32_t>(convertedLength_)); }
+    void logConverted() const { log_.line(krm_entry::kConvertedText, static_cast<int32_t>(convertedLength_)); }
 
     // Copies the converted text into its slot without a terminator (the record's zero fill ends
     // it). Outputs that a charset makes longer than the slot's room are cut on a character

@@ -131,7 +131,6 @@ constexpr const char* kLogHeaderRead = "Fileread 0xF004\r\n";
 constexpr const char* kLogEcs4Start = "Deal with ECS4 starting\r\n";
 constexpr const char* kLogEcs4End = "Deal with ECS4 end\r\n";
 constexpr const char* kLogUnicodeRead = "Fileread Unicode\r\n";
-constexpr const char* kLogConverted = "Codeconvert end , get dstBuff( %i bytes )\r\n";
 constexpr const char* kLogCutStart = "CutStr() starting\r\n";
 constexpr const char* kLogCutEnd = "CutStr() end\r\n";
 constexpr const char* kLogWritten = "Filewrite %ibytes\r\n";
@@ -400,9 +399,7 @@ struct Decoder {
     bool carriesTotal() const {
         return context.callerRecordSupplied != 0 && context.callerRecord != nullptr && flag(KRM_OPT_CARRY_TOTAL) != 0;
     }
-    void log(const char* text, int32_t value = 0) const {
-        krm_logfprintf(options.optionFlags, context.logHandle, text, value);
-    }
+    void log(const char* text, int32_t value = 0) const { krm_entry::logText(options, context, text, value); }
     uint8_t byteAt(uint32_t offset) const { return readByteAt(source, offset, accessMode); }
     uint16_t wordAt(uint32_t offset) const { return readWordAt(source, offset, accessMode, hostOrder); }
     uint16_t characterCode() const { return static_cast<uint16_t>(character[0] << 8 | character[1]); }
@@ -865,7 +862,7 @@ int32_t Decoder::convertUnicode(const std::array<uint8_t, kUnicodeDigits>& digit
     setSourceCharset(KRM_CHARSET_UCS2);
     const uint32_t ok = CodeConvert(&srcInfo, &options, codeUnit.data(), converted.data(), 2, &convertedLength,
                                     firstConversion, &context);
-    log(kLogConverted, static_cast<int32_t>(convertedLength));
+    log(krm_entry::kConvertedText, static_cast<int32_t>(convertedLength));
     if (ok == 0) return KRM_ERR_BROKEN;
     if (!validText) validText = CheckValidCode(codeUnit.data(), 2, 1) != 0;
     if (const int32_t rc = appendPending(converted.data(), convertedLength); rc != KRM_OK) return rc;
@@ -976,7 +973,7 @@ void Decoder::tableBookkeeping() {
 int32_t Decoder::convertLine() {
     const uint32_t ok = CodeConvert(&srcInfo, &options, line.bytes.data(), converted.data(),
                                     static_cast<int32_t>(line.length), &convertedLength, firstConversion, &context);
-    log(kLogConverted, static_cast<int32_t>(convertedLength));
+    log(krm_entry::kConvertedText, static_cast<int32_t>(convertedLength));
     if (ok == 0) return KRM_ERR_BROKEN;
     if (convertedLength > kConvertedCapacity) convertedLength = kConvertedCapacity;
     if (!validText) validText = CheckValidCode(line.bytes.data(), line.length, 0) != 0;
