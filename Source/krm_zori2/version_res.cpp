@@ -1,4 +1,6 @@
 // Version text of the library, kept in its data so that `what` and `strings` find it.
+#include "krm_version.h"
+
 namespace {
-[[gnu::used]] const char kVersionText[] = "@(#) $Id: 5.0.1 (2012/02/24) $";
+[[gnu::used]] const char kVersionText[] = KRM_VERSION_TEXT;
 } // namespace

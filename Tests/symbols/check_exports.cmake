@@ -1,3 +1,5 @@
+# Arguments: LIB EXPECTED VERSION VERSION_DATE.
+cmake_minimum_required(VERSION 3.25)
 # Compares the dynamic symbols that the filter library defines with the expected list, checks
 # that the version text is in its data, and that the library takes no heap of its own (all its
 # memory comes from KRM_malloc) and has no path that throws an exception.
@@ -22,9 +24,10 @@ if(NOT actual STREQUAL expected)
   list(REMOVE_ITEM extra ${expected})
   message(FATAL_ERROR "exported symbols differ\n  missing: ${missing}\n  unexpected: ${extra}")
 endif()
-file(STRINGS ${LIB} version REGEX "@\\(#\\) \\$Id: 5\\.0\\.1 \\(2012/02/24\\) \\$")
-if(NOT version)
-  message(FATAL_ERROR "version text missing from ${LIB}")
+# The version text, made from the project's version (VERSION) and its date (VERSION_DATE).
+file(STRINGS ${LIB} version REGEX "^@\\(#\\) \\$Id: ")
+if(NOT "@(#) $Id: ${VERSION} (${VERSION_DATE}) $" IN_LIST version)
+  message(FATAL_ERROR "version text of ${LIB} is \"${version}\", not the project's ${VERSION} (${VERSION_DATE})")
 endif()
 execute_process(COMMAND nm -D --undefined-only ${LIB} OUTPUT_VARIABLE imports)
 string(REGEX MATCHALL "[^ \n]*[^_A-Za-z](malloc|calloc|realloc|_Znw|_Zna|__cxa_throw|__cxa_allocate_exception|__throw_)[^ \n]*"

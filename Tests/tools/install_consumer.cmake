@@ -1,6 +1,6 @@
 # Installs the build into a fresh prefix, checks what landed there, then builds the consumer once
 # with pkg-config and once with find_package and compares the text each extracts from a sample.
-# Arguments: BUILD_DIR WORK_DIR CONSUMER_DIR SAMPLE EXPECTED CC GENERATOR.
+# Arguments: BUILD_DIR VERSION WORK_DIR CONSUMER_DIR SAMPLE EXPECTED CC GENERATOR.
 
 function(run_checked)
   execute_process(COMMAND ${ARGV} RESULT_VARIABLE rc OUTPUT_VARIABLE out ERROR_VARIABLE err)
@@ -26,10 +26,11 @@ endif()
 get_filename_component(pc_dir ${pc_files} DIRECTORY)
 get_filename_component(LIBDIR ${pc_dir} DIRECTORY)
 
+string(REGEX MATCH "^[0-9]+" major ${VERSION})
 foreach(lib krm_zori2 krm_host)
-  foreach(link lib${lib}.so.5 lib${lib}.so)
-    if(NOT EXISTS ${LIBDIR}/lib${lib}.so.5.0.1 OR NOT IS_SYMLINK ${LIBDIR}/${link})
-      message(FATAL_ERROR "missing ${LIBDIR}/lib${lib}.so.5.0.1 or its link ${link}")
+  foreach(link lib${lib}.so.${major} lib${lib}.so)
+    if(NOT EXISTS ${LIBDIR}/lib${lib}.so.${VERSION} OR NOT IS_SYMLINK ${LIBDIR}/${link})
+      message(FATAL_ERROR "missing ${LIBDIR}/lib${lib}.so.${VERSION} or its link ${link}")
     endif()
   endforeach()
 endforeach()
@@ -38,6 +39,13 @@ foreach(file include/krm_zori2/krm_zori2.h include/krm_zori2/krm_host.h include/
              ${LIBDIR}/cmake/krm_zori2/krm_zori2Config.cmake)
   if(NOT EXISTS ${PREFIX}/${file} AND NOT EXISTS ${file})
     message(FATAL_ERROR "missing ${file}")
+  endif()
+endforeach()
+# Every installed place that names the version names the project's.
+foreach(page oasys2txt oasysinfo)
+  file(STRINGS ${PREFIX}/share/man/man1/${page}.1 title LIMIT_COUNT 1)
+  if(NOT title MATCHES "\"krm_zori2 ${VERSION}\"")
+    message(FATAL_ERROR "man page ${page}.1 does not name version ${VERSION}: ${title}")
   endif()
 endforeach()
 if(EXISTS ${PREFIX}/include/krm_zori2/krm_host_testing.h)
@@ -50,6 +58,11 @@ execute_process(COMMAND pkg-config --cflags --libs krm_zori2 RESULT_VARIABLE rc 
                 OUTPUT_STRIP_TRAILING_WHITESPACE)
 if(NOT rc EQUAL 0)
   message(FATAL_ERROR "pkg-config does not know krm_zori2")
+endif()
+execute_process(COMMAND pkg-config --modversion krm_zori2 OUTPUT_VARIABLE pc_version
+                OUTPUT_STRIP_TRAILING_WHITESPACE)
+if(NOT pc_version STREQUAL VERSION)
+  message(FATAL_ERROR "pkg-config gives version ${pc_version}, not ${VERSION}")
 endif()
 separate_arguments(flags UNIX_COMMAND "${flags}")
 run_checked(${CC} ${CONSUMER_DIR}/consumer.c ${flags} -o ${WORK_DIR}/consumer_pc)
