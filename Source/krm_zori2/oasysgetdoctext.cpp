@@ -11,6 +11,7 @@
 #include "entry_common.h"
 #include "krm_host.h"
 #include "krm_zori2.h"
+#include "separated_names.h"
 
 namespace {
 
@@ -26,8 +27,9 @@ constexpr uint32_t kBlockHeaderSize = 4;     // F0 04 and the 16-bit data length
 // in 13 bytes that normally ends with a NUL.
 constexpr uint32_t kEntryNameGap = 6;        // from just past the tag to the name
 constexpr size_t kPartNameSize = 13;
-constexpr std::string_view kFormatPartMark = ".FMT";
-constexpr std::string_view kBodyPartMark = ".DOC";
+// The parts are named like the members of a separated document, in upper case only.
+constexpr std::string_view kFormatPartMark = krm_names::extensionOf(krm_names::Member::Format).upper;
+constexpr std::string_view kBodyPartMark = krm_names::extensionOf(krm_names::Member::Body).upper;
 
 // ---- Format block -----------------------------------------------------------------------------
 constexpr uint32_t kPasswordFlagOffset = 564;  // big-endian flag word

@@ -21,6 +21,7 @@
 #include "entry_common.h"
 #include "krm_host.h"
 #include "krm_zori2.h"
+#include "separated_names.h"
 
 namespace {
 
@@ -269,39 +270,17 @@ uint8_t readByte(const BlockReader& block, uint32_t offset) {
 
 // ---- GetProperty helpers ------------------------------------------------------------------------
 
-// How the name the host gives for a separated document leads to its .FMT file. The first text
-// found anywhere in the path, in this order, decides; an empty replacement keeps the path.
-struct FormatNameRule {
-    std::string_view found;
-    std::string_view replacement;
-};
-constexpr std::array<FormatNameRule, 6> kFormatNameRules = {{
-    {".DOC", ".FMT"},
-    {".doc", ".fmt"},
-    {".GRP", ".FMT"},
-    {".grp", ".fmt"},
-    {".FMT", ""},
-    {".fmt", ""},
-}};
-
-// Fills formatPath (zero-filled by the caller) from the host's name; 0, 3002 (no known
-// extension) or 22 (nothing left before the extension, or a path that does not fit the 1024-byte
-// buffer, which no file can be opened by). A replacement has the length of the text it replaces,
-// so the format path is never longer than the given one.
+// The .FMT file of a separated document from the host's name, into formatPath: 0, 3002 (no known
+// extension) or 22 (nothing left before the swapped extension, or a path that does not fit the
+// 1024-byte buffer, which no file can be opened by).
 int32_t deriveFormatPath(const char* source, PathBuffer& formatPath) {
-    const std::string_view given(source, strnlen(source, kPathBufferSize));
-    if (given.size() >= kPathBufferSize) return KRM_ERR_OPEN;
-    for (const FormatNameRule& rule : kFormatNameRules) {
-        const size_t at = given.find(rule.found);
-        if (at == std::string_view::npos) continue;
-        if (rule.replacement.empty()) {
-            krm_entry::copyChars(formatPath.data(), given, given.size());
-            return KRM_OK;
-        }
-        if (at == 0) return KRM_ERR_OPEN;
-        krm_entry::copyChars(formatPath.data(), given, at);
-        krm_entry::copyChars(formatPath.data() + at, rule.replacement, rule.replacement.size());
-        return KRM_OK;
+    constexpr size_t kNoSpare = 0; // a swap never makes the name longer
+    if (!krm_names::copyName(formatPath, source, kNoSpare)) return KRM_ERR_OPEN;
+    const krm_names::MemberName named = krm_names::nameMember(formatPath, krm_names::Member::Format);
+    switch (named.match) {
+    case krm_names::MemberName::Match::None: return KRM_ERR_UNSUPPORTED;
+    case krm_names::MemberName::Match::Swapped: return named.at == 0 ? KRM_ERR_OPEN : KRM_OK;
+    case krm_names::MemberName::Match::Kept: return KRM_OK;
     }
     return KRM_ERR_UNSUPPORTED;
 }

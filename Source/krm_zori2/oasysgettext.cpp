@@ -10,100 +10,11 @@
 #include "entry_common.h"
 #include "krm_host.h"
 #include "krm_zori2.h"
+#include "separated_names.h"
 
 namespace krm_entry {
 
 namespace {
-
-// How the name of one member of a separated document is made from another: the first occurrence
-// of the marker is cut off with everything after it, and the replacement put in its place.
-struct ExtensionSwap {
-    std::string_view marker;
-    std::string_view replacement;
-};
-
-// Every extension the name derivation puts in or looks for has four characters, so a swap never
-// makes a name longer.
-constexpr size_t kExtensionLength = 4;
-
-// The host may name the .FMT, the .GRP or the .DOC file; the body is always the .DOC file. Upper
-// and lower case are separate markers; a mixed-case name matches none.
-constexpr ExtensionSwap kBodySwaps[] = {
-    {".FMT", ".DOC"},
-    {".fmt", ".doc"},
-    {".GRP", ".DOC"},
-    {".grp", ".doc"},
-};
-constexpr std::string_view kBodyMarkers[] = {".DOC", ".doc"};
-constexpr ExtensionSwap kFormatSwaps[] = {
-    {".DOC", ".FMT"},
-    {".doc", ".fmt"},
-};
-
-template <size_t N>
-constexpr bool swapsKeepLength(const ExtensionSwap (&swaps)[N]) {
-    for (const ExtensionSwap& swap : swaps) {
-        if (swap.marker.size() != kExtensionLength || swap.replacement.size() != kExtensionLength) return false;
-    }
-    return true;
-}
-static_assert(swapsKeepLength(kBodySwaps) && swapsKeepLength(kFormatSwaps));
-
-std::string_view contentOf(const PathBuffer& name) {
-    return std::string_view(name.data(), std::strlen(name.data()));
-}
-
-// Cuts the name at the first occurrence of the marker and appends the replacement. The two have
-// the same length, so the name never grows. False when the marker does not occur.
-bool swapExtension(PathBuffer& name, const ExtensionSwap& swap) {
-    const size_t at = contentOf(name).find(swap.marker);
-    if (at == std::string_view::npos) {
-        return false;
-    }
-    copyChars(name.data() + at, swap.replacement, swap.replacement.size());
-    name[at + swap.replacement.size()] = '\0';
-    return true;
-}
-
-template <size_t N>
-bool swapFirstMatching(PathBuffer& name, const ExtensionSwap (&swaps)[N]) {
-    for (const ExtensionSwap& swap : swaps) {
-        if (swapExtension(name, swap)) {
-            return true;
-        }
-    }
-    return false;
-}
-
-// Copies source into name. False (name left empty) when the source, with room for a
-// four-character extension and the NUL, does not fit the buffer: such a name is unusable.
-bool copySourceName(PathBuffer& name, const char* source) {
-    name.fill('\0');
-    if (std::strlen(source) + kExtensionLength >= name.size()) {
-        return false;
-    }
-    std::strcpy(name.data(), source);
-    return true;
-}
-
-// The body (.DOC) name from the name the host gave: .FMT/.fmt/.GRP/.grp are swapped for
-// .DOC/.doc at their first occurrence (the rest of the path dropped), a .DOC/.doc name is kept.
-// False when the name holds none of the six markers.
-bool deriveBodyName(PathBuffer& name) {
-    if (swapFirstMatching(name, kBodySwaps)) {
-        return true;
-    }
-    for (std::string_view marker : kBodyMarkers) {
-        if (contentOf(name).find(marker) != std::string_view::npos) {
-            return true;
-        }
-    }
-    return false;
-}
-
-// The format (.FMT) name from the body name: .DOC/.doc swapped for .FMT/.fmt at the first
-// occurrence; any other name is left as it is.
-void deriveFormatName(PathBuffer& name) { swapFirstMatching(name, kFormatSwaps); }
 
 // Copies text into a fixed field, cut so that the NUL still fits; the field is NUL-filled.
 void copyCut(char* field, size_t fieldSize, const char* text) {
@@ -130,7 +41,10 @@ BranchOutcome readSeparated(const ReaderArguments& arguments, OpenSources& sourc
     const HostOptions& options = *arguments.options;
     const CallContext& context = *arguments.context;
 
-    if (!copySourceName(sources.nameBuffer, arguments.source) || !deriveBodyName(sources.nameBuffer)) {
+    // A name without room for an extension is as unusable as one without a known extension.
+    if (!krm_names::copyName(sources.nameBuffer, arguments.source, krm_names::kExtensionLength) ||
+        krm_names::nameMember(sources.nameBuffer, krm_names::Member::Body).match ==
+            krm_names::MemberName::Match::None) {
         return {true, KRM_ERR_UNSUPPORTED};
     }
     sources.bodyPath = sources.nameBuffer;
@@ -140,7 +54,7 @@ BranchOutcome readSeparated(const ReaderArguments& arguments, OpenSources& sourc
     }
     logFileLine(options, context, kOpenSourceLabel, sources.bodyPath.data());
 
-    deriveFormatName(sources.nameBuffer);
+    krm_names::nameMember(sources.nameBuffer, krm_names::Member::Format); // a body name always holds .DOC or .doc
     sources.formatFile = openForReading(sources.nameBuffer.data());
     if (sources.formatFile == 0) {
         KRM_FileClose(sources.plainFile);

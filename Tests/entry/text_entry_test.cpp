@@ -344,6 +344,7 @@ struct NameCase {
 
 const NameCase kNameCases[] = {
     {"a.FMT", "a.DOC", "a.FMT"},
+    {"a.fmt", "a.doc", "a.fmt"},
     {"a.GRP", "a.DOC", "a.FMT"},
     {"a.grp", "a.doc", "a.fmt"},
     {"a.DOC", "a.DOC", "a.FMT"},
@@ -351,6 +352,7 @@ const NameCase kNameCases[] = {
     // The first occurrence counts, wherever it stands: here in a folder name.
     {"x.DOC.d/a.FMT", "x.DOC.d/a.DOC", "x.FMT"},
     {"x.fmt.d/a.FMT", "x.fmt.d/a.DOC", "x.fmt.d/a.FMT"},  // upper case is looked for first
+    {"x.GRP.d/a.FMT", "x.GRP.d/a.DOC", "x.GRP.d/a.FMT"},  // the format name before the group name
 };
 
 TEST_F(TextEntry, FilesOpenedInOrderForEachNameForm) {
