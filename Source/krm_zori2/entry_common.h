@@ -1,7 +1,8 @@
 // What the entry points and the readers of this library share: the texts of their log lines and
-// the two helpers that write them, the SrcInfo block, and the opening of the sources of each
-// packaging together with the call of its reader. The file entry (oasysgettext.cpp) and the
-// stream entry (ve2_stream.cpp) differ only in their output and in their clean-up.
+// the two helpers that write them, the frame of one call (its log and its SrcInfo block, set up and
+// released the same way by the file, stream and property entries), and the opening of the sources
+// of each packaging together with the call of its reader. The file entry (oasysgettext.cpp) and
+// the stream entry (ve2_stream.cpp) differ only in their output and in their clean-up.
 #pragma once
 
 #include <algorithm>
@@ -70,12 +71,65 @@ inline void logFileLine(const HostOptions& options, const CallContext& context, 
     logText(options, context, kLineEnd);
 }
 
-// ---- SrcInfo ------------------------------------------------------------------------------------
-// Allocates and zeroes the per-call SrcInfo and logs its size; null when memory is exhausted
-// (nothing logged then).
-SrcInfo* allocateSrcInfo(const HostOptions& options, const CallContext& context);
-// Frees the block (when there is one), logs its size and clears the pointer.
-void releaseSrcInfo(SrcInfo*& srcInfo, const HostOptions& options, const CallContext& context);
+// ---- One call of an entry point ----------------------------------------------------------------
+// The texts with which an entry point starts, logs its SrcInfo and ends successfully.
+struct EntryTexts {
+    const char* start;
+    const char* srcInfoAllocated;
+    const char* srcInfoFreed;
+    const char* success;
+};
+inline constexpr EntryTexts kTextEntryTexts{kStartText, kSrcInfoAllocatedText, kSrcInfoFreedText, kSuccessText};
+
+// What every entry point (file, stream, properties) holds from its set-up to its return: the
+// CallContext, the log (the call's own, or the one the host lends through its CallerRecord) and
+// the SrcInfo block. Each entry releases SrcInfo and the log at their places in its own release
+// order; whatever an exit leaves is released when the frame ends, SrcInfo before the log, which is
+// the order of every entry's early exits.
+class CallFrame {
+public:
+    CallFrame(const HostOptions& options, const EntryTexts& texts) : options_(options), texts_(texts) {}
+    ~CallFrame() {
+        releaseSrcInfo();
+        closeLog();
+    }
+    CallFrame(const CallFrame&) = delete;
+    CallFrame& operator=(const CallFrame&) = delete;
+
+    CallContext& context() { return context_; }
+    SrcInfo* srcInfo() const { return srcInfo_; }
+
+    // The call's own log, named after the given path with the filter's tag. Its handle is not
+    // tested: the log service takes back whatever it gave.
+    void openLog(const char* namedAfter);
+    // The host's log from its CallerRecord: written to, never closed by the call.
+    void borrowLog(CallerRecord& caller);
+
+    // Writes the start line, then allocates and zeroes SrcInfo and logs its size. False when
+    // memory is exhausted (nothing more logged); the entry then returns 12.
+    bool begin();
+
+    void log(const char* text, int32_t value = 0) const { logText(options_, context_, text, value); }
+    void logFile(const char* label, const char* path) const { logFileLine(options_, context_, label, path); }
+
+    // Frees SrcInfo and logs its size; nothing when it is already freed or was never taken.
+    void releaseSrcInfo();
+    // Closes the log when this call opened it, once.
+    void closeLog();
+    // The success line for code 0, then the log closed; the code is handed back.
+    int32_t finish(int32_t code) {
+        if (code == KRM_OK) log(texts_.success);
+        closeLog();
+        return code;
+    }
+
+private:
+    const HostOptions& options_;
+    const EntryTexts& texts_;
+    CallContext context_{};
+    SrcInfo* srcInfo_ = nullptr;
+    bool ownLogOpen_ = false;
+};
 
 // ---- Sources and readers ------------------------------------------------------------------------
 // The handles and names of one call's sources.

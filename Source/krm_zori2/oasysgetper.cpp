@@ -27,15 +27,12 @@ namespace {
 
 using namespace krm_containers;
 using krm_entry::kCloseSourceLabel;
-using krm_entry::kLogTag;
 using krm_entry::kOpenSourceLabel;
 using krm_entry::kReadMode;
 using krm_entry::PathBuffer;
 
 // ---- Host interface constants ---------------------------------------------------------------
 
-constexpr size_t kPathBufferSize = KRM_PATH_MAX;
-constexpr int32_t kSrcInfoSize = KRM_SRCINFO_SIZE;
 constexpr uint32_t kAccessPlainFile = 0;
 constexpr uint32_t kNotFirstConversion = 0;
 
@@ -292,7 +289,11 @@ void prepareSrcInfo(SrcInfo* srcInfo, const HostOptions* options) {
     std::memcpy(srcInfo->sourceCharset, KRM_CHARSET_WINDOWS31J, sizeof KRM_CHARSET_WINDOWS31J);
 }
 
-constexpr const char* kLogMemoryFree = "Memory free for pSrcInfo: %i bytes\r\n";
+// The property entry's own start, SrcInfo and success lines.
+constexpr krm_entry::EntryTexts kPropertyEntryTexts{
+    "Lib krm_zori2 export function: GetProperty():\r\nStart operating .....\r\n",
+    "Memory allocate for pSrcInfo: %i bytes\r\n", "Memory free for pSrcInfo: %i bytes\r\n",
+    "GetProperty() end successfully:\r\n"};
 
 } // namespace
 
@@ -413,72 +414,54 @@ KRM_EXPORT int32_t GetProperty(const char* source, HostOptions* options, Propert
     if (source == nullptr || options == nullptr || record == nullptr || formatCode == nullptr) {
         return KRM_ERR_UNSUPPORTED;
     }
-    CallContext context{};
-    PathBuffer formatPath{};
-    const uint32_t flags = options->optionFlags;
-
-    GetLogFileName(source, kLogTag, context.logFileName);
-    context.logHandle = krm_logfopen(flags, context.logFileName);
-    const CallLog log(options, &context);
-    log.line("Lib krm_zori2 export function: GetProperty():\r\nStart operating .....\r\n");
-
-    auto* srcInfo = static_cast<SrcInfo*>(KRM_malloc(kSrcInfoSize));
-    if (srcInfo == nullptr) {
-        krm_logfclose(flags, context.logHandle);
-        return KRM_ERR_NO_MEMORY;
-    }
-    log.line("Memory allocate for pSrcInfo: %i bytes\r\n", kSrcInfoSize);
+    // Every exit before the variant has run is a return: the frame frees SrcInfo, logging it, and
+    // closes the log.
+    krm_entry::CallFrame frame(*options, kPropertyEntryTexts);
+    frame.openLog(source);
+    if (!frame.begin()) return KRM_ERR_NO_MEMORY;
+    SrcInfo* srcInfo = frame.srcInfo();
+    CallContext* context = &frame.context();
     prepareSrcInfo(srcInfo, options);
 
-    // Refusal before any file is open: release SrcInfo and the log.
-    const auto refuse = [&](int32_t code) {
-        KRM_free(srcInfo);
-        log.line(kLogMemoryFree, kSrcInfoSize);
-        krm_logfclose(flags, context.logHandle);
-        return code;
-    };
-
+    PathBuffer formatPath{};
     uint32_t file = 0;
     int32_t code = KRM_ERR_UNSUPPORTED;
     switch (*formatCode) {
     case KRM_FORMAT_SEPARATED: {
         // Only the .FMT file carries the properties; the .DOC body is not opened.
         const int32_t nameCode = deriveFormatPath(source, formatPath);
-        if (nameCode != KRM_OK) return refuse(nameCode);
+        if (nameCode != KRM_OK) return nameCode;
         file = KRM_FileOpen(formatPath.data(), kReadMode);
-        if (file == 0) return refuse(KRM_ERR_OPEN);
-        log.named(kOpenSourceLabel, formatPath.data());
-        log.line("GetOasSepProperty() starting\r\n");
-        code = GetOasSepProperty(file, srcInfo, options, record, &context);
-        log.line("GetOasSepProperty() end\r\n");
+        if (file == 0) return KRM_ERR_OPEN;
+        frame.logFile(kOpenSourceLabel, formatPath.data());
+        frame.log("GetOasSepProperty() starting\r\n");
+        code = GetOasSepProperty(file, srcInfo, options, record, context);
+        frame.log("GetOasSepProperty() end\r\n");
         break;
     }
     case KRM_FORMAT_COMBINED:
         file = KRM_FileOpen(source, kReadMode);
-        if (file == 0) return refuse(KRM_ERR_OPEN);
-        log.named(kOpenSourceLabel, source);
-        log.line("GetOasCombProperty() starting\r\n");
-        code = GetOasCombProperty(file, srcInfo, options, record, &context);
-        log.line("GetOasCpmbProperty() end\r\n");
+        if (file == 0) return KRM_ERR_OPEN;
+        frame.logFile(kOpenSourceLabel, source);
+        frame.log("GetOasCombProperty() starting\r\n");
+        code = GetOasCombProperty(file, srcInfo, options, record, context);
+        frame.log("GetOasCpmbProperty() end\r\n");
         break;
     case KRM_FORMAT_COMPOUND:
-        log.line("GetOasCompProperty() starting\r\n");
-        code = GetOasCompProperty(source, srcInfo, options, record, formatCode, &context);
-        log.line("GetOasCompProperty() end\r\n");
+        frame.log("GetOasCompProperty() starting\r\n");
+        code = GetOasCompProperty(source, srcInfo, options, record, formatCode, context);
+        frame.log("GetOasCompProperty() end\r\n");
         break;
     default:
-        return refuse(KRM_ERR_UNSUPPORTED);
+        return KRM_ERR_UNSUPPORTED;
     }
 
-    KRM_free(srcInfo);
-    log.line(kLogMemoryFree, kSrcInfoSize);
+    frame.releaseSrcInfo();
     if (file != 0) {
         KRM_FileClose(file); // the properties are already in the record; a failed close changes nothing
-        log.named(kCloseSourceLabel, formatPath[0] != '\0' ? formatPath.data() : source);
+        frame.logFile(kCloseSourceLabel, formatPath[0] != '\0' ? formatPath.data() : source);
     }
-    if (code == KRM_OK) log.line("GetProperty() end successfully:\r\n");
-    krm_logfclose(flags, context.logHandle);
-    return code;
+    return frame.finish(code);
 }
 
 } // extern "C"

@@ -107,22 +107,45 @@ BranchOutcome readCompound(const ReaderArguments& arguments, OpenSources& source
 
 } // namespace
 
-SrcInfo* allocateSrcInfo(const HostOptions& options, const CallContext& context) {
-    auto* srcInfo = static_cast<SrcInfo*>(KRM_malloc(KRM_SRCINFO_SIZE));
-    if (srcInfo == nullptr) {
-        return nullptr;
-    }
-    std::memset(srcInfo, 0, KRM_SRCINFO_SIZE);
-    logText(options, context, kSrcInfoAllocatedText, KRM_SRCINFO_SIZE);
-    return srcInfo;
+void CallFrame::openLog(const char* namedAfter) {
+    GetLogFileName(namedAfter, kLogTag, context_.logFileName);
+    context_.logHandle = krm_logfopen(options_.optionFlags, context_.logFileName);
+    ownLogOpen_ = true;
 }
 
-void releaseSrcInfo(SrcInfo*& srcInfo, const HostOptions& options, const CallContext& context) {
-    if (srcInfo != nullptr) {
-        KRM_free(srcInfo);
-        srcInfo = nullptr;
+void CallFrame::borrowLog(CallerRecord& caller) {
+    context_.callerRecord = &caller;
+    context_.callerRecordSupplied = 1;
+    context_.logHandle = caller.logHandle;
+}
+
+bool CallFrame::begin() {
+    log(texts_.start);
+    srcInfo_ = static_cast<SrcInfo*>(KRM_malloc(KRM_SRCINFO_SIZE));
+    if (srcInfo_ == nullptr) {
+        return false;
     }
-    logText(options, context, kSrcInfoFreedText, KRM_SRCINFO_SIZE);
+    std::memset(srcInfo_, 0, KRM_SRCINFO_SIZE);
+    log(texts_.srcInfoAllocated, KRM_SRCINFO_SIZE);
+    return true;
+}
+
+void CallFrame::releaseSrcInfo() {
+    if (srcInfo_ == nullptr) {
+        return;
+    }
+    KRM_free(srcInfo_);
+    srcInfo_ = nullptr;
+    log(texts_.srcInfoFreed, KRM_SRCINFO_SIZE);
+}
+
+// The log is closed only by the call that opened it; a log lent by the host stays open.
+void CallFrame::closeLog() {
+    if (!ownLogOpen_) {
+        return;
+    }
+    krm_logfclose(options_.optionFlags, context_.logHandle);
+    ownLogOpen_ = false;
 }
 
 BranchOutcome openAndRead(uint16_t formatCode, const ReaderArguments& arguments, OpenSources& sources) {
@@ -189,73 +212,44 @@ namespace {
 
 using namespace krm_entry;
 
-// The log is closed only by the call that opened it; a log lent by the host stays open.
-void closeLogFile(CallContext* context, HostOptions* options) {
-    if (context->callerRecordSupplied == 0) {
-        krm_logfclose(options->optionFlags, context->logHandle);
-    }
-}
-
 // One text extraction into a file, from set-up to the returned code.
 class TextExtraction {
 public:
     TextExtraction(const char* source, const char* outputPath, HostOptions* options, CallerRecord* caller,
                    uint32_t hostValue)
-        : source_(source), outputPath_(outputPath), options_(options), hostValue_(hostValue) {
-        bindCallerRecord(caller);
-    }
+        : source_(source), outputPath_(outputPath), options_(options), caller_(caller), hostValue_(hostValue) {}
 
     int32_t run(uint16_t formatCode) {
-        openLog();
-        logText(*options_, context_, kStartText);
-        srcInfo_ = allocateSrcInfo(*options_, context_);
-        if (srcInfo_ == nullptr) {
-            closeLogFile(&context_, options_);
+        takeLog();
+        if (!frame_.begin()) {
             return KRM_ERR_NO_MEMORY;
         }
-        context_.hostValue = hostValue_;
+        frame_.context().hostValue = hostValue_;
 
         outputFile_ = KRM_FileOpen(outputPath_, kWriteMode);
         if (outputFile_ == 0) {
-            releaseSrcInfo(srcInfo_, *options_, context_);
-            closeLogFile(&context_, options_);
-            return KRM_ERR_OPEN;
+            return KRM_ERR_OPEN; // the frame frees SrcInfo and closes the log
         }
-        logFileLine(*options_, context_, kOpenOutputLabel, outputPath_);
+        frame_.logFile(kOpenOutputLabel, outputPath_);
 
-        const ReaderArguments arguments{source_, outputFile_, &readPosition_, srcInfo_, options_, &context_};
+        const ReaderArguments arguments{source_,  outputFile_, &readPosition_, frame_.srcInfo(),
+                                        options_, &frame_.context()};
         const BranchOutcome outcome = openAndRead(formatCode, arguments, sources_);
         return outcome.refused ? refuse(outcome.code) : cleanUp(outcome.code);
     }
 
 private:
     // With the host's record the call borrows its log and its output total; otherwise it uses a
-    // zeroed record of its own that carries the output path.
-    void bindCallerRecord(CallerRecord* caller) {
-        if (caller != nullptr) {
-            context_.callerRecord = caller;
-            context_.callerRecordSupplied = 1;
+    // zeroed record of its own that carries the output path, and a log named after that path.
+    void takeLog() {
+        if (caller_ != nullptr) {
+            frame_.borrowLog(*caller_);
             return;
         }
         copyCut(ownRecord_.pathText, sizeof ownRecord_.pathText, outputPath_);
-        context_.callerRecord = &ownRecord_;
-        context_.callerRecordSupplied = 0;
-    }
-
-    void openLog() {
-        if (context_.callerRecordSupplied != 0) {
-            context_.logHandle = context_.callerRecord->logHandle;
-            return;
-        }
-        GetLogFileName(outputPath_, kLogTag, context_.logFileName);
-        context_.logHandle = krm_logfopen(options_->optionFlags, context_.logFileName);
-        ownRecord_.logHandle = context_.logHandle;
-    }
-
-    // Output close failed: the file stays, as the host may still want what was written.
-    int32_t failOnOutputClose() {
-        closeLogFile(&context_, options_);
-        return KRM_ERR_BROKEN;
+        frame_.context().callerRecord = &ownRecord_;
+        frame_.openLog(outputPath_);
+        ownRecord_.logHandle = frame_.context().logHandle;
     }
 
     // Closes the output and logs it; false when the close failed.
@@ -265,45 +259,48 @@ private:
         if (closed != 0) {
             return false;
         }
-        logFileLine(*options_, context_, kCloseOutputLabel, outputPath_);
+        frame_.logFile(kCloseOutputLabel, outputPath_);
         return true;
+    }
+
+    // Output close failed: the file stays, as the host may still want what was written.
+    int32_t failOnOutputClose() {
+        frame_.closeLog();
+        return KRM_ERR_BROKEN;
     }
 
     // Exit before any source was left open: the output file is removed again.
     int32_t refuse(int32_t code) {
-        releaseSrcInfo(srcInfo_, *options_, context_);
+        frame_.releaseSrcInfo();
         if (!closeOutput()) {
             return failOnOutputClose();
         }
         KRM_FileRemove(outputPath_);
-        closeLogFile(&context_, options_);
+        frame_.closeLog();
         return code;
     }
 
     int32_t cleanUp(int32_t code) {
-        releaseSrcInfo(srcInfo_, *options_, context_);
+        const HostOptions& options = *options_;
+        const CallContext& context = frame_.context();
+        frame_.releaseSrcInfo();
         if (!closeOutput()) {
             closeSourcesQuietly(sources_);
             return failOnOutputClose();
         }
         const int32_t emptyOutputRemoved = kill0file(outputPath_);
-        closeStorage(sources_, source_, *options_, context_);
-        if (!closePlainSources(sources_, source_, *options_, context_)) {
-            closeLogFile(&context_, options_);
+        closeStorage(sources_, source_, options, context);
+        if (!closePlainSources(sources_, source_, options, context)) {
+            frame_.closeLog();
             KRM_FileRemove(outputPath_);
             return KRM_ERR_BROKEN;
         }
         if (sources_.password != 0) {
             code = KRM_ERR_PASSWORD;
         }
-        if (code == KRM_OK) {
-            logText(*options_, context_, kSuccessText);
-            closeLogFile(&context_, options_);
-            return KRM_OK;
-        }
-        closeLogFile(&context_, options_);
+        frame_.finish(code);
         // Text cut at the output limit is a result; any other failure leaves no output behind.
-        if (emptyOutputRemoved == 0 && code != KRM_ERR_OUTPUT_LIMIT) {
+        if (code != KRM_OK && emptyOutputRemoved == 0 && code != KRM_ERR_OUTPUT_LIMIT) {
             KRM_FileRemove(outputPath_);
         }
         return code;
@@ -312,11 +309,11 @@ private:
     const char* source_;
     const char* outputPath_;
     HostOptions* options_;
+    CallerRecord* caller_;
     uint32_t hostValue_;
-    CallContext context_{};
+    CallFrame frame_{*options_, kTextEntryTexts};
     CallerRecord ownRecord_{};
     uint32_t readPosition_ = 0;
-    SrcInfo* srcInfo_ = nullptr;
     uint32_t outputFile_ = 0;
     OpenSources sources_{};
 };

@@ -20,66 +20,52 @@ public:
         : source_(source), outputStream_(outputStream), options_(options), hostValue_(hostValue) {}
 
     int32_t run(uint16_t formatCode) {
-        GetLogFileName(source_, kLogTag, context_.logFileName);
-        context_.logHandle = krm_logfopen(options_->optionFlags, context_.logFileName);
-        logText(*options_, context_, kStartText);
-        srcInfo_ = allocateSrcInfo(*options_, context_);
-        if (srcInfo_ == nullptr) {
-            closeLog();
+        frame_.openLog(source_);
+        if (!frame_.begin()) {
             return KRM_ERR_NO_MEMORY;
         }
-        context_.outputMode = KRM_OUTPUT_MODE_STREAM;
-        context_.outputStreamHandle = outputStream_;
-        context_.hostValue = hostValue_;
+        CallContext& context = frame_.context();
+        context.outputMode = KRM_OUTPUT_MODE_STREAM;
+        context.outputStreamHandle = outputStream_;
+        context.hostValue = hostValue_;
 
         constexpr uint32_t kNoOutputFile = 0;
-        const ReaderArguments arguments{source_, kNoOutputFile, &readPosition_, srcInfo_, options_, &context_};
+        const ReaderArguments arguments{source_, kNoOutputFile, &readPosition_, frame_.srcInfo(), options_, &context};
         const BranchOutcome outcome = openAndRead(formatCode, arguments, sources_);
         if (outcome.refused) {
-            return refuse(outcome.code);
+            return outcome.code; // the frame frees SrcInfo and closes the log
         }
         // SrcInfo goes first, then whichever sources the branch opened: the compound storage
         // (its close result is not examined), or the plain body or combined file and the format
         // file, whose failed close fails the call.
-        releaseSrcInfo(srcInfo_, *options_, context_);
-        closeStorage(sources_, source_, *options_, context_);
-        if (!closePlainSources(sources_, source_, *options_, context_)) {
-            closeLog();
+        frame_.releaseSrcInfo();
+        closeStorage(sources_, source_, *options_, context);
+        if (!closePlainSources(sources_, source_, *options_, context)) {
+            frame_.closeLog();
             return KRM_ERR_BROKEN;
         }
         return result(outcome.code);
     }
 
 private:
-    void closeLog() { krm_logfclose(options_->optionFlags, context_.logHandle); }
-
-    int32_t refuse(int32_t code) {
-        releaseSrcInfo(srcInfo_, *options_, context_);
-        closeLog();
-        return code;
-    }
-
     // The host's stream keeps whatever the decoder handed it, whatever the code.
     int32_t result(int32_t code) {
         if (sources_.password != 0) {
             code = KRM_ERR_PASSWORD;
         }
-        if (code == KRM_OK) {
-            logText(*options_, context_, kSuccessText);
-            closeLog();
-            return KRM_OK;
+        frame_.finish(code);
+        if (code == KRM_OK || code == KRM_ERR_OUTPUT_LIMIT) {
+            return code;
         }
-        closeLog();
-        return code == KRM_ERR_OUTPUT_LIMIT ? KRM_ERR_OUTPUT_LIMIT : KRM_ERR_NO_TEXT;
+        return KRM_ERR_NO_TEXT;
     }
 
     const char* source_;
     uint32_t outputStream_;
     HostOptions* options_;
     uint32_t hostValue_;
-    CallContext context_{};
+    CallFrame frame_{*options_, kTextEntryTexts};
     uint32_t readPosition_ = 0;
-    SrcInfo* srcInfo_ = nullptr;
     OpenSources sources_{};
 };
 
