@@ -125,7 +125,21 @@ enum {
     KRM_PROP_MODIFIED = 8224,       /* format block offset 221, packed date-time */
     KRM_PROP_DOCUMENT_TYPE = 15444, /* "OASYS2文書", "OASYS2結合文書" or "OASYS2複合文書" */
     KRM_PROP_CREATED = 15700,       /* format block offset 216, packed date-time */
-    KRM_PROP_LAST_AUTHOR = 15956    /* format block offset 1638, 30 bytes */
+    KRM_PROP_LAST_AUTHOR = 15956,   /* format block offset 1638, 30 bytes */
+
+    /* The size of each slot: it reaches up to the next slot, the last one up to the end of the
+     * record. A text written into a slot is at most its size less one byte, so that the zero fill
+     * of the record still ends it. The filter and our host's SummaryInfo fill the slots by these
+     * sizes. */
+    KRM_PROP_TITLE_SIZE = KRM_PROP_AUTHOR - KRM_PROP_TITLE,
+    KRM_PROP_AUTHOR_SIZE = KRM_PROP_KEYWORDS - KRM_PROP_AUTHOR,
+    KRM_PROP_KEYWORDS_SIZE = KRM_PROP_CATEGORY - KRM_PROP_KEYWORDS,
+    KRM_PROP_CATEGORY_SIZE = KRM_PROP_COMMENTS - KRM_PROP_CATEGORY,
+    KRM_PROP_COMMENTS_SIZE = KRM_PROP_MODIFIED - KRM_PROP_COMMENTS,
+    KRM_PROP_MODIFIED_SIZE = KRM_PROP_DOCUMENT_TYPE - KRM_PROP_MODIFIED,
+    KRM_PROP_DOCUMENT_TYPE_SIZE = KRM_PROP_CREATED - KRM_PROP_DOCUMENT_TYPE,
+    KRM_PROP_CREATED_SIZE = KRM_PROP_LAST_AUTHOR - KRM_PROP_CREATED,
+    KRM_PROP_LAST_AUTHOR_SIZE = KRM_PROPERTY_RECORD_SIZE - KRM_PROP_LAST_AUTHOR
 };
 
 #ifdef __cplusplus

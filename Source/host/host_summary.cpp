@@ -55,18 +55,18 @@ enum PropertyId : uint32_t {
 enum VariantType : uint16_t { kVtI2 = 2, kVtLpstr = 0x1E, kVtLpwstr = 0x1F, kVtFiletime = 0x40 };
 constexpr uint32_t kCodepageUtf16 = 1200, kCodepageWindows31J = 932, kCodepageUtf8 = 65001;
 
-// Record slots we fill, each bounded by the next slot (or the end of the record).
+// Record slots we fill, each with the size krm_types.h gives it.
 struct Slot {
     uint32_t offset, end;
 };
-constexpr Slot kTitleSlot{KRM_PROP_TITLE, KRM_PROP_AUTHOR};
-constexpr Slot kAuthorSlot{KRM_PROP_AUTHOR, KRM_PROP_KEYWORDS};
-constexpr Slot kKeywordsSlot{KRM_PROP_KEYWORDS, KRM_PROP_CATEGORY};
-constexpr Slot kCategorySlot{KRM_PROP_CATEGORY, KRM_PROP_COMMENTS};
-constexpr Slot kCommentsSlot{KRM_PROP_COMMENTS, KRM_PROP_MODIFIED};
-constexpr Slot kModifiedSlot{KRM_PROP_MODIFIED, KRM_PROP_DOCUMENT_TYPE};
-constexpr Slot kCreatedSlot{KRM_PROP_CREATED, KRM_PROP_LAST_AUTHOR};
-constexpr Slot kLastAuthorSlot{KRM_PROP_LAST_AUTHOR, KRM_PROPERTY_RECORD_SIZE};
+constexpr Slot kTitleSlot{KRM_PROP_TITLE, KRM_PROP_TITLE + KRM_PROP_TITLE_SIZE};
+constexpr Slot kAuthorSlot{KRM_PROP_AUTHOR, KRM_PROP_AUTHOR + KRM_PROP_AUTHOR_SIZE};
+constexpr Slot kKeywordsSlot{KRM_PROP_KEYWORDS, KRM_PROP_KEYWORDS + KRM_PROP_KEYWORDS_SIZE};
+constexpr Slot kCategorySlot{KRM_PROP_CATEGORY, KRM_PROP_CATEGORY + KRM_PROP_CATEGORY_SIZE};
+constexpr Slot kCommentsSlot{KRM_PROP_COMMENTS, KRM_PROP_COMMENTS + KRM_PROP_COMMENTS_SIZE};
+constexpr Slot kModifiedSlot{KRM_PROP_MODIFIED, KRM_PROP_MODIFIED + KRM_PROP_MODIFIED_SIZE};
+constexpr Slot kCreatedSlot{KRM_PROP_CREATED, KRM_PROP_CREATED + KRM_PROP_CREATED_SIZE};
+constexpr Slot kLastAuthorSlot{KRM_PROP_LAST_AUTHOR, KRM_PROP_LAST_AUTHOR + KRM_PROP_LAST_AUTHOR_SIZE};
 
 struct GObjectUnref {
     void operator()(gpointer object) const { g_object_unref(object); }

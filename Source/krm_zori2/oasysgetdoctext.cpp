@@ -9,6 +9,7 @@
 
 #include "container_common.h"
 #include "entry_common.h"
+#include "format_block.h"
 #include "krm_host.h"
 #include "krm_zori2.h"
 #include "separated_names.h"
@@ -31,9 +32,8 @@ constexpr size_t kPartNameSize = 13;
 constexpr std::string_view kFormatPartMark = krm_names::extensionOf(krm_names::Member::Format).upper;
 constexpr std::string_view kBodyPartMark = krm_names::extensionOf(krm_names::Member::Body).upper;
 
-// ---- Format block -----------------------------------------------------------------------------
-constexpr uint32_t kPasswordFlagOffset = 564;  // big-endian flag word
-constexpr uint16_t kPasswordFlagBit = 0x0008;
+using krm_format_block::kPasswordFlagBit;
+using krm_format_block::kPasswordFlagOffset;
 
 // ---- Log lines --------------------------------------------------------------------------------
 constexpr const char* kLogVe2SizeStart = "LOOP(while.) %i in GetVe2Size() starting\r\n";

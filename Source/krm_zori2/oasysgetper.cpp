@@ -19,6 +19,7 @@
 
 #include "container_common.h"
 #include "entry_common.h"
+#include "format_block.h"
 #include "krm_host.h"
 #include "krm_zori2.h"
 #include "separated_names.h"
@@ -38,28 +39,24 @@ constexpr uint32_t kNotFirstConversion = 0;
 
 // ---- PropertyRecord slots -------------------------------------------------------------------
 
-// Every slot the filter writes, by increasing offset. A slot's room runs up to the next slot (or
-// the end of the record) less one byte, so that the zero fill of the record always leaves a NUL
-// after the text: a copy never runs into the next slot nor past the record.
-constexpr std::array<uint32_t, 9> kSlotsByOffset = {
-    KRM_PROP_TITLE,    KRM_PROP_AUTHOR,        KRM_PROP_KEYWORDS, KRM_PROP_CATEGORY,   KRM_PROP_COMMENTS,
-    KRM_PROP_MODIFIED, KRM_PROP_DOCUMENT_TYPE, KRM_PROP_CREATED,  KRM_PROP_LAST_AUTHOR};
-static_assert(std::is_sorted(kSlotsByOffset.begin(), kSlotsByOffset.end()));
-static_assert(kSlotsByOffset.back() < KRM_PROPERTY_RECORD_SIZE);
-
-constexpr uint32_t slotRoom(uint32_t slot) {
-    uint32_t end = KRM_PROPERTY_RECORD_SIZE;
-    for (uint32_t offset : kSlotsByOffset) {
-        if (offset > slot) {
-            end = offset;
-            break;
-        }
-    }
-    return end - slot - 1;
-}
-static_assert(slotRoom(KRM_PROP_TITLE) == 1027);
-static_assert(slotRoom(KRM_PROP_CREATED) == 255);
-static_assert(slotRoom(KRM_PROP_LAST_AUTHOR) == 11007);
+// Every slot the filter writes, with the size the host's record gives it. A text keeps one byte of
+// its slot free, so that the zero fill of the record always leaves a NUL after it: a copy never
+// runs into the next slot nor past the record.
+struct RecordSlot {
+    uint32_t offset;
+    uint32_t size;
+    constexpr uint32_t room() const { return size - 1; }
+};
+constexpr RecordSlot kTitleSlot{KRM_PROP_TITLE, KRM_PROP_TITLE_SIZE};
+constexpr RecordSlot kAuthorSlot{KRM_PROP_AUTHOR, KRM_PROP_AUTHOR_SIZE};
+constexpr RecordSlot kKeywordsSlot{KRM_PROP_KEYWORDS, KRM_PROP_KEYWORDS_SIZE};
+constexpr RecordSlot kCategorySlot{KRM_PROP_CATEGORY, KRM_PROP_CATEGORY_SIZE};
+constexpr RecordSlot kCommentsSlot{KRM_PROP_COMMENTS, KRM_PROP_COMMENTS_SIZE};
+constexpr RecordSlot kModifiedSlot{KRM_PROP_MODIFIED, KRM_PROP_MODIFIED_SIZE};
+constexpr RecordSlot kDocumentTypeSlot{KRM_PROP_DOCUMENT_TYPE, KRM_PROP_DOCUMENT_TYPE_SIZE};
+constexpr RecordSlot kCreatedSlot{KRM_PROP_CREATED, KRM_PROP_CREATED_SIZE};
+constexpr RecordSlot kLastAuthorSlot{KRM_PROP_LAST_AUTHOR, KRM_PROP_LAST_AUTHOR_SIZE};
+static_assert(kTitleSlot.room() == 1027 && kCreatedSlot.room() == 255 && kLastAuthorSlot.room() == 11007);
 
 // ---- Document-type texts (Shift-JIS) ----------------------------------------------------------
 
@@ -68,38 +65,29 @@ constexpr std::string_view kTypeCombined = "OASYS2\x8C\x8B\x8D\x87\x95\xB6\x8F\x
 constexpr std::string_view kTypeCompound = "OASYS2\x95\xA1\x8D\x87\x95\xB6\x8F\x91"; // OASYS2複合文書
 static_assert(kTypeSeparated.size() == 10 && kTypeCombined.size() == 14 && kTypeCompound.size() == 14);
 
-// ---- Format block (PropertyBlock) layout ------------------------------------------------------
+// ---- Format block fields and their slots ----------------------------------------------------------
 
-// A text field of the format block: Shift-JIS up to the first NUL or filling the field.
+// A text field of the format block and the slot it goes to.
 struct TextField {
-    uint32_t offset;
-    uint32_t size;
-    uint32_t slot;
+    krm_format_block::Field field;
+    RecordSlot slot;
 };
 
-constexpr uint32_t kSkipByteOffset = 10;                         // non-zero: no title
-constexpr TextField kTitleField{11, 50, KRM_PROP_TITLE};
-constexpr uint32_t kCreatedOffset = 216;                         // packed date-time, 5 bytes
-constexpr uint32_t kModifiedOffset = 221;
-constexpr uint32_t kBlockMarkerOffset = 1280;
-constexpr uint8_t kBlockMarkerWithProperties = 2;                // anything else: not decodable
-constexpr TextField kAuthorField{1286, 30, KRM_PROP_AUTHOR};
-constexpr TextField kCommentsField{1316, 80, KRM_PROP_COMMENTS};
-constexpr TextField kCategoryField{1398, 16, KRM_PROP_CATEGORY};
-constexpr uint32_t kKeywordsOffset = 1414;                       // ten entries of 20 bytes
-constexpr uint32_t kKeywordCount = 10;
-constexpr uint32_t kKeywordSize = 20;
+constexpr TextField kTitleField{krm_format_block::kTitle, kTitleSlot};
+constexpr TextField kAuthorField{krm_format_block::kAuthor, kAuthorSlot};
+constexpr TextField kCommentsField{krm_format_block::kComments, kCommentsSlot};
+constexpr TextField kCategoryField{krm_format_block::kCategory, kCategorySlot};
+constexpr TextField kLastAuthorField{krm_format_block::kLastAuthor, kLastAuthorSlot};
 constexpr uint8_t kKeywordSeparator = ';';
-constexpr TextField kLastAuthorField{1638, 30, KRM_PROP_LAST_AUTHOR};
 
 constexpr size_t kSourceBufferSize = 256;
 // The joined keyword list is the longest text a field can give.
-static_assert(kKeywordCount * (kKeywordSize + 1) <= kSourceBufferSize);
-static_assert(kTitleField.size <= kSourceBufferSize && kCommentsField.size <= kSourceBufferSize);
+static_assert(krm_format_block::kKeywordCount * (krm_format_block::kKeywordSize + 1) <= kSourceBufferSize);
+static_assert(kTitleField.field.size <= kSourceBufferSize && kCommentsField.field.size <= kSourceBufferSize);
 
 // ---- Packed dates ---------------------------------------------------------------------------
 
-constexpr size_t kPackedDateSize = 5;    // year of century, month, day, hour, minute
+constexpr size_t kPackedDateSize = krm_format_block::kCreated.size; // year of century, month, day, hour, minute
 constexpr size_t kDateTextSize = 20;     // two digits and a two-byte unit per packed byte
 // Shift-JIS units after each pair of digits: 年 月 日 時 分.
 constexpr std::array<std::array<uint8_t, 2>, kPackedDateSize> kDateUnits = {
@@ -150,20 +138,20 @@ public:
     // Copies the converted text into its slot without a terminator (the record's zero fill ends
     // it). Outputs that a charset makes longer than the slot's room are cut on a character
     // boundary by the host's CutStr; a cut the host cannot make within the room is a failure.
-    bool storeInSlot(uint32_t slot) {
+    bool storeInSlot(const RecordSlot& slot) {
         uint32_t length = std::min<uint32_t>(convertedLength_, KRM_CONV_DEST_CAPACITY);
-        const uint32_t room = slotRoom(slot);
+        const uint32_t room = slot.room();
         if (length > room) {
             length = CutStr(converted_.data(), length, room, options_);
             if (length > room) return false;
         }
-        std::memcpy(record_->bytes + slot, converted_.data(), length);
+        std::memcpy(record_->bytes + slot.offset, converted_.data(), length);
         return true;
     }
 
     // Convert the source text, log its converted length, store it: the common procedure of every
     // format-block field (the log line comes whether or not the conversion succeeded).
-    bool convertLogAndStore(uint32_t slot) {
+    bool convertLogAndStore(const RecordSlot& slot) {
         const bool converted = convert();
         logConverted();
         const bool stored = converted && storeInSlot(slot);
@@ -202,7 +190,7 @@ bool writeDocumentType(PropertyText& text, std::string_view type, LogFailedConve
     text.append({reinterpret_cast<const uint8_t*>(type.data()), type.size()});
     const bool converted = text.convert();
     if (converted || logFailed == LogFailedConversion::Yes) text.logConverted();
-    const bool stored = converted && text.storeInSlot(KRM_PROP_DOCUMENT_TYPE);
+    const bool stored = converted && text.storeInSlot(kDocumentTypeSlot);
     text.clear();
     return stored;
 }
@@ -231,8 +219,8 @@ size_t textLength(std::span<const uint8_t> field) {
 }
 
 bool decodeTextField(const BlockReader& block, PropertyText& text, const TextField& field) {
-    const auto source = text.source().first(field.size);
-    block.read(field.offset, source);
+    const auto source = text.source().first(field.field.size);
+    block.read(field.field.offset, source);
     text.setSourceLength(static_cast<int32_t>(textLength(source)));
     return text.convertLogAndStore(field.slot);
 }
@@ -240,8 +228,8 @@ bool decodeTextField(const BlockReader& block, PropertyText& text, const TextFie
 // The date buffer is shared by both dates and never cleared between them: a date that cannot be
 // read repeats the one before it.
 bool decodeDate(const BlockReader& block, PropertyText& text, std::span<uint8_t, kPackedDateSize> date,
-                uint32_t offset, uint32_t slot) {
-    block.read(offset, date);
+                const krm_format_block::Field& field, const RecordSlot& slot) {
+    block.read(field.offset, date);
     TimeConvert(date.data(), text.source().data(), text.sourceLength());
     return text.convertLogAndStore(slot);
 }
@@ -249,14 +237,17 @@ bool decodeDate(const BlockReader& block, PropertyText& text, std::span<uint8_t,
 // Ten 20-byte entries joined into one text; each non-empty entry (first byte not NUL) is followed
 // by ';', empty entries add nothing.
 bool decodeKeywords(const BlockReader& block, PropertyText& text) {
-    std::array<uint8_t, kKeywordCount * kKeywordSize> entries{};
+    using krm_format_block::kKeywordCount;
+    using krm_format_block::kKeywords;
+    using krm_format_block::kKeywordSize;
+    std::array<uint8_t, kKeywords.size> entries{};
     for (uint32_t k = 0; k < kKeywordCount; ++k) {
         const auto entry = std::span(entries).subspan(k * kKeywordSize, kKeywordSize);
-        block.read(kKeywordsOffset + k * kKeywordSize, entry);
+        block.read(kKeywords.offset + k * kKeywordSize, entry);
         text.append(entry.first(textLength(entry)));
         if (entry[0] != 0) text.append({&kKeywordSeparator, 1});
     }
-    return text.convertLogAndStore(KRM_PROP_KEYWORDS);
+    return text.convertLogAndStore(kKeywordsSlot);
 }
 
 uint8_t readByte(const BlockReader& block, uint32_t offset) {
@@ -315,13 +306,13 @@ KRM_EXPORT uint32_t GetKRMProperty(uint32_t source, uint32_t blockStart, SrcInfo
     PropertyText text(srcInfo, options, record, context);
     std::array<uint8_t, kPackedDateSize> date{};
 
-    if (readByte(block, kSkipByteOffset) == 0) {
+    if (readByte(block, krm_format_block::kSkipTitleOffset) == 0) {
         if (!decodeTextField(block, text, kTitleField)) return 0;
     }
     text.clear();
-    if (!decodeDate(block, text, date, kCreatedOffset, KRM_PROP_CREATED)) return 0;
-    if (!decodeDate(block, text, date, kModifiedOffset, KRM_PROP_MODIFIED)) return 0;
-    if (readByte(block, kBlockMarkerOffset) != kBlockMarkerWithProperties) return 0;
+    if (!decodeDate(block, text, date, krm_format_block::kCreated, kCreatedSlot)) return 0;
+    if (!decodeDate(block, text, date, krm_format_block::kModified, kModifiedSlot)) return 0;
+    if (readByte(block, krm_format_block::kMarkerOffset) != krm_format_block::kMarkerWithProperties) return 0;
     for (const TextField& field : {kAuthorField, kCommentsField, kCategoryField}) {
         if (!decodeTextField(block, text, field)) return 0;
     }
