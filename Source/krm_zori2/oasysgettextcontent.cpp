@@ -6,7 +6,6 @@
 // to the host's output charset at its CR LF.
 #include <algorithm>
 #include <array>
-#include <bitset>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
@@ -286,18 +285,34 @@ namespace {
 
 // ---- The decoder -----------------------------------------------------------------------------------
 
+// Marks where the characters of a line begin, one bit per byte of the line. A bit at or past the
+// line's length is always clear, so a line end clears only the words the line used.
+class CharStarts {
+public:
+    bool test(uint32_t offset) const { return (words_[offset / kBits] >> (offset % kBits) & 1) != 0; }
+    void set(uint32_t offset) { words_[offset / kBits] |= bit(offset); }
+    void reset(uint32_t offset) { words_[offset / kBits] &= ~bit(offset); }
+    void clearUsed(uint32_t length) { std::memset(words_.data(), 0, (length + kBits - 1) / kBits * sizeof(uint64_t)); }
+
+private:
+    static constexpr uint32_t kBits = 64;
+    static constexpr uint64_t bit(uint32_t offset) { return uint64_t{1} << (offset % kBits); }
+    std::array<uint64_t, kLineCapacity / kBits> words_{};
+};
+static_assert(kLineCapacity % 64 == 0);
+
 // Shift-JIS bytes of the current line, with the offsets where characters begin, so that taking a
 // character off never leaves half of a double-byte character behind. Every index is below length
-// or checked by hasRoom, so the bitset is indexed without its throwing checks.
+// or checked by hasRoom.
 struct LineBuffer {
     std::array<uint8_t, kLineCapacity> bytes{};
-    std::bitset<kLineCapacity> charStarts;
+    CharStarts charStarts;
     uint32_t length = 0;
 
     bool hasRoom(uint32_t count) const { return length + count <= kLineCapacity; }
     void appendChar(std::span<const uint8_t> character) {
         if (!hasRoom(static_cast<uint32_t>(character.size()))) return; // the 1024 limit keeps us far below
-        charStarts[length] = true;
+        charStarts.set(length);
         for (uint8_t byte : character) bytes[length++] = byte;
     }
     void appendByte(uint8_t byte) { appendChar(std::array<uint8_t, 1>{byte}); }
@@ -308,11 +323,11 @@ struct LineBuffer {
     }
     // Marks what an exported mapper appended at oldLength as one character.
     void noteAppendedFrom(uint32_t oldLength) {
-        if (length > oldLength) charStarts[oldLength] = true;
+        if (length > oldLength) charStarts.set(oldLength);
     }
     uint32_t lastCharStart() const {
         uint32_t start = length;
-        while (start > 0 && !charStarts[--start]) {}
+        while (start > 0 && !charStarts.test(--start)) {}
         return start;
     }
     bool lastCharIs(std::span<const uint8_t> character) const {
@@ -323,26 +338,61 @@ struct LineBuffer {
     void cutTo(uint32_t newLength) {
         for (uint32_t i = newLength; i < length; ++i) {
             bytes[i] = 0;
-            charStarts[i] = false;
+            charStarts.reset(i);
         }
         length = newLength;
     }
-    // Bytes past length are always zero, so only the used part needs clearing: a line is short
-    // and this runs once per line.
+    // Bytes and marks past length are always zero, so only the used part needs clearing: a line
+    // is short and this runs once per line.
     void clear() {
         std::memset(bytes.data(), 0, length);
-        charStarts.reset();
+        charStarts.clearUsed(length);
         length = 0;
     }
 };
 
-// What the table-mode restart gives back when it decodes a line again from its start.
-struct LineStartState {
+// What the body codes carry from one character to the next, and what a table-mode restart puts
+// back when it decodes a line again from its start.
+struct CarriedState {
+    int32_t padCounter = 0;    // filler spaces still owed after half-width voiced marks
+    bool singleByteF4 = false; // 0xEFC0 '6': F4 xx stands for one byte
+    bool framePrefix = false;  // 0xFCA3 wrote a space that a following 枠 replaces
+    bool breakWritten = false; // 0xEFA0 wrote the line break already
+};
+
+// Where the current line began in the source, and what was carried into it.
+struct LineStart {
+    uint32_t position = 0;
     uint32_t nextHeader = kNoNextHeader;
-    int32_t padCounter = 0;
-    bool singleByteF4 = false;
-    bool framePrefix = false;
-    bool breakWritten = false;
+    CarriedState carried;
+};
+
+// Table mode: a line that opens a ruled box is decoded again from its start, and the box stays
+// open until a bottom-right corner has been met for every top-left one.
+struct TableMode {
+    bool on = false;
+    bool restarted = false; // the line was decoded again: 0xEFA0 and 0xEFA2 give spaces
+    int32_t topLeftCorners = 0;
+    int32_t bottomRightCorners = 0;
+};
+
+// The converted text of one line (or of the text before a Unicode record). The buffer is zero
+// past its length (the host writes only the bytes it reports), so clearing the used part keeps
+// it all zero without 16 KB of stores per line.
+struct ConvertedText {
+    std::array<uint8_t, kConvertedCapacity> bytes{};
+    uint32_t length = 0;
+    void clear() {
+        std::memset(bytes.data(), 0, length);
+        length = 0;
+    }
+};
+
+// Converted text of a line with Unicode records, waiting for the line end.
+struct PendingOutput {
+    ConvertedText text;
+    bool waiting = false;       // the line end writes it before the line's own text
+    bool writtenInLine = false; // part of this line already went out (very many Unicode records)
 };
 
 struct Decoder {
@@ -361,36 +411,25 @@ struct Decoder {
     uint32_t bodySize;
     CallContext& context;
 
+    // The body: where it starts, the next block header, the character being decoded.
     int32_t hostOrder = 0;
     uint32_t startPosition = 0;
-    uint32_t lineStart = 0;
     uint32_t nextHeader = kNoNextHeader;
     std::array<uint8_t, 2> character{};
-
-    LineBuffer line;
-    std::array<uint8_t, kConvertedCapacity> converted{};
-    uint32_t convertedLength = 0;
-    std::array<uint8_t, kConvertedCapacity> pending{};
-    uint32_t pendingLength = 0;
-    bool pendingFlag = false;
-    bool pendingWrittenInLine = false; // part of this line already went out (very many Unicode records)
-    std::array<uint8_t, kRecordCapacity> record{};
-
-    bool validText = false;
-    uint32_t runningTotal = 0;
-    uint32_t firstConversion = 1;
     bool ruledLineMapping = false;
 
-    // Body-code states.
-    int32_t padCounter = 0;
-    bool tableMode = false;
-    bool restarted = false;
-    bool breakWritten = false;
-    int32_t topLeftCount = 0;
-    int32_t bottomRightCount = 0;
-    bool framePrefix = false;
-    bool singleByteF4 = false;
-    LineStartState atLineStart;
+    // The line and the states the body codes keep.
+    LineBuffer line;
+    LineStart lineStart;
+    CarriedState carried;
+    TableMode table;
+
+    // Conversion and output.
+    ConvertedText converted;
+    PendingOutput pending;
+    uint32_t firstConversion = 1;
+    bool validText = false;     // some visible character was met
+    uint32_t runningTotal = 0;  // bytes written under the output limit
 
     // ---- helpers -----------------------------------------------------------------------------
     uint32_t flag(uint32_t bit) const { return options.optionFlags & bit; }
@@ -430,20 +469,7 @@ struct Decoder {
         const size_t count = krm_entry::copyChars(srcInfo.sourceCharset, name, sizeof srcInfo.sourceCharset - 1);
         srcInfo.sourceCharset[count] = '\0';
     }
-    // The buffers are zero past their lengths (the host writes only the bytes it reports), so
-    // clearing the used part keeps them all zero without 16 KB of stores per line.
-    void clearPending() {
-        std::memset(pending.data(), 0, pendingLength);
-        pendingLength = 0;
-    }
-    void clearConverted() {
-        std::memset(converted.data(), 0, convertedLength);
-        convertedLength = 0;
-    }
-    void noteLineStart() {
-        lineStart = position;
-        atLineStart = {nextHeader, padCounter, singleByteF4, framePrefix, breakWritten};
-    }
+    void noteLineStart() { lineStart = {position, nextHeader, carried}; }
 
     int32_t run(bool bodyStartsABlock);
     int32_t act(int32_t codeClass);
@@ -573,9 +599,9 @@ void Decoder::passBlockBreak() {
 void Decoder::appendSingle() {
     const uint8_t byte = character[0];
     if (byte == kVoicedMark || byte == kSemiVoicedMark) {
-        ++padCounter;
-    } else if (byte == kSpace && padCounter > 0) {
-        --padCounter;
+        ++carried.padCounter;
+    } else if (byte == kSpace && carried.padCounter > 0) {
+        --carried.padCounter;
         return;
     }
     line.appendByte(byte);
@@ -586,10 +612,10 @@ void Decoder::appendDouble() {
         line.appendChar(character);
         return;
     }
-    if (padCounter >= 2) {
-        padCounter -= 2; // a full-width space is the filler of two voiced marks
-    } else if (padCounter == 1) {
-        padCounter = 0; // half of it is filler, the other half stays
+    if (carried.padCounter >= 2) {
+        carried.padCounter -= 2; // a full-width space is the filler of two voiced marks
+    } else if (carried.padCounter == 1) {
+        carried.padCounter = 0; // half of it is filler, the other half stays
         line.appendByte(kSpace);
     } else {
         line.appendCode(kFullWidthSpace);
@@ -597,7 +623,7 @@ void Decoder::appendDouble() {
 }
 
 void Decoder::appendUserDefined() {
-    if (singleByteF4 && character[0] == kF4Lead)
+    if (carried.singleByteF4 && character[0] == kF4Lead)
         line.appendByte(static_cast<uint8_t>(character[1] - kF4SingleOffset));
     else
         line.appendChar(character);
@@ -611,18 +637,18 @@ void Decoder::appendArrow() {
 }
 
 void Decoder::appendSpecialSpace() {
-    if (characterCode() == kFramePrefix) framePrefix = true;
+    if (characterCode() == kFramePrefix) carried.framePrefix = true;
     line.appendCode(kFullWidthSpace);
 }
 
 // 枠 after 0xFCA3 replaces the space written for 0xFCA3. Only whole characters within the last two
 // bytes go; when the line holds fewer than two bytes, that space is not in it and nothing goes.
 void Decoder::appendFrame() {
-    if (framePrefix) {
-        framePrefix = false;
+    if (carried.framePrefix) {
+        carried.framePrefix = false;
         if (line.length >= 2) {
             const uint32_t cut = line.length - 2;
-            line.cutTo(line.charStarts[cut] ? cut : line.lastCharStart());
+            line.cutTo(line.charStarts.test(cut) ? cut : line.lastCharStart());
         }
     }
     line.appendCode(kFrameChar);
@@ -642,16 +668,13 @@ void Decoder::writeRuledLine() {
 // A line that opens a ruled box is decoded again from its start in table mode, so that the text
 // before the box gets the table-mode treatment too.
 void Decoder::restartLineInTableMode() {
-    tableMode = true;
-    restarted = true;
-    position = lineStart;
-    nextHeader = atLineStart.nextHeader;
-    padCounter = atLineStart.padCounter;
-    singleByteF4 = atLineStart.singleByteF4;
-    framePrefix = atLineStart.framePrefix;
-    breakWritten = atLineStart.breakWritten;
-    clearPending();
-    pendingFlag = false;
+    table.on = true;
+    table.restarted = true;
+    position = lineStart.position;
+    nextHeader = lineStart.nextHeader;
+    carried = lineStart.carried;
+    pending.text.clear();
+    pending.waiting = false;
     line.clear();
     line.appendLineBreak();
 }
@@ -659,26 +682,26 @@ void Decoder::restartLineInTableMode() {
 void Decoder::appendRuledLine() {
     const uint16_t code = characterCode();
     if (isOneOf(code, kVerticalLines)) {
-        padCounter = 0;
+        carried.padCounter = 0;
         writeRuledLine();
         return;
     }
     const bool topLeft = isOneOf(code, kTopLeftCorners);
-    if (!tableMode && topLeft && !pendingWrittenInLine) {
+    if (!table.on && topLeft && !pending.writtenInLine) {
         restartLineInTableMode();
         return;
     }
-    if (!tableMode && topLeft) {
+    if (!table.on && topLeft) {
         // Part of this line has already been written: decoding it again would write it twice,
         // so table mode starts here.
-        tableMode = true;
-        restarted = true;
+        table.on = true;
+        table.restarted = true;
     }
-    if (tableMode) {
+    if (table.on) {
         if (topLeft)
-            ++topLeftCount;
-        else if (topLeftCount > 0 && isOneOf(code, kBottomRightCorners))
-            ++bottomRightCount;
+            ++table.topLeftCorners;
+        else if (table.topLeftCorners > 0 && isOneOf(code, kBottomRightCorners))
+            ++table.bottomRightCorners;
     }
     writeRuledLine();
 }
@@ -689,7 +712,7 @@ int32_t Decoder::actOnControl() {
     switch (characterCode()) {
     case kLineBreakCode: appendLineBreakCode(); return KRM_OK;
     case kTableSpaceCode:
-        if (tableMode && restarted) line.appendCode(kFullWidthSpace);
+        if (table.on && table.restarted) line.appendCode(kFullWidthSpace);
         return KRM_OK;
     case kSpaceCode: line.appendCode(kFullWidthSpace); return KRM_OK;
     case kThreeParamCode1:
@@ -703,12 +726,12 @@ int32_t Decoder::actOnControl() {
 }
 
 void Decoder::appendLineBreakCode() {
-    if (tableMode || restarted) {
+    if (table.on || table.restarted) {
         line.appendCode(kFullWidthSpace);
         return;
     }
     line.appendLineBreak();
-    breakWritten = true;
+    carried.breakWritten = true;
 }
 
 void Decoder::skipThreeParameters() {
@@ -725,8 +748,8 @@ void Decoder::skipThreeParameters() {
 void Decoder::setSingleByteMode() {
     if (position == nextHeader) position = passHeader(position);
     const uint8_t parameter = byteAt(position++);
-    if (parameter == kF4ModeOn) singleByteF4 = true;
-    if (parameter == kF4ModeOff) singleByteF4 = false;
+    if (parameter == kF4ModeOn) carried.singleByteF4 = true;
+    if (parameter == kF4ModeOff) carried.singleByteF4 = false;
 }
 
 void Decoder::passHeaderAtCharacterStart() {
@@ -814,7 +837,7 @@ int32_t Decoder::ecs4Unsplit(uint32_t contentLength) {
 int32_t Decoder::ecs4Split(uint32_t contentLength) {
     resetInnerGuard();
     log(kLogForStart, kLoopSplitContent);
-    record.fill(0);
+    std::array<uint8_t, kRecordCapacity> record{};
     std::array<uint8_t, kObjectCountDigits> lastBytes{}; // the count digits of an apostrophe object
     for (uint32_t i = 0; i < contentLength; ++i) {
         if (innerGuardTripped()) return KRM_ERR_LOOP_GUARD;
@@ -854,22 +877,22 @@ int32_t Decoder::convertUnicode(const std::array<uint8_t, kUnicodeDigits>& digit
     if (line.length > 0) {
         // The text before the record goes first, so that the line keeps its order.
         if (const int32_t rc = convertLine(); rc != KRM_OK) return rc;
-        if (const int32_t rc = appendPending(converted.data(), convertedLength); rc != KRM_OK) return rc;
+        if (const int32_t rc = appendPending(converted.bytes.data(), converted.length); rc != KRM_OK) return rc;
         firstConversion = 0;
         line.clear();
-        clearConverted();
+        converted.clear();
     }
     setSourceCharset(KRM_CHARSET_UCS2);
-    const uint32_t ok = CodeConvert(&srcInfo, &options, codeUnit.data(), converted.data(), 2, &convertedLength,
+    const uint32_t ok = CodeConvert(&srcInfo, &options, codeUnit.data(), converted.bytes.data(), 2, &converted.length,
                                     firstConversion, &context);
-    log(krm_entry::kConvertedText, static_cast<int32_t>(convertedLength));
+    log(krm_entry::kConvertedText, static_cast<int32_t>(converted.length));
     if (ok == 0) return KRM_ERR_BROKEN;
     if (!validText) validText = CheckValidCode(codeUnit.data(), 2, 1) != 0;
-    if (const int32_t rc = appendPending(converted.data(), convertedLength); rc != KRM_OK) return rc;
+    if (const int32_t rc = appendPending(converted.bytes.data(), converted.length); rc != KRM_OK) return rc;
     firstConversion = 0;
-    pendingFlag = true;
+    pending.waiting = true;
     line.clear();
-    clearConverted();
+    converted.clear();
     setSourceCharset(KRM_CHARSET_OASYS_WIN);
     return KRM_OK;
 }
@@ -944,11 +967,11 @@ int32_t Decoder::skipObjectSplit(uint8_t type, const std::array<uint8_t, kObject
 // ---- line output --------------------------------------------------------------------------------
 
 void Decoder::placeLineBreak() {
-    if (!tableMode) {
-        if (restarted) {
-            restarted = false;
-        } else if (breakWritten) {
-            breakWritten = false;
+    if (!table.on) {
+        if (table.restarted) {
+            table.restarted = false;
+        } else if (carried.breakWritten) {
+            carried.breakWritten = false;
             return; // 0xEFA0 already wrote it
         }
     }
@@ -957,25 +980,25 @@ void Decoder::placeLineBreak() {
 
 // A box closes when its bottom-right corner has been met for every top-left one.
 void Decoder::tableBookkeeping() {
-    if (bottomRightCount == 1) {
-        if (topLeftCount == 1) {
-            tableMode = false;
-        } else if (topLeftCount >= bottomRightCount) {
-            --topLeftCount;
-            --bottomRightCount;
+    if (table.bottomRightCorners == 1) {
+        if (table.topLeftCorners == 1) {
+            table.on = false;
+        } else if (table.topLeftCorners >= table.bottomRightCorners) {
+            --table.topLeftCorners;
+            --table.bottomRightCorners;
         }
-    } else if (bottomRightCount != 0 && topLeftCount >= bottomRightCount) {
-        --topLeftCount;
-        --bottomRightCount;
+    } else if (table.bottomRightCorners != 0 && table.topLeftCorners >= table.bottomRightCorners) {
+        --table.topLeftCorners;
+        --table.bottomRightCorners;
     }
 }
 
 int32_t Decoder::convertLine() {
-    const uint32_t ok = CodeConvert(&srcInfo, &options, line.bytes.data(), converted.data(),
-                                    static_cast<int32_t>(line.length), &convertedLength, firstConversion, &context);
-    log(krm_entry::kConvertedText, static_cast<int32_t>(convertedLength));
+    const uint32_t ok = CodeConvert(&srcInfo, &options, line.bytes.data(), converted.bytes.data(),
+                                    static_cast<int32_t>(line.length), &converted.length, firstConversion, &context);
+    log(krm_entry::kConvertedText, static_cast<int32_t>(converted.length));
     if (ok == 0) return KRM_ERR_BROKEN;
-    if (convertedLength > kConvertedCapacity) convertedLength = kConvertedCapacity;
+    if (converted.length > kConvertedCapacity) converted.length = kConvertedCapacity;
     if (!validText) validText = CheckValidCode(line.bytes.data(), line.length, 0) != 0;
     return KRM_OK;
 }
@@ -984,13 +1007,13 @@ int32_t Decoder::convertLine() {
 // fit, what has gathered goes out first, in order and under the same output limit.
 int32_t Decoder::appendPending(const uint8_t* bytes, uint32_t count) {
     if (count > kConvertedCapacity) count = kConvertedCapacity;
-    if (pendingLength + count > kConvertedCapacity) {
-        if (const int32_t rc = outputPiece(pending.data(), pendingLength); rc != KRM_OK) return rc;
-        clearPending();
-        pendingWrittenInLine = true;
+    if (pending.text.length + count > kConvertedCapacity) {
+        if (const int32_t rc = outputPiece(pending.text.bytes.data(), pending.text.length); rc != KRM_OK) return rc;
+        pending.text.clear();
+        pending.writtenInLine = true;
     }
-    std::memcpy(pending.data() + pendingLength, bytes, count);
-    pendingLength += count;
+    std::memcpy(pending.text.bytes.data() + pending.text.length, bytes, count);
+    pending.text.length += count;
     return KRM_OK;
 }
 
@@ -1026,16 +1049,16 @@ int32_t Decoder::flushLine() {
     placeLineBreak();
     tableBookkeeping();
     if (const int32_t rc = convertLine(); rc != KRM_OK) return rc;
-    if (pendingFlag) {
-        if (const int32_t rc = outputPiece(pending.data(), pendingLength); rc != KRM_OK) return rc;
-        pendingFlag = false;
-        clearPending();
+    if (pending.waiting) {
+        if (const int32_t rc = outputPiece(pending.text.bytes.data(), pending.text.length); rc != KRM_OK) return rc;
+        pending.waiting = false;
+        pending.text.clear();
     }
-    if (const int32_t rc = outputPiece(converted.data(), convertedLength); rc != KRM_OK) return rc;
+    if (const int32_t rc = outputPiece(converted.bytes.data(), converted.length); rc != KRM_OK) return rc;
     line.clear();
-    clearConverted();
+    converted.clear();
     firstConversion = 0;
-    pendingWrittenInLine = false;
+    pending.writtenInLine = false;
     noteLineStart();
     return KRM_OK;
 }
