@@ -38,6 +38,7 @@ inline constexpr uint32_t OAS_END = 0xF0000000;
 inline constexpr int32_t kWordWidth = 2;   // tags and length words
 inline constexpr int32_t kDWordWidth = 4;  // begin and end marks
 inline constexpr uint32_t kLengthWordSize = 2;
+inline constexpr uint32_t kBlockHeaderSize = kWordWidth + kLengthWordSize; // F0 04, then the data length
 inline constexpr uint16_t kSeekFromStart = 0;
 
 // The big-endian 16-bit word at offset of a plain file; false (word untouched) when the file ends

@@ -13,6 +13,7 @@
 
 #include "krm_host.h"
 #include "krm_types.h"
+#include "krm_zori2.h"
 
 namespace krm_entry {
 
@@ -69,6 +70,41 @@ inline void logFileLine(const HostOptions& options, const CallContext& context, 
     logText(options, context, label);
     krm_logfprint_path(options.optionFlags, context.logHandle, path);
     logText(options, context, kLineEnd);
+}
+
+// A step the log names (a reader, the decoder, a property variant, a host service) stands
+// between its starting and its end line, whatever it returns.
+template <typename Step>
+auto logged(const HostOptions& options, const CallContext& context, const char* startText, const char* endText,
+            Step step) {
+    logText(options, context, startText);
+    const auto result = step();
+    logText(options, context, endText);
+    return result;
+}
+
+// The text decoder on one body, as every reader runs it.
+inline int32_t runDecoder(uint32_t source, uint32_t outputFile, uint32_t* position, SrcInfo* srcInfo,
+                          HostOptions* options, uint32_t accessMode, uint32_t lengthWordBefore, uint32_t bodySize,
+                          CallContext* context) {
+    return logged(*options, *context, kDecoderStartText, kDecoderEndText, [&] {
+        return GetTextContent(source, outputFile, position, srcInfo, options, accessMode, lengthWordBefore, bodySize,
+                              context);
+    });
+}
+
+// ---- SrcInfo texts ------------------------------------------------------------------------------
+// The charset the conversion reads from; the name is cut to the field, which keeps its NUL.
+inline void setSourceCharset(SrcInfo& srcInfo, std::string_view name) {
+    const size_t count = copyChars(srcInfo.sourceCharset, name, sizeof srcInfo.sourceCharset - 1);
+    srcInfo.sourceCharset[count] = '\0';
+}
+
+// The host's conversion parameter text, handed on to the conversion through SrcInfo.
+inline void copyConversionParam(SrcInfo& srcInfo, const HostOptions& options) {
+    const std::string_view param(options.conversionParam, strnlen(options.conversionParam, sizeof options.conversionParam));
+    const size_t count = copyChars(srcInfo.conversionParam, param, sizeof srcInfo.conversionParam - 1);
+    srcInfo.conversionParam[count] = '\0';
 }
 
 // ---- One call of an entry point ----------------------------------------------------------------

@@ -17,12 +17,9 @@
 namespace {
 
 using namespace krm_containers;
-using krm_entry::kDecoderEndText;
-using krm_entry::kDecoderStartText;
 using krm_entry::logFileLine;
 using krm_entry::logText;
 
-constexpr uint32_t kBlockHeaderSize = 4;     // F0 04 and the 16-bit data length
 
 // The name entry of a part directory: the tag, six bytes we do not interpret, then an 8.3 name
 // in 13 bytes that normally ends with a NUL.
@@ -172,10 +169,8 @@ int32_t CombinedWalk::readBody() {
 
     constexpr uint32_t kPlainFile = 0;
     constexpr uint32_t kLengthWordBefore = 1;  // the first block's length word stands just before
-    log(kDecoderStartText);
-    const int32_t code = GetTextContent(file, outputFile, &position, srcInfo, &options, kPlainFile,
-                                        kLengthWordBefore, bodySize, &context);
-    log(kDecoderEndText);
+    const int32_t code = krm_entry::runDecoder(file, outputFile, &position, srcInfo, &options, kPlainFile,
+                                               kLengthWordBefore, bodySize, &context);
     if (code != KRM_OK) return code;
 
     log(kLogWalkEnd, kBlockLoop);

@@ -211,10 +211,9 @@ int32_t decodeBodyStream(uint32_t storage, uint32_t outputFile, const StreamEntr
         return KRM_ERR_BROKEN;
     }
     uint32_t position = 0;
-    logText(options, context, krm_entry::kDecoderStartText);
-    const int32_t code =
-        GetTextContent(body, outputFile, &position, srcInfo, &options, kStreamAccess, 0, bodySize, &context);
-    logText(options, context, krm_entry::kDecoderEndText);
+    constexpr uint32_t kNoLengthWordBefore = 0;
+    const int32_t code = krm_entry::runDecoder(body, outputFile, &position, srcInfo, &options, kStreamAccess,
+                                               kNoLengthWordBefore, bodySize, &context);
     closeStream(body, entry.streamName, options, context);
     return code;
 }

@@ -107,8 +107,14 @@ private:
     const CallContext& context_;
 };
 
-constexpr const char* kLogDecoderStart = "GetKRMProperty() starting\r\n";
-constexpr const char* kLogDecoderEnd = "GetKRMProperty() end\r\n";
+// The format block decoder on a plain file, between its two log lines; non-zero when it decoded
+// every field.
+uint32_t decodeBlock(uint32_t file, uint32_t blockStart, SrcInfo* srcInfo, HostOptions* options,
+                     PropertyRecord* record, CallContext* context) {
+    return krm_entry::logged(*options, *context, "GetKRMProperty() starting\r\n", "GetKRMProperty() end\r\n", [&] {
+        return GetKRMProperty(file, blockStart, srcInfo, options, record, kAccessPlainFile, context);
+    });
+}
 
 // ---- One property text on its way into the record ------------------------------------------------
 
@@ -273,11 +279,10 @@ int32_t deriveFormatPath(const char* source, PathBuffer& formatPath) {
     return KRM_ERR_UNSUPPORTED;
 }
 
+// Property texts are Shift-JIS of the Windows kind, unlike the body text.
 void prepareSrcInfo(SrcInfo* srcInfo, const HostOptions* options) {
-    std::memset(srcInfo, 0, sizeof *srcInfo);
-    const size_t paramLength = strnlen(options->conversionParam, sizeof srcInfo->conversionParam - 1);
-    std::memcpy(srcInfo->conversionParam, options->conversionParam, paramLength);
-    std::memcpy(srcInfo->sourceCharset, KRM_CHARSET_WINDOWS31J, sizeof KRM_CHARSET_WINDOWS31J);
+    krm_entry::copyConversionParam(*srcInfo, *options);
+    krm_entry::setSourceCharset(*srcInfo, KRM_CHARSET_WINDOWS31J);
 }
 
 // The property entry's own start, SrcInfo and success lines.
@@ -323,22 +328,18 @@ KRM_EXPORT uint32_t GetKRMProperty(uint32_t source, uint32_t blockStart, SrcInfo
 
 KRM_EXPORT int32_t GetOasSepProperty(uint32_t file, SrcInfo* srcInfo, HostOptions* options, PropertyRecord* record,
                                      CallContext* context) {
-    const CallLog log(options, context);
     clearRecord(record);
     KRM_FileSeek(file, 0, kSeekFromStart);
     {
         PropertyText text(srcInfo, options, record, context);
         if (!writeDocumentType(text, kTypeSeparated, LogFailedConversion::No)) return KRM_ERR_BROKEN;
     }
-    log.line(kLogDecoderStart);
-    const uint32_t decoded = GetKRMProperty(file, 0, srcInfo, options, record, kAccessPlainFile, context);
-    log.line(kLogDecoderEnd);
+    const uint32_t decoded = decodeBlock(file, 0, srcInfo, options, record, context);
     return decoded != 0 ? KRM_OK : KRM_ERR_BROKEN;
 }
 
 KRM_EXPORT int32_t GetOasCombProperty(uint32_t file, SrcInfo* srcInfo, HostOptions* options, PropertyRecord* record,
                                       CallContext* context) {
-    const CallLog log(options, context);
     const uint32_t hostOrder = static_cast<uint32_t>(IsCPUBigEndian());
     clearRecord(record);
     uint32_t position = 0;
@@ -366,9 +367,7 @@ KRM_EXPORT int32_t GetOasCombProperty(uint32_t file, SrcInfo* srcInfo, HostOptio
         position += kLengthWordSize;
     }
 
-    log.line(kLogDecoderStart);
-    const uint32_t decoded = GetKRMProperty(file, position, srcInfo, options, record, kAccessPlainFile, context);
-    log.line(kLogDecoderEnd);
+    const uint32_t decoded = decodeBlock(file, position, srcInfo, options, record, context);
     return decoded != 0 ? KRM_OK : KRM_ERR_BROKEN;
 }
 
@@ -380,9 +379,9 @@ KRM_EXPORT int32_t GetOasCompProperty(const char* source, SrcInfo* srcInfo, Host
     const uint32_t storage = KRM_2OLEopen(source);
     if (storage == 0) return KRM_ERR_OPEN;
 
-    log.line("SummaryInfo() starting\r\n");
-    const int32_t summaryCode = SummaryInfo(source, options, record, formatCode);
-    log.line("SummaryInfo() end\r\n");
+    const int32_t summaryCode = krm_entry::logged(*options, *context, "SummaryInfo() starting\r\n",
+                                                  "SummaryInfo() end\r\n",
+                                                  [&] { return SummaryInfo(source, options, record, formatCode); });
 
     // The document-type text goes in after the summary information has filled the record.
     {
@@ -425,23 +424,21 @@ KRM_EXPORT int32_t GetProperty(const char* source, HostOptions* options, Propert
         file = KRM_FileOpen(formatPath.data(), kReadMode);
         if (file == 0) return KRM_ERR_OPEN;
         frame.logFile(kOpenSourceLabel, formatPath.data());
-        frame.log("GetOasSepProperty() starting\r\n");
-        code = GetOasSepProperty(file, srcInfo, options, record, context);
-        frame.log("GetOasSepProperty() end\r\n");
+        code = krm_entry::logged(*options, *context, "GetOasSepProperty() starting\r\n", "GetOasSepProperty() end\r\n",
+                                 [&] { return GetOasSepProperty(file, srcInfo, options, record, context); });
         break;
     }
     case KRM_FORMAT_COMBINED:
         file = KRM_FileOpen(source, kReadMode);
         if (file == 0) return KRM_ERR_OPEN;
         frame.logFile(kOpenSourceLabel, source);
-        frame.log("GetOasCombProperty() starting\r\n");
-        code = GetOasCombProperty(file, srcInfo, options, record, context);
-        frame.log("GetOasCpmbProperty() end\r\n");
+        code = krm_entry::logged(*options, *context, "GetOasCombProperty() starting\r\n", "GetOasCpmbProperty() end\r\n",
+                                 [&] { return GetOasCombProperty(file, srcInfo, options, record, context); });
         break;
     case KRM_FORMAT_COMPOUND:
-        frame.log("GetOasCompProperty() starting\r\n");
-        code = GetOasCompProperty(source, srcInfo, options, record, formatCode, context);
-        frame.log("GetOasCompProperty() end\r\n");
+        code = krm_entry::logged(
+            *options, *context, "GetOasCompProperty() starting\r\n", "GetOasCompProperty() end\r\n",
+            [&] { return GetOasCompProperty(source, srcInfo, options, record, formatCode, context); });
         break;
     default:
         return KRM_ERR_UNSUPPORTED;

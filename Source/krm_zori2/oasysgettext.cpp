@@ -29,10 +29,7 @@ uint32_t openForReading(const char* path) { return KRM_FileOpen(path, kReadMode)
 // Every reader run is logged between a starting and an end line.
 template <typename Reader>
 int32_t bracketed(const ReaderArguments& arguments, const char* startText, const char* endText, Reader read) {
-    logText(*arguments.options, *arguments.context, startText);
-    const int32_t code = read();
-    logText(*arguments.options, *arguments.context, endText);
-    return code;
+    return logged(*arguments.options, *arguments.context, startText, endText, read);
 }
 
 // Separated document: the .DOC body and the .FMT format file named after the host's path. The
@@ -72,11 +69,8 @@ BranchOutcome readSeparated(const ReaderArguments& arguments, OpenSources& sourc
         return {false, KRM_OK};
     }
     constexpr uint32_t kNoLengthWordBefore = 0;
-    return {false, bracketed(arguments, kDecoderStartText, kDecoderEndText, [&] {
-                return GetTextContent(sources.plainFile, arguments.outputFile, arguments.readPosition,
-                                      arguments.srcInfo, arguments.options, kPlainFile, kNoLengthWordBefore, bodySize,
-                                      arguments.context);
-            })};
+    return {false, runDecoder(sources.plainFile, arguments.outputFile, arguments.readPosition, arguments.srcInfo,
+                              arguments.options, kPlainFile, kNoLengthWordBefore, bodySize, arguments.context)};
 }
 
 // Combined document: one plain file with the format and body parts.

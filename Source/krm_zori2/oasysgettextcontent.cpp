@@ -12,6 +12,7 @@
 #include <span>
 #include <string_view>
 
+#include "container_common.h"
 #include "entry_common.h"
 #include "krm_host.h"
 #include "krm_zori2.h"
@@ -63,10 +64,11 @@ constexpr uint8_t kCR = 0x0D;
 constexpr uint8_t kLF = 0x0A;
 constexpr uint8_t kSpace = 0x20;
 constexpr uint8_t kUnderscore = 0x5F;  // the substitute of a Unicode record in plain text
-constexpr uint8_t kHeaderMark1 = 0xF0; // a block header: F0 04, then a big-endian data length
-constexpr uint8_t kHeaderMark2 = 0x04;
-constexpr uint32_t kHeaderSize = 4;
-constexpr uint32_t kHeaderLengthOffset = 2; // the length word follows the two marker bytes
+// A block header: F0 04, then a big-endian data length.
+constexpr uint8_t kHeaderMark1 = static_cast<uint8_t>(krm_containers::OAS_BLOCK_TAG >> 8);
+constexpr uint8_t kHeaderMark2 = static_cast<uint8_t>(krm_containers::OAS_BLOCK_TAG & 0xFF);
+constexpr uint32_t kHeaderSize = krm_containers::kBlockHeaderSize;
+constexpr uint32_t kHeaderLengthOffset = krm_containers::kWordWidth; // the length word follows the marker bytes
 constexpr uint8_t kEscape = 0xEF;           // lead byte of the control codes; ends object data
 constexpr uint8_t kVoicedMark = 0xDE;       // half-width dakuten, followed by a filler space
 constexpr uint8_t kSemiVoicedMark = 0xDF;   // half-width handakuten, likewise
@@ -90,7 +92,7 @@ constexpr uint32_t kThreeParamLength = 3;
 constexpr uint16_t kSingleByteModeCode = 0xEFC0;
 constexpr uint16_t kEcs4RecordCode = 0xEFCC;
 constexpr uint16_t kSkippedRecordCode = 0xEFCD;
-constexpr uint16_t kBlockHeaderCode = 0xF004;
+constexpr uint16_t kBlockHeaderCode = krm_containers::OAS_BLOCK_TAG;
 
 // Ruled-line code sets that drive table mode.
 constexpr std::array<uint16_t, 4> kVerticalLines = {0xEE86, 0x84AB, 0x84A0, 0xEEC4};
@@ -187,7 +189,7 @@ uint16_t readWordAt(uint32_t source, uint32_t offset, uint32_t accessMode, int32
 int32_t classifyPair(uint8_t lead, uint8_t trail) {
     const bool validTrail = inRange(trail, 0x40, 0xFC);
     if (lead == kCR) return trail == kLF ? CODE_CRLF : CODE_INVALID;
-    if (lead == 0xF0 && trail == kHeaderMark2) return CODE_CONTROL; // header at a character start
+    if (lead == kHeaderMark1 && trail == kHeaderMark2) return CODE_CONTROL; // header at a character start
     if (lead == 0xFC) {
         if (inRange(trail, 0x40, 0x4B)) return CODE_IBM_EXT;
         if (inRange(trail, 0x9F, 0xA6)) return CODE_FC_SPECIAL;
@@ -433,7 +435,6 @@ struct Decoder {
 
     // ---- helpers -----------------------------------------------------------------------------
     uint32_t flag(uint32_t bit) const { return options.optionFlags & bit; }
-    bool guarded() const { return flag(KRM_OPT_LOOP_GUARD) != 0; }
     // The host's own CallerRecord shares one output budget over several calls.
     bool carriesTotal() const {
         return context.callerRecordSupplied != 0 && context.callerRecord != nullptr && flag(KRM_OPT_CARRY_TOTAL) != 0;
@@ -459,16 +460,9 @@ struct Decoder {
         return stepOverHeader(headerOffset);
     }
     // One step of a guarded inner loop; 3006 once it has run too long.
-    bool innerGuardTripped() {
-        return guarded() && static_cast<uint32_t>(++context.loopCounter2) > KRM_LOOP_GUARD_LIMIT;
-    }
-    void resetInnerGuard() {
-        if (guarded()) context.loopCounter2 = 0;
-    }
-    void setSourceCharset(std::string_view name) {
-        const size_t count = krm_entry::copyChars(srcInfo.sourceCharset, name, sizeof srcInfo.sourceCharset - 1);
-        srcInfo.sourceCharset[count] = '\0';
-    }
+    bool innerGuardTripped() { return krm_containers::loopGuardTripped(options, context.loopCounter2); }
+    void resetInnerGuard() { krm_containers::resetLoopCounter(options, context.loopCounter2); }
+    void setSourceCharset(std::string_view name) { krm_entry::setSourceCharset(srcInfo, name); }
     void noteLineStart() { lineStart = {position, nextHeader, carried}; }
 
     int32_t run(bool bodyStartsABlock);
@@ -525,9 +519,7 @@ int32_t Decoder::run(bool bodyStartsABlock) {
     hostOrder = IsCPUBigEndian();
     ruledLineMapping = flag(KRM_OPT_RULED_LINES) != 0;
 
-    const std::string_view param(options.conversionParam, strnlen(options.conversionParam, sizeof options.conversionParam));
-    const size_t paramCount = krm_entry::copyChars(srcInfo.conversionParam, param, sizeof srcInfo.conversionParam - 1);
-    srcInfo.conversionParam[paramCount] = '\0';
+    krm_entry::copyConversionParam(srcInfo, options);
     setSourceCharset(KRM_CHARSET_OASYS_WIN);
     // The first block's length word stands just before the body; without it no header is known
     // until one is met.
@@ -535,7 +527,7 @@ int32_t Decoder::run(bool bodyStartsABlock) {
     noteLineStart();
 
     readNextByte();
-    if (guarded()) context.loopCounter1 = 0;
+    krm_containers::resetLoopCounter(options, context.loopCounter1);
     log(kLogWhileStart, kLoopMain);
     if (character[0] == kEndOfText) return finish();
     if (bodySize == 0) {
@@ -544,8 +536,7 @@ int32_t Decoder::run(bool bodyStartsABlock) {
     }
     for (;;) {
         if (line.length > kLineLimit) return KRM_ERR_BROKEN;
-        if (guarded() && static_cast<uint32_t>(++context.loopCounter1) > KRM_LOOP_GUARD_LIMIT)
-            return KRM_ERR_LOOP_GUARD;
+        if (krm_containers::loopGuardTripped(options, context.loopCounter1)) return KRM_ERR_LOOP_GUARD;
         const int32_t codeClass = GetCodeType(source, character.data(), &position, accessMode);
         if (codeClass == CODE_CRLF) {
             if (const int32_t rc = flushLine(); rc != KRM_OK) return rc;
