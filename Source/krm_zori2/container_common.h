@@ -39,7 +39,13 @@ inline constexpr int32_t kWordWidth = 2;   // tags and length words
 inline constexpr int32_t kDWordWidth = 4;  // begin and end marks
 inline constexpr uint32_t kLengthWordSize = 2;
 inline constexpr uint32_t kBlockHeaderSize = kWordWidth + kLengthWordSize; // F0 04, then the data length
+
+// Every reader addresses a plain file or a compound-file stream through one access mode, and
+// positions it from the start or from the end.
+inline constexpr uint32_t kPlainFileAccess = 0;
+inline constexpr uint32_t kStreamAccess = 1;
 inline constexpr uint16_t kSeekFromStart = 0;
+inline constexpr uint16_t kSeekFromEnd = 2;
 
 // The big-endian 16-bit word at offset of a plain file; false (word untouched) when the file ends
 // before its second byte.

@@ -167,9 +167,8 @@ int32_t CombinedWalk::readBody() {
     if (formatSeen && passwordSetAt(position)) return KRM_ERR_PASSWORD;
     if (GetVe2Size(file, position, &bodySize, &options, &context) != KRM_OK) return KRM_ERR_LOOP_GUARD;
 
-    constexpr uint32_t kPlainFile = 0;
     constexpr uint32_t kLengthWordBefore = 1;  // the first block's length word stands just before
-    const int32_t code = krm_entry::runDecoder(file, outputFile, &position, srcInfo, &options, kPlainFile,
+    const int32_t code = krm_entry::runDecoder(file, outputFile, &position, srcInfo, &options, kPlainFileAccess,
                                                kLengthWordBefore, bodySize, &context);
     if (code != KRM_OK) return code;
 
@@ -231,7 +230,7 @@ KRM_EXPORT uint32_t havePassword(uint32_t source, uint32_t base, uint32_t access
     // A format block too short to hold the flag word has no password flag: not protected.
     std::array<uint8_t, kLengthWordSize> buffer{};
     const uint32_t flagOffset = base + kPasswordFlagOffset;
-    const uint32_t reached = KRM_fSeek(source, flagOffset, 0, accessMode);
+    const uint32_t reached = KRM_fSeek(source, flagOffset, kSeekFromStart, accessMode);
     // A stream cannot be positioned beyond its end: the seek then leaves it where it was, and a
     // read there would take some other word for the flag.
     if (accessMode != 0 && reached != flagOffset) return 0;

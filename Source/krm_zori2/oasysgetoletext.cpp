@@ -53,9 +53,9 @@ constexpr uint32_t kTypeDigitRadix = 256;
 constexpr uint8_t kDigitZero = '0';
 
 // ---- Stream access ----------------------------------------------------------------------------
-constexpr int16_t kStreamSeekFromStart = 0;
-constexpr int16_t kStreamSeekFromEnd = 2;
-constexpr uint32_t kStreamAccess = 1;   // access mode of compound-file streams
+using krm_containers::kStreamAccess;
+constexpr int16_t kStreamSeekFromStart = krm_containers::kSeekFromStart;
+constexpr int16_t kStreamSeekFromEnd = krm_containers::kSeekFromEnd;
 constexpr int kNoByte = -1;
 
 // GetStreamInf answers.

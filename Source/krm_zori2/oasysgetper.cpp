@@ -34,7 +34,6 @@ using krm_entry::PathBuffer;
 
 // ---- Host interface constants ---------------------------------------------------------------
 
-constexpr uint32_t kAccessPlainFile = 0;
 constexpr uint32_t kNotFirstConversion = 0;
 
 // ---- PropertyRecord slots -------------------------------------------------------------------
@@ -112,7 +111,7 @@ private:
 uint32_t decodeBlock(uint32_t file, uint32_t blockStart, SrcInfo* srcInfo, HostOptions* options,
                      PropertyRecord* record, CallContext* context) {
     return krm_entry::logged(*options, *context, "GetKRMProperty() starting\r\n", "GetKRMProperty() end\r\n", [&] {
-        return GetKRMProperty(file, blockStart, srcInfo, options, record, kAccessPlainFile, context);
+        return GetKRMProperty(file, blockStart, srcInfo, options, record, kPlainFileAccess, context);
     });
 }
 

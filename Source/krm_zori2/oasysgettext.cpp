@@ -7,6 +7,7 @@
 #include <cstring>
 #include <string_view>
 
+#include "container_common.h"
 #include "entry_common.h"
 #include "krm_host.h"
 #include "krm_zori2.h"
@@ -62,15 +63,14 @@ BranchOutcome readSeparated(const ReaderArguments& arguments, OpenSources& sourc
 
     // The format block starts the .FMT file. Both questions are asked whatever the first answer is.
     constexpr uint32_t kFormatBlockStart = 0;
-    constexpr uint32_t kPlainFile = 0;
-    sources.password = havePassword(sources.formatFile, kFormatBlockStart, kPlainFile);
+    sources.password = havePassword(sources.formatFile, kFormatBlockStart, krm_containers::kPlainFileAccess);
     const uint32_t bodySize = GetDocSize(sources.plainFile);
     if (sources.password != 0 || bodySize == 0) {
         return {false, KRM_OK};
     }
     constexpr uint32_t kNoLengthWordBefore = 0;
     return {false, runDecoder(sources.plainFile, arguments.outputFile, arguments.readPosition, arguments.srcInfo,
-                              arguments.options, kPlainFile, kNoLengthWordBefore, bodySize, arguments.context)};
+                              arguments.options, krm_containers::kPlainFileAccess, kNoLengthWordBefore, bodySize, arguments.context)};
 }
 
 // Combined document: one plain file with the format and body parts.
@@ -339,14 +339,14 @@ KRM_EXPORT int32_t GetText5WithErrCallback(const char* source, const char* outpu
 // Readers address a plain file (access mode 0) or a compound-file stream (any other mode) alike;
 // these two send each seek and read to the matching host service and hand its result back.
 KRM_EXPORT uint32_t KRM_fSeek(uint32_t source, uint32_t offset, int16_t origin, uint32_t accessMode) {
-    if (accessMode == 0) {
+    if (accessMode == krm_containers::kPlainFileAccess) {
         return static_cast<uint32_t>(KRM_FileSeek(source, offset, static_cast<uint16_t>(origin)));
     }
     return KRM_2OLEseekStream(source, offset, origin);
 }
 
 KRM_EXPORT uint32_t KRM_fRead(uint8_t* buffer, uint16_t size, uint16_t count, uint32_t source, uint32_t accessMode) {
-    if (accessMode == 0) {
+    if (accessMode == krm_containers::kPlainFileAccess) {
         return KRM_FileRead(buffer, size, count, source);
     }
     // One stream read moves at most 65535 bytes: the byte count is the product cut to 16 bits.
@@ -356,8 +356,7 @@ KRM_EXPORT uint32_t KRM_fRead(uint8_t* buffer, uint16_t size, uint16_t count, ui
 
 // The size of an open plain file; the position is left at its end, and callers seek before reading.
 KRM_EXPORT uint32_t GetDocSize(uint32_t file) {
-    constexpr uint16_t kFromEnd = 2;
-    KRM_FileSeek(file, 0, kFromEnd);
+    KRM_FileSeek(file, 0, krm_containers::kSeekFromEnd);
     return KRM_FileTell(file);
 }
 

@@ -172,14 +172,14 @@ constexpr uint32_t objectByteCount(const std::array<uint8_t, kObjectCountDigits>
 // source), so that nothing downstream sees an undefined value.
 uint8_t readByteAt(uint32_t source, uint32_t offset, uint32_t accessMode) {
     uint8_t byte = 0;
-    KRM_fSeek(source, offset, 0, accessMode);
+    KRM_fSeek(source, offset, krm_containers::kSeekFromStart, accessMode);
     KRM_fRead(&byte, 1, 1, source, accessMode);
     return byte;
 }
 
 uint16_t readWordAt(uint32_t source, uint32_t offset, uint32_t accessMode, int32_t hostOrder) {
     std::array<uint8_t, 2> word{};
-    KRM_fSeek(source, offset, 0, accessMode);
+    KRM_fSeek(source, offset, krm_containers::kSeekFromStart, accessMode);
     KRM_fRead(word.data(), 2, 1, source, accessMode);
     return PPT_GetWordB(word.data(), hostOrder);
 }
