@@ -102,7 +102,8 @@ inline void setSourceCharset(SrcInfo& srcInfo, std::string_view name) {
 
 // The host's conversion parameter text, handed on to the conversion through SrcInfo.
 inline void copyConversionParam(SrcInfo& srcInfo, const HostOptions& options) {
-    const std::string_view param(options.conversionParam, strnlen(options.conversionParam, sizeof options.conversionParam));
+    const std::string_view param(options.conversionParam,
+                                 strnlen(options.conversionParam, sizeof options.conversionParam));
     const size_t count = copyChars(srcInfo.conversionParam, param, sizeof srcInfo.conversionParam - 1);
     srcInfo.conversionParam[count] = '\0';
 }

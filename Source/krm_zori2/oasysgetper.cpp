@@ -431,7 +431,9 @@ KRM_EXPORT int32_t GetProperty(const char* source, HostOptions* options, Propert
         file = KRM_FileOpen(source, kReadMode);
         if (file == 0) return KRM_ERR_OPEN;
         frame.logFile(kOpenSourceLabel, source);
-        code = krm_entry::logged(*options, *context, "GetOasCombProperty() starting\r\n", "GetOasCpmbProperty() end\r\n",
+        // The end line's spelling is the one hosts have always seen.
+        code = krm_entry::logged(*options, *context, "GetOasCombProperty() starting\r\n",
+                                 "GetOasCpmbProperty() end\r\n",
                                  [&] { return GetOasCombProperty(file, srcInfo, options, record, context); });
         break;
     case KRM_FORMAT_COMPOUND:

@@ -70,7 +70,8 @@ BranchOutcome readSeparated(const ReaderArguments& arguments, OpenSources& sourc
     }
     constexpr uint32_t kNoLengthWordBefore = 0;
     return {false, runDecoder(sources.plainFile, arguments.outputFile, arguments.readPosition, arguments.srcInfo,
-                              arguments.options, krm_containers::kPlainFileAccess, kNoLengthWordBefore, bodySize, arguments.context)};
+                              arguments.options, krm_containers::kPlainFileAccess, kNoLengthWordBefore, bodySize,
+                              arguments.context)};
 }
 
 // Combined document: one plain file with the format and body parts.
