@@ -94,14 +94,14 @@ public:
         // Before the window the offset wraps to a huge value, so one comparison tells both ends.
         const uint64_t inWindow = position_ - windowStart_;
         if (use_ == WindowUse::Reading && inWindow < windowLength_ && length <= windowLength_ - inWindow) [[likely]] {
-            std::memcpy(destination, window_.get() + inWindow, length);
+            copySmall(destination, window_.get() + inWindow, length);
             position_ += length;
             return length;
         }
         return readSlowly(destination, length);
     }
 
-    size_t readSlowly(uint8_t* destination, size_t length) {
+    [[gnu::noinline]] size_t readSlowly(uint8_t* destination, size_t length) {
         if (!mode_.readable || (use_ == WindowUse::Writing && !flush())) {
             return 0;
         }
@@ -174,6 +174,10 @@ public:
             position_ = static_cast<uint64_t>(offset);
             return true;
         }
+        return seekSlowly(offset, origin);
+    }
+
+    [[gnu::noinline]] bool seekSlowly(int64_t offset, Origin origin) {
         int64_t base = 0;
         switch (origin) {
         case kFromStart:
@@ -411,8 +415,9 @@ KRM_EXPORT uint32_t KRM_FileRead(void* buffer, uint32_t size, uint32_t count, ui
     if (!open) {
         return 0;
     }
-    const size_t bytes = open->read(static_cast<uint8_t*>(buffer), static_cast<size_t>(size) * count);
-    return static_cast<uint32_t>(bytes / size); // whole elements, as fread counts them
+    const size_t wanted = static_cast<size_t>(size) * count;
+    const size_t bytes = open->read(static_cast<uint8_t*>(buffer), wanted);
+    return bytes == wanted ? count : static_cast<uint32_t>(bytes / size); // whole elements, as fread counts them
 }
 
 KRM_EXPORT uint32_t KRM_FileWrite(const void* buffer, uint32_t size, uint32_t count, uint32_t file) {

@@ -6,6 +6,7 @@
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 
 // libgsf's types, declared here so that only the files that work with libgsf include it.
 typedef struct _GsfInfile GsfInfile;
@@ -61,6 +62,18 @@ uint32_t adoptCompoundFileDescriptor(int fd);
 // Writes every byte to the file descriptor, going on after partial writes and interruptions;
 // false when the system refuses a write.
 bool writeAllToDescriptor(int fd, const uint8_t* data, size_t length);
+
+// A copy for the decoder's one- and two-byte reads without a call into the C library.
+inline void copySmall(uint8_t* destination, const uint8_t* source, size_t length) {
+    if (length == 1) [[likely]] {
+        destination[0] = source[0];
+    } else if (length == 2) {
+        destination[0] = source[0];
+        destination[1] = source[1];
+    } else {
+        std::memcpy(destination, source, length);
+    }
+}
 
 // The result of a host call that failed (close, seek, remove, a log write, a stream write).
 constexpr int32_t kFailed = -1;

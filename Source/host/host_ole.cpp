@@ -104,7 +104,7 @@ public:
         // Before the window the offset wraps to a huge value, so one comparison tells both ends.
         const uint64_t inWindow = position_ - windowStart_;
         if (inWindow < windowLength_ && count <= windowLength_ - inWindow) [[likely]] {
-            std::memcpy(destination, window_.get() + inWindow, count);
+            copySmall(destination, window_.get() + inWindow, count);
             position_ += count;
             return count;
         }
@@ -128,7 +128,7 @@ public:
     }
 
 private:
-    uint32_t readSlowly(uint8_t* destination, uint32_t count) {
+    [[gnu::noinline]] uint32_t readSlowly(uint8_t* destination, uint32_t count) {
         uint32_t done = 0;
         while (done < count && position_ < size_) {
             if (!windowHolds(position_) && !fillWindow(position_)) break;
