@@ -44,7 +44,8 @@ typedef struct KrmHostCounters {
 } KrmHostCounters;
 
 KRM_EXPORT KrmHostCounters KRMTest_Counters(void);
-/* The number of calls made to a service since the process started. */
+/* The number of calls made to a service since the program first called any function of this
+ * interface (calls are not counted before, so that programs that never test pay nothing). */
 KRM_EXPORT uint32_t KRMTest_CallCount(KrmService service);
 /* Conversions initialised with cconvInitConvert and not yet ended with cconvTermConvert. */
 KRM_EXPORT int32_t KRMTest_LiveConversions(void);

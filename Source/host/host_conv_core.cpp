@@ -3,6 +3,7 @@
 #include "host_conv_internal.h"
 
 #include <array>
+#include <cstring>
 #include <memory>
 #include <string>
 #include <unordered_map>
@@ -104,6 +105,51 @@ size_t decodeUcs2(std::span<const uint8_t> text, size_t& pos, UChar* out, size_t
     return n;
 }
 
+// UTF-8 output of Shift-JIS based text. Every code decodes to one character of the Basic
+// Multilingual Plane outside the surrogates, which UTF-8 writes by rule, so ICU's encoder (several
+// times the cost per line) is not needed; a test holds the result to ICU's for every one- and
+// two-byte code. A result that does not fit is cut as ICU cuts it: the bytes that fit are written,
+// the last character's too, and the conversion fails.
+bool writeUtf8(bool oasys, std::span<const uint8_t> text, std::span<uint8_t> destination, size_t& produced) {
+    constexpr size_t kChunk = 1024;
+    constexpr size_t kLongest = 3; // bytes of a character of the Basic Multilingual Plane
+    UChar chunk[kChunk];
+    uint8_t* const out = destination.data();
+    const size_t capacity = destination.size();
+    size_t at = 0;
+    for (size_t pos = 0; pos < text.size();) {
+        const size_t n = decodeShiftJis(oasys, text, pos, chunk, kChunk);
+        for (size_t i = 0; i < n; ++i) {
+            const UChar u = chunk[i];
+            uint8_t encoded[kLongest];
+            size_t length;
+            if (u < 0x80) {
+                encoded[0] = static_cast<uint8_t>(u);
+                length = 1;
+            } else if (u < 0x800) {
+                encoded[0] = static_cast<uint8_t>(0xC0 | u >> 6);
+                encoded[1] = static_cast<uint8_t>(0x80 | (u & 0x3F));
+                length = 2;
+            } else {
+                encoded[0] = static_cast<uint8_t>(0xE0 | u >> 12);
+                encoded[1] = static_cast<uint8_t>(0x80 | (u >> 6 & 0x3F));
+                encoded[2] = static_cast<uint8_t>(0x80 | (u & 0x3F));
+                length = 3;
+            }
+            if (capacity - at < length) {
+                const size_t fits = capacity - at;
+                std::memcpy(out + at, encoded, fits);
+                produced = capacity;
+                return false;
+            }
+            std::memcpy(out + at, encoded, length);
+            at += length;
+        }
+    }
+    produced = at;
+    return true;
+}
+
 // Bad or unassigned source bytes decoded through ICU become 〓, one per sequence.
 void U_CALLCONV toUnicodeGeta(const void*, UConverterToUnicodeArgs* args, const char*, int32_t,
                               UConverterCallbackReason reason, UErrorCode* status) {
@@ -199,6 +245,7 @@ CachedConverter* cachedConverter(std::string_view name) {
     entry.converter.converter = c;
     entry.converter.swapsControls = encodesControlsSwapped(c);
     entry.converter.stateful = isStateful(ucnv_getType(c));
+    entry.converter.utf8 = ucnv_getType(c) == UCNV_UTF8;
     int8_t ownLength = sizeof entry.converter.ownSubstitute;
     status = U_ZERO_ERROR;
     ucnv_getSubstChars(c, entry.converter.ownSubstitute, &ownLength, &status);
@@ -210,6 +257,8 @@ CachedConverter* cachedConverter(std::string_view name) {
 bool convertText(const Source& source, std::span<const uint8_t> text, CachedConverter& output, UChar requested,
                  std::span<uint8_t> destination, size_t& produced) {
     produced = 0;
+    const bool shiftJis = source.kind == SourceKind::OasysWin || source.kind == SourceKind::Windows31J;
+    if (output.utf8 && shiftJis) return writeUtf8(source.kind == SourceKind::OasysWin, text, destination, produced);
     if (!applySubstitute(output, requested)) return false;
     ucnv_resetFromUnicode(output.converter);
     if (source.kind == SourceKind::Icu) ucnv_resetToUnicode(source.icu->converter);

@@ -31,6 +31,7 @@ struct CachedConverter {
     UConverter* converter = nullptr;
     bool swapsControls = false;    // ICU's IBM table trades 0x1A, 0x1C and 0x7F around
     bool stateful = false;         // a byte prefix may end outside the initial state (ISO-2022)
+    bool utf8 = false;             // UTF-8, which Shift-JIS based text is written to without ICU
     UChar appliedSubstitute = 0;   // substitute set on the converter; 0: the charset's own
     char ownSubstitute[8] = {};    // the charset's own substitution bytes, as ICU defines them
     int8_t ownSubstituteLength = 0;

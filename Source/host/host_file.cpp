@@ -88,10 +88,20 @@ class BufferedFile {
 public:
     BufferedFile(Descriptor&& fd, const OpenMode& mode) : fd_(std::move(fd)), mode_(mode) {}
 
-    // Serialises calls on one handle; different handles never share it.
-    std::mutex mutex;
-
+    // Nothing here is locked: a handle is used by one thread at a time.
     size_t read(uint8_t* destination, size_t length) {
+        // The decoder's one- and two-byte reads inside the window.
+        // Before the window the offset wraps to a huge value, so one comparison tells both ends.
+        const uint64_t inWindow = position_ - windowStart_;
+        if (use_ == WindowUse::Reading && inWindow < windowLength_ && length <= windowLength_ - inWindow) [[likely]] {
+            copySmall(destination, window_.get() + inWindow, length);
+            position_ += length;
+            return length;
+        }
+        return readSlowly(destination, length);
+    }
+
+    [[gnu::noinline]] size_t readSlowly(uint8_t* destination, size_t length) {
         if (!mode_.readable || (use_ == WindowUse::Writing && !flush())) {
             return 0;
         }
@@ -160,6 +170,14 @@ public:
     }
 
     bool seek(int64_t offset, Origin origin) {
+        if (origin == kFromStart && offset >= 0) [[likely]] {
+            position_ = static_cast<uint64_t>(offset);
+            return true;
+        }
+        return seekSlowly(offset, origin);
+    }
+
+    [[gnu::noinline]] bool seekSlowly(int64_t offset, Origin origin) {
         int64_t base = 0;
         switch (origin) {
         case kFromStart:
@@ -312,8 +330,18 @@ private:
     bool failed_ = false; // a write-out failed: the file no longer holds what was written
 };
 
+KRM_HOST_HANDLE_TABLE(BufferedFile, fileTable, HandleKind::File);
+
 HandleTable<BufferedFile>& files() {
-    return tableOf<BufferedFile>(HandleKind::File);
+    return fileTable;
+}
+
+uint32_t registerFile(Descriptor&& fd, const OpenMode& mode) {
+    struct stat status {};
+    if (fd.get() < 0 || ::fstat(fd.get(), &status) != 0 || S_ISDIR(status.st_mode)) {
+        return 0; // a folder is no file to read or write
+    }
+    return files().create(Counter::OpenFiles, std::move(fd), mode);
 }
 
 uint32_t openFile(const char* path, const char* mode) {
@@ -325,12 +353,7 @@ uint32_t openFile(const char* path, const char* mode) {
     do {
         opened = ::open(path, parsed->flags, kCreatePermissions);
     } while (opened < 0 && errno == EINTR);
-    Descriptor fd(opened);
-    struct stat status {};
-    if (opened < 0 || ::fstat(fd.get(), &status) != 0 || S_ISDIR(status.st_mode)) {
-        return 0; // a folder is no file to read or write
-    }
-    return files().create(Counter::OpenFiles, std::move(fd), *parsed);
+    return registerFile(Descriptor(opened), *parsed);
 }
 
 uint32_t clampToWord(uint64_t value) {
@@ -338,6 +361,12 @@ uint32_t clampToWord(uint64_t value) {
 }
 
 } // namespace
+
+uint32_t adoptFileDescriptor(int fd, const char* mode) {
+    Descriptor owned(fd); // closed here when no handle takes it
+    const std::optional<OpenMode> parsed = parseMode(mode);
+    return parsed ? registerFile(std::move(owned), *parsed) : 0;
+}
 
 bool writeAllToDescriptor(int fd, const uint8_t* data, size_t length) {
     while (length > 0) {
@@ -374,7 +403,6 @@ KRM_EXPORT int32_t KRM_FileClose(uint32_t file) {
     if (!open) {
         return krm_host::kFailed;
     }
-    std::lock_guard lock(open->mutex);
     const bool closed = open->close();
     return closed && !injectedFailure ? 0 : krm_host::kFailed;
 }
@@ -383,30 +411,29 @@ KRM_EXPORT uint32_t KRM_FileRead(void* buffer, uint32_t size, uint32_t count, ui
     if (buffer == nullptr || size == 0 || count == 0) {
         return 0;
     }
-    BufferedFile* const open = files().findCached(file);
+    BufferedFile* const open = files().find(file);
     if (!open) {
         return 0;
     }
-    std::lock_guard lock(open->mutex);
-    const size_t bytes = open->read(static_cast<uint8_t*>(buffer), static_cast<size_t>(size) * count);
-    return static_cast<uint32_t>(bytes / size); // whole elements, as fread counts them
+    const size_t wanted = static_cast<size_t>(size) * count;
+    const size_t bytes = open->read(static_cast<uint8_t*>(buffer), wanted);
+    return bytes == wanted ? count : static_cast<uint32_t>(bytes / size); // whole elements, as fread counts them
 }
 
 KRM_EXPORT uint32_t KRM_FileWrite(const void* buffer, uint32_t size, uint32_t count, uint32_t file) {
     if (krm_host::shouldFail(KRM_SVC_FILE_WRITE) || buffer == nullptr || size == 0 || count == 0) {
         return 0;
     }
-    BufferedFile* const open = files().findCached(file);
+    BufferedFile* const open = files().find(file);
     if (!open) {
         return 0;
     }
-    std::lock_guard lock(open->mutex);
     const size_t bytes = open->write(static_cast<const uint8_t*>(buffer), static_cast<size_t>(size) * count);
     return static_cast<uint32_t>(bytes / size);
 }
 
 KRM_EXPORT int32_t KRM_FileSeek(uint32_t file, uint32_t offset, uint16_t origin) {
-    BufferedFile* const open = files().findCached(file);
+    BufferedFile* const open = files().find(file);
     if (!open) {
         return krm_host::kFailed;
     }
@@ -414,16 +441,14 @@ KRM_EXPORT int32_t KRM_FileSeek(uint32_t file, uint32_t offset, uint16_t origin)
     // a signed distance, so that a caller can step back.
     const int64_t distance = origin == krm_host::kFromStart ? static_cast<int64_t>(offset)
                                                             : static_cast<int64_t>(static_cast<int32_t>(offset));
-    std::lock_guard lock(open->mutex);
     return open->seek(distance, static_cast<krm_host::Origin>(origin)) ? 0 : krm_host::kFailed;
 }
 
 KRM_EXPORT uint32_t KRM_FileTell(uint32_t file) {
-    BufferedFile* const open = files().findCached(file);
+    BufferedFile* const open = files().find(file);
     if (!open) {
         return 0;
     }
-    std::lock_guard lock(open->mutex);
     return krm_host::clampToWord(open->tell());
 }
 

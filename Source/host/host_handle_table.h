@@ -1,10 +1,21 @@
 // Handle tables of the host library: every open file, storage, compound-file stream, output
 // stream and log is known to its service by an opaque non-zero 32-bit handle.
 //
-// A table is split into shards, each with its own lock, so that threads working on different
-// handles rarely meet. Lookups hand out shared ownership: an object stays alive while a call is
-// using it, even if another thread releases its handle meanwhile. The kind of handle sits in the
-// top bits, so a handle of one kind given to a service of another kind is simply unknown there.
+// A handle carries its kind, a slot index and the slot's generation:
+//
+//     | kind (4 bits) | generation (13 bits) | slot (15 bits) |
+//
+// The decoder seeks and reads a byte at a time, a million calls on one handle, so finding the
+// object of a handle must cost a few instructions: an index into the slots and one comparison of
+// the handle stored there, with no lock, no hash and no thread-local state. A released slot gets
+// the next generation, so a stale handle no longer matches its slot and a forged one matches
+// nothing; neither is ever dereferenced. Freed slots are reused in first-in first-out order and
+// only once enough of them are free, so a stale handle would come round to its old value again
+// only after millions of releases.
+//
+// Threading: a handle is used by one thread at a time (its open, its calls and its release), as
+// with FILE's unlocked calls; different handles may be used on different threads at the same time.
+// Only creating and releasing take the table's lock.
 #pragma once
 
 #include <array>
@@ -12,7 +23,7 @@
 #include <cstdint>
 #include <memory>
 #include <mutex>
-#include <unordered_map>
+#include <type_traits>
 #include <utility>
 
 #include "host_internal.h"
@@ -24,7 +35,7 @@ enum class HandleKind : uint32_t { File = 1, Storage = 2, CompoundStream = 3, Ou
 template <class Object>
 class HandleTable {
 public:
-    explicit HandleTable(HandleKind kind) : kindBits_(static_cast<uint32_t>(kind) << kKindShift) {}
+    explicit constexpr HandleTable(HandleKind kind) : kindBits_(static_cast<uint32_t>(kind) << kKindShift) {}
     HandleTable(const HandleTable&) = delete;
     HandleTable& operator=(const HandleTable&) = delete;
 
@@ -34,124 +45,141 @@ public:
     uint32_t create(Counter counter, Args&&... args) noexcept {
         try {
             const uint32_t handle = add(std::make_shared<Object>(std::forward<Args>(args)...));
-            if (handle != 0) {
-                count(counter, +1);
-            }
+            if (handle != 0) count(counter, +1);
             return handle;
         } catch (...) {
             return 0;
         }
     }
 
-    // The object of a handle, or null for 0, a stale or a foreign handle.
-    std::shared_ptr<Object> find(uint32_t handle) noexcept { return lookup(handle, Lookup::Keep); }
+    // The object of a live handle; null for 0, a stale, a forged or a foreign handle.
+    Object* find(uint32_t handle) const noexcept {
+        if ((handle & kKindMask) != kindBits_) [[unlikely]]
+            return nullptr;
+        const uint32_t index = handle & kSlotMask;
+        const Slot* const chunk = chunks_[index >> kChunkShift].load(std::memory_order_acquire);
+        if (chunk == nullptr) [[unlikely]]
+            return nullptr;
+        const Slot& slot = chunk[index & kChunkMask];
+        if (slot.handle.load(std::memory_order_acquire) != handle) [[unlikely]]
+            return nullptr;
+        return slot.object.load(std::memory_order_relaxed);
+    }
 
-    // The same for the hot paths (the decoder seeks and reads a byte at a time, a million calls on
-    // one handle between two releases): each thread remembers its last handle with the table's
-    // release count at that time, and skips the locked lookup while neither has changed. The
-    // pointer stays valid until this thread's next lookup in this table, because the remembered
-    // shared pointer keeps the object alive even if another thread releases the handle meanwhile.
-    Object* findCached(uint32_t handle) noexcept {
-        LastFound& last = lastFound();
-        const uint64_t releases = releases_.load(std::memory_order_acquire);
-        if (last.table != this || last.handle != handle || last.releases != releases || !last.object) {
-            last.object = find(handle);
-            last.table = this;
-            last.handle = handle;
-            last.releases = releases;
-        }
-        return last.object.get();
+    // Shared ownership of the object of a live handle (for objects that others keep alive).
+    std::shared_ptr<Object> share(uint32_t handle) {
+        std::lock_guard lock(mutex_);
+        Slot* const slot = liveSlot(handle);
+        return slot != nullptr ? slot->owner : nullptr;
     }
 
     // Unregisters the handle, counted as closed, and hands back its object (null when the handle
-    // is unknown).
+    // is not live). The slot's next handle has the next generation.
     std::shared_ptr<Object> release(uint32_t handle, Counter counter) noexcept {
-        std::shared_ptr<Object> object = lookup(handle, Lookup::Remove);
-        if (object) {
-            releases_.fetch_add(1, std::memory_order_acq_rel);
-            // A handle is normally released by the thread that used it: let the object go now.
-            if (LastFound& last = lastFound(); last.table == this && last.handle == handle) last = {};
-            count(counter, -1);
+        std::shared_ptr<Object> object;
+        {
+            std::lock_guard lock(mutex_);
+            Slot* const slot = liveSlot(handle);
+            if (slot == nullptr) return nullptr;
+            slot->handle.store(0, std::memory_order_release);
+            slot->object.store(nullptr, std::memory_order_relaxed);
+            object = std::move(slot->owner);
+            slot->generation = (slot->generation + 1) & kGenerationMask;
+            pushFree(handle & kSlotMask);
         }
+        count(counter, -1);
         return object;
     }
 
 private:
-    static constexpr unsigned kKindShift = 28;
-    static constexpr uint32_t kSerialMask = (1u << kKindShift) - 1;
-    static constexpr uint32_t kKindMask = ~kSerialMask;
-    static constexpr unsigned kShardCount = 16;
-    static constexpr uint32_t kMaxAttempts = 64;
+    static constexpr unsigned kSlotBits = 15, kGenerationBits = 13, kKindShift = kSlotBits + kGenerationBits;
+    static constexpr uint32_t kSlotMask = (1u << kSlotBits) - 1;
+    static constexpr uint32_t kGenerationMask = (1u << kGenerationBits) - 1;
+    static constexpr uint32_t kKindMask = ~((1u << kKindShift) - 1);
+    static constexpr unsigned kChunkShift = 8; // slots are made 256 at a time, as needed
+    static constexpr uint32_t kChunkSize = 1u << kChunkShift, kChunkMask = kChunkSize - 1;
+    static constexpr uint32_t kChunkCount = (kSlotMask + 1) / kChunkSize;
+    // A freed slot waits until this many others are free too (while new slots remain).
+    static constexpr uint32_t kFreeBeforeReuse = 1024;
+    static constexpr uint32_t kNone = UINT32_MAX;
 
-    enum class Lookup { Keep, Remove };
-
-    struct LastFound {
-        const HandleTable* table = nullptr;
-        uint32_t handle = 0;
-        uint64_t releases = 0;
-        std::shared_ptr<Object> object;
+    struct Slot {
+        std::atomic<uint32_t> handle{0};         // the live handle, 0 while free
+        std::atomic<Object*> object{nullptr};    // its object, for find()
+        std::shared_ptr<Object> owner;           // under the lock
+        uint32_t generation = 1;                 // under the lock
+        uint32_t nextFree = kNone;               // under the lock
     };
 
-    static LastFound& lastFound() noexcept {
-        thread_local LastFound last;
-        return last;
+    Slot* slotAt(uint32_t index) const {
+        Slot* const chunk = chunks_[index >> kChunkShift].load(std::memory_order_relaxed);
+        return chunk != nullptr ? &chunk[index & kChunkMask] : nullptr;
     }
 
-    struct Shard {
-        std::mutex mutex;
-        std::unordered_map<uint32_t, std::shared_ptr<Object>> objects;
-    };
-
-    // 0 when no free handle turns up.
-    uint32_t add(const std::shared_ptr<Object>& object) {
-        for (uint32_t attempt = 0; attempt < kMaxAttempts; ++attempt) {
-            const uint32_t serial = nextSerial_.fetch_add(1, std::memory_order_relaxed) & kSerialMask;
-            if (serial == 0) {
-                continue; // 0 is never a handle
-            }
-            const uint32_t handle = kindBits_ | serial;
-            Shard& shard = shardOf(handle);
-            std::lock_guard lock(shard.mutex);
-            if (shard.objects.try_emplace(handle, object).second) {
-                return handle;
-            }
-            // Still in use after the serial wrapped around: take the next one.
-        }
-        return 0;
+    // Under the lock.
+    Slot* liveSlot(uint32_t handle) const {
+        if ((handle & kKindMask) != kindBits_) return nullptr;
+        Slot* const slot = slotAt(handle & kSlotMask);
+        return slot != nullptr && slot->handle.load(std::memory_order_relaxed) == handle ? slot : nullptr;
     }
 
-    std::shared_ptr<Object> lookup(uint32_t handle, Lookup action) noexcept {
-        if (!isOwnKind(handle)) {
-            return nullptr;
-        }
-        Shard& shard = shardOf(handle);
-        std::lock_guard lock(shard.mutex);
-        const auto found = shard.objects.find(handle);
-        if (found == shard.objects.end()) {
-            return nullptr;
-        }
-        std::shared_ptr<Object> object = found->second;
-        if (action == Lookup::Remove) {
-            shard.objects.erase(found);
-        }
-        return object;
+    void pushFree(uint32_t index) {
+        slotAt(index)->nextFree = kNone;
+        if (freeTail_ == kNone) freeHead_ = index;
+        else slotAt(freeTail_)->nextFree = index;
+        freeTail_ = index;
+        ++freeCount_;
     }
 
-    bool isOwnKind(uint32_t handle) const { return (handle & kKindMask) == kindBits_ && (handle & kSerialMask) != 0; }
-    Shard& shardOf(uint32_t handle) { return shards_[handle % kShardCount]; }
+    uint32_t popFree() {
+        const uint32_t index = freeHead_;
+        freeHead_ = slotAt(index)->nextFree;
+        if (freeHead_ == kNone) freeTail_ = kNone;
+        --freeCount_;
+        return index;
+    }
+
+    // A slot for a new handle: a fresh one while few are free, else the longest free. kNone
+    // when every slot is live.
+    uint32_t takeSlot() {
+        const bool freshLeft = usedSlots_ <= kSlotMask;
+        if (freeCount_ > 0 && (freeCount_ >= kFreeBeforeReuse || !freshLeft)) return popFree();
+        if (!freshLeft) return kNone;
+        const uint32_t index = usedSlots_;
+        std::atomic<Slot*>& chunk = chunks_[index >> kChunkShift];
+        if (chunk.load(std::memory_order_relaxed) == nullptr)
+            chunk.store(new Slot[kChunkSize], std::memory_order_release); // kept for the process's life
+        ++usedSlots_;
+        return index;
+    }
+
+    uint32_t add(std::shared_ptr<Object>&& object) {
+        std::lock_guard lock(mutex_);
+        // Slot 0 of generation 0 would be the bare kind bits; starting every slot at generation 1
+        // and skipping 0 on wrap-around keeps every handle distinct from 0 and from the kind alone.
+        const uint32_t index = takeSlot();
+        if (index == kNone) return 0;
+        Slot& slot = *slotAt(index);
+        if (slot.generation == 0) slot.generation = 1;
+        const uint32_t handle = kindBits_ | slot.generation << kSlotBits | index;
+        slot.object.store(object.get(), std::memory_order_relaxed);
+        slot.owner = std::move(object);
+        slot.handle.store(handle, std::memory_order_release);
+        return handle;
+    }
 
     const uint32_t kindBits_;
-    std::atomic<uint32_t> nextSerial_{1};
-    std::atomic<uint64_t> releases_{0};
-    std::array<Shard, kShardCount> shards_;
+    std::mutex mutex_; // creating and releasing
+    std::array<std::atomic<Slot*>, kChunkCount> chunks_{};
+    uint32_t usedSlots_ = 0;
+    uint32_t freeHead_ = kNone, freeTail_ = kNone, freeCount_ = 0;
 };
 
-// The one table of a kind for the whole process. It is never destroyed, so that services called
-// from other objects' destructors at exit still find a valid table.
-template <class Object>
-HandleTable<Object>& tableOf(HandleKind kind) {
-    static HandleTable<Object>* const table = new HandleTable<Object>(kind);
-    return *table;
-}
+// The one table of a kind for the whole process is a constant-initialised global: ready before
+// any code runs, reached without a guard, and never torn down (its slots live on the heap for the
+// process's life), so services called from other objects' destructors at exit still find it.
+#define KRM_HOST_HANDLE_TABLE(Object, name, kind)                                                   \
+    constinit HandleTable<Object> name{kind};                                                      \
+    static_assert(std::is_trivially_destructible_v<HandleTable<Object>>, "a table is never torn down")
 
 } // namespace krm_host

@@ -3,8 +3,10 @@
 
 #include "krm_host_testing.h"
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 
 // libgsf's types, declared here so that only the files that work with libgsf include it.
 typedef struct _GsfInfile GsfInfile;
@@ -12,9 +14,18 @@ typedef struct _GsfInput GsfInput;
 
 namespace krm_host {
 
-// Failure switches of the testing interface: every service calls this once per call, first;
-// true means "fail this call as the service fails". Also counts the call.
-bool shouldFail(KrmService service);
+// Failure switches of the testing interface: every service calls shouldFail once per call, first;
+// true means "fail this call as the service fails". Until a program first uses the testing
+// interface this is one relaxed load of a flag that never changes, so the per-line services pay
+// nothing for it and threads share no written counter; from then on it also counts the call.
+extern std::atomic<bool> testingInterfaceUsed;
+bool countCallAndCheckSwitch(KrmService service);
+inline bool shouldFail(KrmService service) {
+    if (!testingInterfaceUsed.load(std::memory_order_relaxed)) [[likely]] {
+        return false;
+    }
+    return countCallAndCheckSwitch(service);
+}
 
 // Counters of the testing interface.
 enum class Counter { OpenFiles, OpenStorages, OpenStreams, OpenLogs, OutstandingBlocks, OutputStreams };
@@ -40,9 +51,29 @@ public:
 // of that name is no stream).
 GsfInput* findTopLevelStream(GsfInfile* infile, const char* name);
 
+// Handles for descriptors that are already open (a host application's bound descriptors, say).
+// The handle owns the descriptor from then on and closes it on its release; when no handle can be
+// made (a bad mode, a folder, not a compound file) the descriptor is closed at once.
+//   adoptFileDescriptor: a plain-file handle, read and written as the fopen mode text says.
+//   adoptCompoundFileDescriptor: a storage handle, as KRM_2OLEopen gives for a path.
+uint32_t adoptFileDescriptor(int fd, const char* mode);
+uint32_t adoptCompoundFileDescriptor(int fd);
+
 // Writes every byte to the file descriptor, going on after partial writes and interruptions;
 // false when the system refuses a write.
 bool writeAllToDescriptor(int fd, const uint8_t* data, size_t length);
+
+// A copy for the decoder's one- and two-byte reads without a call into the C library.
+inline void copySmall(uint8_t* destination, const uint8_t* source, size_t length) {
+    if (length == 1) [[likely]] {
+        destination[0] = source[0];
+    } else if (length == 2) {
+        destination[0] = source[0];
+        destination[1] = source[1];
+    } else {
+        std::memcpy(destination, source, length);
+    }
+}
 
 // The result of a host call that failed (close, seek, remove, a log write, a stream write).
 constexpr int32_t kFailed = -1;

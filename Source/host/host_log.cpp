@@ -30,8 +30,10 @@ struct Log {
     LogFile file; // null: a log that accepts and ignores every text
 };
 
+KRM_HOST_HANDLE_TABLE(Log, logTable, HandleKind::Log);
+
 HandleTable<Log>& logs() {
-    return tableOf<Log>(HandleKind::Log);
+    return logTable;
 }
 
 bool loggingWanted(uint32_t optionFlags) {
@@ -80,15 +82,20 @@ bool writeFormatted(std::FILE* file, std::string_view format, int32_t value) {
     return writeAll(file, format) && ok;
 }
 
-// Hands the text to write() when the log is open and the flags ask for logging; 0 when the text
-// was written or rightly ignored, kFailed for an unknown handle or a failed write.
+// Hands the text to write() when the flags ask for logging and the log is open; 0 when the text
+// was written or rightly ignored, kFailed for an unknown handle or a failed write. The filter
+// logs every step of its work, a few calls per line of text, so with the flag clear the call
+// returns at once, looking at nothing else.
 template <class Write>
 int32_t writeToLog(uint32_t optionFlags, uint32_t handle, const char* text, Write write) {
-    const std::shared_ptr<Log> log = logs().find(handle);
-    if (!log) {
+    if (!loggingWanted(optionFlags)) [[likely]] {
+        return 0;
+    }
+    Log* const log = logs().find(handle);
+    if (log == nullptr) {
         return kFailed;
     }
-    if (!loggingWanted(optionFlags) || text == nullptr) {
+    if (text == nullptr) {
         return 0;
     }
     std::lock_guard lock(log->mutex);

@@ -1,14 +1,20 @@
 // Compound-file service on libgsf. One GsfInfile per storage handle; a stream handle keeps its
-// storage alive and takes the storage's lock for every read and seek, because libgsf's streams
-// read through their parent's input and would disturb each other's position otherwise.
+// storage alive and serves its bytes from memory, reading from libgsf under the storage's lock,
+// because libgsf's streams read through their parent's input and would disturb each other's
+// position otherwise.
 #include "host_handle_table.h"
 #include "host_internal.h"
 #include "krm_host.h"
 
 #include <gsf/gsf.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <array>
+#include <cstdio>
+#include <cstring>
+#include <memory>
+#include <new>
 #include <limits>
 #include <mutex>
 #include <string_view>
@@ -69,33 +75,131 @@ using GObjectRef = std::unique_ptr<T, GObjectUnref>;
 struct Storage {
     explicit Storage(GObjectRef<GsfInfile>&& file) : infile(std::move(file)) {}
 
-    std::mutex mutex; // guards the infile and every stream read through it
+    std::mutex mutex; // guards the infile and every read of a stream through it
     const GObjectRef<GsfInfile> infile;
 };
 
-struct CompoundStream {
+// A stream is served from memory, so that a byte of a compound document costs what a byte of a
+// plain file costs: a stream of up to kWholeStreamBound bytes is read whole at its first read; a
+// larger one is read in windows of kStreamWindow bytes, each starting on a window boundary so
+// that a step back to a nearby header stays inside. Only reading from libgsf takes the storage's
+// lock (libgsf's streams read through their parent's input); seeks and reads inside the memory
+// take none, as a stream is used by one thread at a time.
+constexpr uint64_t kWholeStreamBound = 4u << 20;
+constexpr uint64_t kStreamWindow = 256u << 10;
+
+class CompoundStream {
+public:
     CompoundStream(const std::shared_ptr<Storage>& owner, GObjectRef<GsfInput>&& in)
-        : storage(owner), input(std::move(in)) {}
+        : storage_(owner), input_(std::move(in)), size_(static_cast<uint64_t>(std::max<gsf_off_t>(gsf_input_size(input_.get()), 0))),
+          windowSize_(size_ <= kWholeStreamBound ? size_ : kStreamWindow) {}
     ~CompoundStream() {
-        std::lock_guard lock(storage->mutex);
-        input.reset();
+        std::lock_guard lock(storage_->mutex);
+        input_.reset();
     }
     CompoundStream(const CompoundStream&) = delete;
     CompoundStream& operator=(const CompoundStream&) = delete;
 
-    const std::shared_ptr<Storage> storage;
-    GObjectRef<GsfInput> input;
+    uint32_t read(uint8_t* destination, uint32_t count) {
+        // Before the window the offset wraps to a huge value, so one comparison tells both ends.
+        const uint64_t inWindow = position_ - windowStart_;
+        if (inWindow < windowLength_ && count <= windowLength_ - inWindow) [[likely]] {
+            copySmall(destination, window_.get() + inWindow, count);
+            position_ += count;
+            return count;
+        }
+        return readSlowly(destination, count);
+    }
+
+    enum Origin : int16_t { kFromStart = 0, kFromCurrent = 1, kFromEnd = 2 };
+
+    // The new position; a target outside the stream leaves the position as it was.
+    uint64_t seek(int64_t distance, int16_t origin) {
+        int64_t base = 0;
+        switch (origin) {
+        case kFromStart: break;
+        case kFromCurrent: base = static_cast<int64_t>(position_); break;
+        case kFromEnd: base = static_cast<int64_t>(size_); break;
+        default: return position_;
+        }
+        const int64_t target = base + distance;
+        if (target >= 0 && static_cast<uint64_t>(target) <= size_) position_ = static_cast<uint64_t>(target);
+        return position_;
+    }
+
+private:
+    [[gnu::noinline]] uint32_t readSlowly(uint8_t* destination, uint32_t count) {
+        uint32_t done = 0;
+        while (done < count && position_ < size_) {
+            if (!windowHolds(position_) && !fillWindow(position_)) break;
+            const uint64_t inWindow = position_ - windowStart_;
+            const uint32_t take = static_cast<uint32_t>(std::min<uint64_t>(count - done, windowLength_ - inWindow));
+            std::memcpy(destination + done, window_.get() + inWindow, take);
+            done += take;
+            position_ += take;
+        }
+        return done;
+    }
+
+    bool windowHolds(uint64_t position) const {
+        return position >= windowStart_ && position - windowStart_ < windowLength_;
+    }
+
+    bool fillWindow(uint64_t position) {
+        if (!window_) {
+            window_ = std::unique_ptr<uint8_t[]>(new (std::nothrow) uint8_t[windowSize_]);
+            if (!window_) return false;
+        }
+        const uint64_t start = position - position % windowSize_;
+        const uint64_t length = std::min(windowSize_, size_ - start);
+        windowLength_ = 0;
+        const GsfQuietScope quiet;
+        std::lock_guard lock(storage_->mutex);
+        // gsf_input_seek returns TRUE on failure; gsf_input_read reads all or nothing.
+        if (gsf_input_seek(input_.get(), static_cast<gsf_off_t>(start), G_SEEK_SET) ||
+            gsf_input_read(input_.get(), static_cast<size_t>(length), window_.get()) == nullptr)
+            return false;
+        windowStart_ = start;
+        windowLength_ = length;
+        return true;
+    }
+
+    const std::shared_ptr<Storage> storage_;
+    GObjectRef<GsfInput> input_;
+    const uint64_t size_;
+    const uint64_t windowSize_;
+    std::unique_ptr<uint8_t[]> window_;
+    uint64_t windowStart_ = 0;
+    uint64_t windowLength_ = 0;
+    uint64_t position_ = 0;
 };
 
+KRM_HOST_HANDLE_TABLE(Storage, storageTable, HandleKind::Storage);
+KRM_HOST_HANDLE_TABLE(CompoundStream, compoundStreamTable, HandleKind::CompoundStream);
+
 HandleTable<Storage>& storages() {
-    return tableOf<Storage>(HandleKind::Storage);
+    return storageTable;
 }
 
 HandleTable<CompoundStream>& compoundStreams() {
-    return tableOf<CompoundStream>(HandleKind::CompoundStream);
+    return compoundStreamTable;
 }
 
-enum Origin : int16_t { kFromStart = 0, kFromCurrent = 1, kFromEnd = 2 };
+// A storage handle for a compound file read through input (whose reference it takes over);
+// 0 when the input is missing or is no readable compound file.
+uint32_t openStorage(GsfInput* input) {
+    if (input == nullptr) {
+        return 0;
+    }
+    GError* error = nullptr;
+    GsfInfile* infile = gsf_infile_msole_new(input, &error); // holds its own reference to input
+    g_object_unref(input);
+    g_clear_error(&error);
+    if (infile == nullptr) {
+        return 0;
+    }
+    return storages().create(Counter::OpenStorages, GObjectRef<GsfInfile>(infile));
+}
 
 // Compound-file names compare without regard to case. Names are UTF-8 in libgsf; a name that is
 // not UTF-8 on either side can only match byte for byte, ASCII letters folded.
@@ -116,10 +220,6 @@ bool sameEntryName(const char* entryName, const char* wanted) {
 
 bool isStorageEntry(GsfInput* entry) {
     return GSF_IS_INFILE(entry) && gsf_infile_num_children(GSF_INFILE(entry)) >= 0;
-}
-
-uint32_t positionOf(GsfInput* input) {
-    return static_cast<uint32_t>(std::min<gsf_off_t>(gsf_input_tell(input), std::numeric_limits<uint32_t>::max()));
 }
 
 } // namespace
@@ -163,6 +263,18 @@ GsfQuietScope::~GsfQuietScope() {
     --quietDepth;
 }
 
+uint32_t adoptCompoundFileDescriptor(int fd) {
+    ensureGsfInitialised();
+    std::FILE* file = fd >= 0 ? ::fdopen(fd, "rb") : nullptr;
+    if (file == nullptr) {
+        if (fd >= 0) ::close(fd);
+        return 0;
+    }
+    const GsfQuietScope quiet;
+    // Not kept open: the input closes the file when it goes.
+    return openStorage(gsf_input_stdio_new_FILE("", file, FALSE));
+}
+
 } // namespace krm_host
 
 using krm_host::CompoundStream;
@@ -179,16 +291,7 @@ KRM_EXPORT uint32_t KRM_2OLEopen(const char* path) {
     GError* error = nullptr;
     GsfInput* input = gsf_input_stdio_new(path, &error);
     g_clear_error(&error);
-    if (input == nullptr) {
-        return 0;
-    }
-    GsfInfile* infile = gsf_infile_msole_new(input, &error); // holds its own reference to input
-    g_object_unref(input);
-    g_clear_error(&error);
-    if (infile == nullptr) {
-        return 0;
-    }
-    return krm_host::storages().create(krm_host::Counter::OpenStorages, krm_host::GObjectRef<GsfInfile>(infile));
+    return krm_host::openStorage(input);
 }
 
 KRM_EXPORT int32_t KRM_2OLEclose(uint32_t storage) {
@@ -200,7 +303,7 @@ KRM_EXPORT uint32_t KRM_2OLEopenStream(uint32_t storage, const char* name) {
     if (krm_host::shouldFail(KRM_SVC_OLE_OPEN_STREAM) || name == nullptr) {
         return 0;
     }
-    const std::shared_ptr<Storage> owner = krm_host::storages().find(storage);
+    const std::shared_ptr<Storage> owner = krm_host::storages().share(storage);
     if (!owner) {
         return 0;
     }
@@ -224,49 +327,23 @@ KRM_EXPORT int32_t KRM_2OLEcloseStream(uint32_t stream) {
 }
 
 KRM_EXPORT uint32_t KRM_2OLEreadStream(uint32_t stream, void* buffer, uint32_t count) {
-    if (buffer == nullptr || count == 0) {
+    krm_host::CompoundStream* const open = krm_host::compoundStreams().find(stream);
+    if (open == nullptr || buffer == nullptr || count == 0) {
         return 0;
     }
-    krm_host::CompoundStream* const open = krm_host::compoundStreams().findCached(stream);
-    if (!open) {
-        return 0;
-    }
-    const krm_host::GsfQuietScope quiet;
-    std::lock_guard lock(open->storage->mutex);
-    // gsf_input_read reads all or nothing, so ask only for what remains.
-    const gsf_off_t remaining = gsf_input_remaining(open->input.get());
-    const uint32_t length = static_cast<uint32_t>(std::clamp<gsf_off_t>(remaining, 0, count));
-    if (length == 0) {
-        return 0;
-    }
-    return gsf_input_read(open->input.get(), length, static_cast<guint8*>(buffer)) != nullptr ? length : 0;
+    return open->read(static_cast<uint8_t*>(buffer), count);
 }
 
 KRM_EXPORT uint32_t KRM_2OLEseekStream(uint32_t stream, uint32_t offset, int16_t origin) {
-    krm_host::CompoundStream* const open = krm_host::compoundStreams().findCached(stream);
-    if (!open) {
+    krm_host::CompoundStream* const open = krm_host::compoundStreams().find(stream);
+    if (open == nullptr) {
         return 0;
     }
-    const krm_host::GsfQuietScope quiet;
-    std::lock_guard lock(open->storage->mutex);
-    GSeekType whence;
-    gsf_off_t distance = static_cast<int32_t>(offset); // a signed step from the end or the current position
-    switch (origin) {
-    case krm_host::kFromStart:
-        whence = G_SEEK_SET;
-        distance = offset;
-        break;
-    case krm_host::kFromCurrent:
-        whence = G_SEEK_CUR;
-        break;
-    case krm_host::kFromEnd:
-        whence = G_SEEK_END;
-        break;
-    default:
-        return krm_host::positionOf(open->input.get());
-    }
-    gsf_input_seek(open->input.get(), distance, whence); // TRUE on failure: the position stays as it was
-    return krm_host::positionOf(open->input.get());
+    // From the start the offset reaches up to 4 GiB; from the current position or the end it is
+    // a signed step.
+    const int64_t distance = origin == 0 ? static_cast<int64_t>(offset) : static_cast<int64_t>(static_cast<int32_t>(offset));
+    const uint64_t position = open->seek(distance, origin);
+    return static_cast<uint32_t>(std::min<uint64_t>(position, std::numeric_limits<uint32_t>::max()));
 }
 
 } // extern "C"

@@ -35,8 +35,10 @@ struct OutputStream {
     }
 };
 
+KRM_HOST_HANDLE_TABLE(OutputStream, outputStreamTable, HandleKind::OutputStream);
+
 HandleTable<OutputStream>& outputStreams() {
-    return tableOf<OutputStream>(HandleKind::OutputStream);
+    return outputStreamTable;
 }
 
 uint32_t createStream(int fd) {
@@ -58,7 +60,7 @@ KRM_EXPORT int32_t KRM_WriteStream(uint32_t stream, uint32_t count, const void* 
     if (count > static_cast<uint32_t>(std::numeric_limits<int32_t>::max()) || (buffer == nullptr && count != 0)) {
         return krm_host::kFailed;
     }
-    const std::shared_ptr<OutputStream> open = krm_host::outputStreams().find(stream);
+    OutputStream* const open = krm_host::outputStreams().find(stream);
     if (!open) {
         return krm_host::kFailed;
     }
@@ -78,7 +80,7 @@ KRM_EXPORT uint32_t KRM_StreamCreateFd(int fd) {
 }
 
 KRM_EXPORT int32_t KRM_StreamGetMemory(uint32_t stream, const uint8_t** data, size_t* length) {
-    const std::shared_ptr<OutputStream> open = krm_host::outputStreams().find(stream);
+    OutputStream* const open = krm_host::outputStreams().find(stream);
     if (!open || !open->inMemory() || data == nullptr || length == nullptr) {
         return krm_host::kFailed;
     }

@@ -27,9 +27,16 @@ int32_t counterValue(Counter counter) {
     return counters[static_cast<size_t>(counter)].load(std::memory_order_relaxed);
 }
 
+// Every entry of the testing interface turns the switches and call counts on.
+void useTestingInterface() {
+    testingInterfaceUsed.store(true, std::memory_order_relaxed);
+}
+
 } // namespace
 
-bool shouldFail(KrmService service) {
+std::atomic<bool> testingInterfaceUsed{false};
+
+bool countCallAndCheckSwitch(KrmService service) {
     if (!isService(service)) {
         return false;
     }
@@ -57,18 +64,21 @@ using krm_host::Counter;
 extern "C" {
 
 KRM_EXPORT void KRMTest_FailAt(KrmService service, uint32_t n) {
+    krm_host::useTestingInterface();
     if (krm_host::isService(service)) {
         krm_host::failureCountdown[service].store(n, std::memory_order_release);
     }
 }
 
 KRM_EXPORT void KRMTest_ResetFailures(void) {
+    krm_host::useTestingInterface();
     for (auto& countdown : krm_host::failureCountdown) {
         countdown.store(0, std::memory_order_release);
     }
 }
 
 KRM_EXPORT KrmHostCounters KRMTest_Counters(void) {
+    krm_host::useTestingInterface();
     KrmHostCounters result{};
     result.openFiles = krm_host::counterValue(Counter::OpenFiles);
     result.openStorages = krm_host::counterValue(Counter::OpenStorages);
@@ -80,6 +90,7 @@ KRM_EXPORT KrmHostCounters KRMTest_Counters(void) {
 }
 
 KRM_EXPORT uint32_t KRMTest_CallCount(KrmService service) {
+    krm_host::useTestingInterface();
     return krm_host::isService(service) ? krm_host::callCounts[service].load(std::memory_order_relaxed) : 0;
 }
 

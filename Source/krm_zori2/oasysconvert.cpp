@@ -140,8 +140,7 @@ KRM_EXPORT uint32_t CodeConvert(SrcInfo* srcInfo, HostOptions* options, const ui
         return 0;
 
     const KrmConversionParams params = makeParams(*options, firstConversionFlag);
-    KrmConversionContext context;
-    std::memset(&context, 0, sizeof context);
+    KrmConversionContext context; // the service initialises it; only the request is ours to fill
     if (cconvInitConvert(&context, &params, options) != 0) return 0;
 
     uint32_t result = 0;

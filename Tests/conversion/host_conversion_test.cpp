@@ -65,6 +65,39 @@ TEST_F(ConversionTest, ResultOfExactlyTheCapacityFitsOneMoreByteFails) {
     EXPECT_EQ(captured().termCalls, 2u) << "both conversions terminated";
 }
 
+// UTF-8 output of Shift-JIS based text is written without ICU's encoder; it must give what ICU
+// gives, for every one- and two-byte code (ICU's UTF-16 output encoded to UTF-8 by ICU) and for a
+// result that overflows the capacity inside a character.
+std::string icuUtf8FromUtf16be(const Bytes& utf16) {
+    std::string out(utf16.size() * 2 + 4, '\0');
+    UErrorCode status = U_ZERO_ERROR;
+    const int32_t n = ucnv_convert("UTF-8", "UTF-16BE", out.data(), static_cast<int32_t>(out.size()),
+                                   reinterpret_cast<const char*>(utf16.data()), static_cast<int32_t>(utf16.size()), &status);
+    out.resize(U_SUCCESS(status) ? n : 0);
+    return out;
+}
+
+TEST_F(ConversionTest, Utf8OutputIsIcusForEveryOneAndTwoByteCode) {
+    for (const char* source : {"OASYS_WIN", "WINDOWS31J"}) {
+        for (unsigned code = 0; code <= 0xFFFF; ++code) {
+            if (code > 0xFF && (code >> 8) < 0x80) continue; // a two-byte code has a lead byte from 0x80
+            const Bytes input = code <= 0xFF ? Bytes{static_cast<uint8_t>(code)}
+                                             : Bytes{static_cast<uint8_t>(code >> 8), static_cast<uint8_t>(code)};
+            const Converted utf8 = codeConvert(source, "UTF-8", input);
+            const Converted utf16 = codeConvert(source, "UTF-16BE", input);
+            ASSERT_EQ(utf8.result, 1u);
+            ASSERT_EQ(std::string(utf8.bytes.begin(), utf8.bytes.end()), icuUtf8FromUtf16be(utf16.bytes))
+                << source << " code " << std::hex << code;
+        }
+    }
+    Bytes kana;
+    for (size_t i = 0; i < KRM_CONV_DEST_CAPACITY / 3 + 1; ++i) kana.insert(kana.end(), {0x82, 0xA0}); // あ
+    const Converted over = codeConvert("OASYS_WIN", "UTF-8", kana);
+    EXPECT_EQ(over.result, 0u);
+    EXPECT_EQ(over.length, static_cast<uint32_t>(KRM_CONV_DEST_CAPACITY));
+    EXPECT_EQ(over.bytes.back(), 0x81) << "the bytes of the last character that fit";
+}
+
 TEST_F(ConversionTest, ConvertersAreReusedWithoutLeakingStateBetweenLines) {
     // A stateful charset left in JIS mode by one line must start the next in ASCII.
     EXPECT_EQ(codeConvert("OASYS_WIN", "ISO-2022-JP", bytesOf("\x93\xFA")).bytes, bytesOf(kToJis + "\x46\x7C" + kToAscii));

@@ -1,0 +1,438 @@
+// The throughput table of bench/run: text extraction of each packaging at several body sizes, to
+// UTF-8 and to Shift_JIS, the stream entry, iconv and uconv on the same text as plain Windows-31J,
+// the peak resident memory of one extraction, properties per second, small documents per second
+// through the library, and oasys2txt on a batch of small documents with one and two workers.
+//
+// The machine is shared and noisy, so every figure is the median of runs that alternate between
+// the library and the reference commands, and speeds are also given as ratios to iconv measured in
+// the same run.
+//
+//   bench_table [--sizes 1,16,128] [--runs N] [--oasys2txt PATH] [--batch N]
+//   bench_table --peak-rss SOURCE FORMAT   (one extraction; prints the growth of resident memory)
+#include <fcntl.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+#include <unicode/ucnv.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+#include <fstream>
+#include <functional>
+#include <map>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "krm_host.h"
+#include "krm_zori2.h"
+#include "oasys_writer.h"
+
+extern char** environ;
+
+namespace {
+
+using namespace oasys_test;
+namespace fs = std::filesystem;
+using Clock = std::chrono::steady_clock;
+
+constexpr double kMega = 1e6;
+
+// ---- Realistic Japanese text --------------------------------------------------------------------
+// Message catalogues of the installed Japanese translations, as Windows-31J lines.
+
+uint32_t wordAt(const Bytes& data, size_t at) {
+    uint32_t value = 0;
+    std::memcpy(&value, data.data() + at, sizeof value); // .mo files of this machine's byte order
+    return value;
+}
+
+void addCatalogueLines(const fs::path& path, UConverter* cp932, std::vector<Bytes>& lines) {
+    const Bytes mo = readFile(path);
+    constexpr uint32_t kMagic = 0x950412de;
+    if (mo.size() < 28 || wordAt(mo, 0) != kMagic) return;
+    const uint32_t count = wordAt(mo, 8), translations = wordAt(mo, 16);
+    for (uint32_t i = 1; i < count; ++i) { // entry 0 is the catalogue header
+        const size_t slot = translations + size_t{i} * 8;
+        if (slot + 8 > mo.size()) return;
+        const uint32_t length = wordAt(mo, slot), offset = wordAt(mo, slot + 4);
+        if (size_t{offset} + length > mo.size()) return;
+        std::string text(reinterpret_cast<const char*>(mo.data() + offset), length);
+        std::istringstream split(text);
+        for (std::string line; std::getline(split, line);) {
+            line.erase(std::remove_if(line.begin(), line.end(), [](char c) { return static_cast<uint8_t>(c) < 0x20; }),
+                       line.end());
+            if (line.empty()) continue;
+            char out[1024];
+            UErrorCode status = U_ZERO_ERROR;
+            ucnv_reset(cp932);
+            const int32_t n = ucnv_fromAlgorithmic(cp932, UCNV_UTF8, out, sizeof out, line.data(),
+                                                   static_cast<int32_t>(line.size()), &status);
+            if (U_SUCCESS(status) && n > 0) lines.emplace_back(out, out + n);
+        }
+    }
+}
+
+const std::vector<Bytes>& japaneseLines() {
+    static const std::vector<Bytes> lines = [] {
+        std::vector<Bytes> all;
+        UErrorCode status = U_ZERO_ERROR;
+        UConverter* cp932 = ucnv_open("windows-31j", &status);
+        ucnv_setFromUCallBack(cp932, UCNV_FROM_U_CALLBACK_STOP, nullptr, nullptr, nullptr, &status);
+        std::vector<fs::path> catalogues;
+        for (const auto& entry : fs::directory_iterator("/usr/share/locale/ja/LC_MESSAGES"))
+            if (entry.path().extension() == ".mo") catalogues.push_back(entry.path());
+        std::sort(catalogues.begin(), catalogues.end());
+        for (const fs::path& path : catalogues) addCatalogueLines(path, cp932, all);
+        ucnv_close(cp932);
+        if (all.empty()) all.push_back(bytes("\x93\xFA\x96\x7B\x8C\xEA\x82\xCC\x95\xB6\x8F\xCD OASYS")); // 日本語の文章
+        return all;
+    }();
+    return lines;
+}
+
+// A deterministic sequence, so that every run measures the same documents.
+struct Lcg {
+    uint64_t state = 0x9E3779B97F4A7C15ull;
+    uint32_t next() {
+        state = state * 6364136223846793005ull + 1442695040888963407ull;
+        return static_cast<uint32_t>(state >> 33);
+    }
+};
+
+// Catalogue lines with half-width kana, tabs, ruled lines, a full-width space control code and
+// a few Unicode records mixed in, CR LF after each, 0x1A at the end.
+Bytes bodyText(size_t size) {
+    const std::vector<Bytes>& lines = japaneseLines();
+    const Bytes kana = bytes("\xB5\xB1\xBC\xBD "), ruled = bytes("\x84\x9F\x84\x9F\x84\x9F"),
+                space = bytes("\xEF\xA9"), tab = bytes("\t");
+    Bytes text;
+    text.reserve(size + 256);
+    for (size_t i = 0; text.size() < size; ++i) {
+        const Bytes& line = lines[i % lines.size()];
+        if (i % 7 == 3) text.insert(text.end(), kana.begin(), kana.end());
+        if (i % 11 == 5) text.insert(text.end(), ruled.begin(), ruled.end());
+        if (i % 5 == 1) text.insert(text.end(), tab.begin(), tab.end());
+        text.insert(text.end(), line.begin(), line.end());
+        if (i % 13 == 8) text.insert(text.end(), space.begin(), space.end());
+        if (i % 97 == 40) {
+            const Bytes record = concat({bytes("_"), ecs4Unicode(static_cast<uint16_t>(0x4E00 + i % 200))});
+            text.insert(text.end(), record.begin(), record.end());
+        }
+        text.push_back('\r');
+        text.push_back('\n');
+    }
+    text.push_back(0x1A);
+    return text;
+}
+
+// Block headers at varied distances, mostly a few thousand bytes, now and then the largest block.
+std::vector<size_t> blockCuts(size_t size) {
+    std::vector<size_t> cuts;
+    Lcg random;
+    for (size_t at = 0;;) {
+        const uint32_t pick = random.next();
+        at += pick % 8 == 0 ? 65535 : 1 + pick % 16000;
+        if (at >= size) return cuts;
+        cuts.push_back(at);
+    }
+}
+
+Bytes formatBlock() {
+    PropertyFields fields;
+    fields.title = "\x95\xF1\x8D\x90\x8F\x91"; // 報告書
+    fields.author = "\x8E\x52\x93\x63";        // 山田
+    fields.keywords = {"OASYS", "\x8C\xA9\x96\x7B"};
+    fields.comments = "\x8C\xA9\x96\x7B\x82\xCC\x95\xB6\x8F\x91";
+    fields.created = {0x98, 0x12, 0x31, 0x23, 0x59};
+    fields.modified = {0x05, 0x04, 0x01, 0x09, 0x30};
+    return makePropertyBlock(fields);
+}
+
+struct Document {
+    fs::path source;
+    uint16_t formatCode;
+};
+
+struct DocumentSet {
+    Document separated, combined, compound;
+    fs::path plain; // the extracted text as Windows-31J: the reference commands' input
+    size_t bodyBytes = 0, plainBytes = 0;
+};
+
+// The three packagings of one body, named base.*.
+DocumentSet writeDocuments(const fs::path& dir, const std::string& base, const Bytes& text) {
+    const std::vector<size_t> cuts = blockCuts(text.size());
+    const Bytes format = formatBlock();
+    const Bytes body = layBlocks(text, cuts).bytes;
+    DocumentSet set;
+    set.separated = {writeSeparated(dir / base, body, format).doc, KRM_FORMAT_SEPARATED};
+    set.combined = {dir / (base + ".oas"), KRM_FORMAT_COMBINED};
+    writeFile(set.combined.source, makeCombinedDocument(format, text, cuts));
+    set.compound = {dir / (base + ".ole"), KRM_FORMAT_COMPOUND};
+    writeCompoundDocument(set.compound.source, format, body);
+    set.bodyBytes = text.size();
+    return set;
+}
+
+HostOptions optionsFor(const char* charset) {
+    HostOptions options{};
+    std::snprintf(options.outputCharset, sizeof options.outputCharset, "%s", charset);
+    return options;
+}
+
+int32_t extract(const Document& document, const char* charset, const fs::path& output) {
+    HostOptions options = optionsFor(charset);
+    return GetTextWithErrCallback(document.source.c_str(), output.c_str(), &options, &document.formatCode, 0);
+}
+
+int32_t extractToStream(const Document& document, const fs::path& output) {
+    HostOptions options = optionsFor("UTF-8");
+    FILE* file = std::fopen(output.c_str(), "wb");
+    if (file == nullptr) return -1;
+    const uint32_t stream = KRM_StreamCreateFd(fileno(file));
+    const int32_t code = GetTextStreamWithErrCallback(document.source.c_str(), stream, &options, &document.formatCode, 0);
+    KRM_StreamRelease(stream);
+    std::fclose(file);
+    return code;
+}
+
+// ---- Commands --------------------------------------------------------------------------------------
+
+// Runs a command with its standard output sent to a file; its exit status.
+int runCommand(const std::vector<std::string>& arguments, const fs::path& output) {
+    std::vector<char*> argv;
+    for (const std::string& argument : arguments) argv.push_back(const_cast<char*>(argument.c_str()));
+    argv.push_back(nullptr);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, output.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    pid_t child = 0;
+    const int spawned = posix_spawnp(&child, argv[0], &actions, nullptr, argv.data(), environ);
+    posix_spawn_file_actions_destroy(&actions);
+    if (spawned != 0) return -1;
+    int status = 0;
+    waitpid(child, &status, 0);
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+double secondsOf(const std::function<void()>& work) {
+    const auto start = Clock::now();
+    work();
+    return std::chrono::duration<double>(Clock::now() - start).count();
+}
+
+double median(std::vector<double> values) {
+    std::sort(values.begin(), values.end());
+    const size_t n = values.size();
+    return n == 0 ? 0 : n % 2 ? values[n / 2] : (values[n / 2 - 1] + values[n / 2]) / 2;
+}
+
+// Runs every measurement once per round, alternating, and keeps the median time of each. Before
+// each run (untimed) the outputs folder is emptied: rewriting a file truncated from full makes
+// the file system write it out at its close, which would time the disk, not the work.
+std::map<std::string, double> alternate(const std::vector<std::pair<std::string, std::function<void()>>>& work,
+                                        int rounds, const fs::path& outputs) {
+    std::map<std::string, std::vector<double>> times;
+    for (int round = 0; round < rounds; ++round)
+        for (const auto& [name, run] : work) {
+            fs::remove_all(outputs);
+            fs::create_directories(outputs);
+            times[name].push_back(secondsOf(run));
+        }
+    std::map<std::string, double> medians;
+    for (auto& [name, values] : times) medians[name] = median(values);
+    return medians;
+}
+
+void fail(const std::string& what) {
+    std::fprintf(stderr, "bench_table: %s\n", what.c_str());
+    std::exit(1);
+}
+
+// ---- Peak resident memory -------------------------------------------------------------------------
+
+long statusKilobytes(const char* field) {
+    std::ifstream status("/proc/self/status");
+    for (std::string line; std::getline(status, line);)
+        if (line.rfind(field, 0) == 0) return std::stol(line.substr(std::strlen(field)));
+    return -1;
+}
+
+int peakRssChild(const char* source, const char* formatCode) {
+    const Document document{source, static_cast<uint16_t>(std::stoi(formatCode))};
+    const fs::path output = fs::path(source).string() + ".rss.txt";
+    const long before = statusKilobytes("VmRSS:");
+    const int32_t code = extract(document, "UTF-8", output);
+    const long peak = statusKilobytes("VmHWM:");
+    fs::remove(output);
+    std::printf("%ld\n", code == KRM_OK ? peak - before : -1);
+    return 0;
+}
+
+// Growth of resident memory over one extraction, in a fresh process (KB).
+long peakRss(const Document& document, const fs::path& work) {
+    const fs::path report = work / "rss.out";
+    runCommand({"/proc/self/exe", "--peak-rss", document.source.string(), std::to_string(document.formatCode)}, report);
+    std::ifstream in(report);
+    long kilobytes = -1;
+    in >> kilobytes;
+    return kilobytes;
+}
+
+// ---- The table -------------------------------------------------------------------------------------
+
+struct Options {
+    std::vector<size_t> sizesMb{1, 16, 128};
+    int runs = 5;
+    std::string oasys2txt;
+    int batch = 2000;
+};
+
+std::string machine() {
+    std::ifstream cpuinfo("/proc/cpuinfo");
+    std::string model = "unknown processor";
+    for (std::string line; std::getline(cpuinfo, line);)
+        if (line.rfind("model name", 0) == 0) {
+            model = line.substr(line.find(':') + 2);
+            break;
+        }
+    return model + ", " + std::to_string(sysconf(_SC_NPROCESSORS_ONLN)) + " cores";
+}
+
+void printRow(const std::string& what, double megabytes, double seconds, double iconvRate) {
+    const double rate = megabytes / seconds;
+    std::printf("| %-40s | %9.1f | %6.2f× |\n", what.c_str(), rate, rate / iconvRate);
+}
+
+void throughputAt(size_t sizeMb, const Options& options, const fs::path& work) {
+    const std::string base = "BODY" + std::to_string(sizeMb);
+    DocumentSet set = writeDocuments(work, base, bodyText(sizeMb * 1000 * 1000));
+    set.plain = work / (base + ".sjis");
+    if (extract(set.separated, "Shift_JIS", set.plain) != KRM_OK) fail("cannot extract the reference text");
+    set.plainBytes = fs::file_size(set.plain);
+    const fs::path outputs = work / "out", out = outputs / "out.txt", cmdOut = outputs / "cmd.out";
+    const std::vector<std::pair<std::string, Document>> packagings = {
+        {"separated", set.separated}, {"combined", set.combined}, {"compound", set.compound}};
+
+    std::vector<std::pair<std::string, std::function<void()>>> work_;
+    work_.emplace_back("iconv", [&] { runCommand({"iconv", "-f", "CP932", "-t", "UTF-8", set.plain.string()}, cmdOut); });
+    work_.emplace_back("uconv", [&] { runCommand({"uconv", "-f", "windows-31j", "-t", "UTF-8", set.plain.string()}, cmdOut); });
+    for (const auto& [name, document] : packagings)
+        for (const char* charset : {"UTF-8", "Shift_JIS"})
+            work_.emplace_back(name + " → " + charset, [&, charset] {
+                if (extract(document, charset, out) != KRM_OK) fail("extraction failed: " + document.source.string());
+            });
+    work_.emplace_back("stream entry, separated → UTF-8", [&] {
+        if (extractToStream(set.separated, out) != KRM_OK) fail("stream extraction failed");
+    });
+    const int rounds = sizeMb >= 100 ? std::max(1, options.runs * 3 / 5) : options.runs;
+    const std::map<std::string, double> seconds = alternate(work_, rounds, outputs);
+
+    const double body = set.bodyBytes / kMega, plain = set.plainBytes / kMega;
+    const double iconvRate = plain / seconds.at("iconv");
+    std::printf("\n### %zu MB of body (%zu bytes; plain text %zu bytes), median of %d rounds\n\n", sizeMb, set.bodyBytes,
+                set.plainBytes, rounds);
+    std::printf("| %-40s | %9s | %7s |\n|---|---:|---:|\n", "what", "MB/s", "× iconv");
+    printRow("iconv -f CP932 -t UTF-8 (plain text)", plain, seconds.at("iconv"), iconvRate);
+    printRow("uconv -f windows-31j -t UTF-8 (plain text)", plain, seconds.at("uconv"), iconvRate);
+    for (const auto& [name, document] : packagings)
+        for (const char* charset : {"UTF-8", "Shift_JIS"})
+            printRow("text entry, " + name + " → " + charset, body, seconds.at(name + " → " + charset), iconvRate);
+    printRow("stream entry, separated → UTF-8", body, seconds.at("stream entry, separated → UTF-8"), iconvRate);
+    std::printf("\nSeconds (for the linearity check): separated → UTF-8 %.3f s, compound → UTF-8 %.3f s\n",
+                seconds.at("separated → UTF-8"), seconds.at("compound → UTF-8"));
+    std::printf("Peak resident memory of one extraction → UTF-8, above the process's baseline: separated %ld KB, "
+                "combined %ld KB, compound %ld KB\n",
+                peakRss(set.separated, work), peakRss(set.combined, work), peakRss(set.compound, work));
+    for (const auto& [name, document] : packagings) fs::remove(document.source);
+    fs::remove(work / (base + ".FMT"));
+    fs::remove(set.plain);
+}
+
+// Documents of about size bytes of body, a third in each packaging, in dir.
+std::vector<Document> smallDocuments(const fs::path& dir, int count, size_t size) {
+    fs::create_directories(dir);
+    const Bytes text = bodyText(size);
+    std::vector<Document> documents;
+    for (int i = 0; i < count; i += 3) {
+        const DocumentSet set = writeDocuments(dir, "D" + std::to_string(i), text);
+        documents.insert(documents.end(), {set.separated, set.combined, set.compound});
+    }
+    return documents;
+}
+
+void smallDocumentFigures(const Options& options, const fs::path& work) {
+    const std::vector<Document> small = smallDocuments(work / "small1k", 300, 1000);
+    const fs::path outputs = work / "out";
+    PropertyRecord record;
+    const auto figures = alternate(
+        {{"text", [&] {
+              int n = 0;
+              for (const Document& document : small) extract(document, "UTF-8", outputs / (std::to_string(n++) + ".txt"));
+          }},
+         {"properties", [&] {
+              HostOptions host = optionsFor("UTF-8");
+              for (const Document& document : small) {
+                  const fs::path fmt = document.formatCode == KRM_FORMAT_SEPARATED
+                                           ? fs::path(document.source).replace_extension(".FMT")
+                                           : document.source;
+                  GetProperty(fmt.c_str(), &host, &record, &document.formatCode);
+              }
+          }}},
+        options.runs, outputs);
+    std::printf("\n### Small documents, one thread (a third in each packaging)\n\n");
+    std::printf("| what | per second |\n|---|---:|\n");
+    std::printf("| text of documents of 1 KB through the library | %.0f |\n", small.size() / figures.at("text"));
+    std::printf("| properties through the library | %.0f |\n", small.size() / figures.at("properties"));
+    fs::remove_all(work / "small1k");
+
+    if (options.oasys2txt.empty()) return;
+    const fs::path batch = work / "batch", texts = work / "texts";
+    const std::vector<Document> documents = smallDocuments(batch, options.batch, 4000);
+    std::map<std::string, std::vector<double>> times;
+    for (int round = 0; round < options.runs; ++round)
+        for (const char* jobs : {"1", "2"}) {
+            fs::remove_all(texts);
+            times[jobs].push_back(secondsOf([&] {
+                runCommand({options.oasys2txt, "-q", "-j", jobs, "-o", texts.string(), batch.string()}, work / "tool.out");
+            }));
+        }
+    const double one = median(times["1"]), two = median(times["2"]);
+    std::printf("| oasys2txt -j 1, %zu documents of 4 KB | %.0f |\n", documents.size(), documents.size() / one);
+    std::printf("| oasys2txt -j 2, the same | %.0f (%.2f× -j 1) |\n", documents.size() / two, one / two);
+    fs::remove_all(batch);
+    fs::remove_all(texts);
+}
+
+std::vector<size_t> parseSizes(const std::string& list) {
+    std::vector<size_t> sizes;
+    std::istringstream split(list);
+    for (std::string item; std::getline(split, item, ',');) sizes.push_back(std::stoul(item));
+    return sizes;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    if (argc == 4 && std::strcmp(argv[1], "--peak-rss") == 0) return peakRssChild(argv[2], argv[3]);
+    Options options;
+    for (int i = 1; i + 1 < argc; i += 2) {
+        const std::string flag = argv[i], value = argv[i + 1];
+        if (flag == "--sizes") options.sizesMb = parseSizes(value);
+        else if (flag == "--runs") options.runs = std::max(1, std::stoi(value));
+        else if (flag == "--oasys2txt") options.oasys2txt = value;
+        else if (flag == "--batch") options.batch = std::stoi(value);
+        else fail("unknown option " + flag);
+    }
+    const TempDir work;
+    std::printf("## Throughput (%s)\n", machine().c_str());
+    for (const size_t size : options.sizesMb) {
+        throughputAt(size, options, work.path());
+        std::fflush(stdout);
+    }
+    smallDocumentFigures(options, work.path());
+    return 0;
+}
