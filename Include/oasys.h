@@ -191,7 +191,7 @@ OASYS_API oasys_status oasys_extract_to_callback(oasys_document* document, oasys
  * the text, enough for any charset), length in bytes without the terminator; an empty text has
  * length 0. The same fields come from every packaging: a compound document's come from its
  * summary information. */
-#define OASYS_PROPERTY_TEXT_SIZE 1032
+#define OASYS_PROPERTY_TEXT_SIZE 11012 /* the largest slot of the filter's record, with room for a terminator */
 
 typedef struct oasys_text {
     size_t length;
