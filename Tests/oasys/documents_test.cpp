@@ -245,3 +245,32 @@ TEST_F(DocumentTable, ExactCaseBeforeAnotherCase) {
 }
 
 } // namespace
+
+namespace {
+
+// In another charset the texts are the filter's own in that charset, the keywords shown the same
+// way for every packaging, and an all-zero stored date is no date.
+TEST_F(DocumentTable, PropertiesInAnotherCharset) {
+    const std::string utf16Keywords("k\0001\000;\000k\0002\000", 10);
+    for (const oasys_packaging packaging : {S, C, O}) {
+        SCOPED_TRACE(oasys_packaging_name(packaging));
+        TempDir dir;
+        oasys_document* document = nullptr;
+        ASSERT_EQ(oasys_open_path(writeDocument(dir.path(), packaging, Body::Visible).c_str(), OASYS_PACKAGING_AUTO,
+                                  &document, nullptr),
+                  OASYS_OK);
+        oasys_options options;
+        oasys_options_init(&options);
+        options.charset = "UTF-16LE";
+        oasys_properties properties;
+        EXPECT_EQ(oasys_read_properties(document, &options, &properties, nullptr), OASYS_OK);
+        EXPECT_EQ(text(properties.keywords), utf16Keywords);
+        EXPECT_EQ(properties.title.length, 10u);
+        EXPECT_EQ(properties.created.day, 31);
+        EXPECT_EQ(properties.created_text.length, 30u); // 15 UTF-16 units
+        EXPECT_EQ(properties.modified_text.length, 0u);
+        oasys_close(document);
+    }
+}
+
+} // namespace
