@@ -21,7 +21,7 @@ namespace fs = std::filesystem;
 
 namespace {
 
-enum class From { Path, Memory, Fd };
+enum class From { Path, Memory, Fd, Pipe };
 
 // How a separated document's files are named and which name is given.
 enum class Names { Upper, GivenFmt, GivenGrp, Lower, Mixed, GivenInOtherCase, NoFormat, NoBody };
@@ -66,6 +66,8 @@ const Row kRows[] = {
     {"compound by path", O, Body::Visible, false, From::Path, Names::Upper, OASYS_OK, OASYS_OK},
     {"compound from memory", O, Body::Visible, false, From::Memory, Names::Upper, OASYS_OK, OASYS_OK},
     {"compound from a descriptor", O, Body::Visible, false, From::Fd, Names::Upper, OASYS_OK, OASYS_OK},
+    {"combined through a pipe", C, Body::Visible, false, From::Pipe, Names::Upper, OASYS_OK, OASYS_OK},
+    {"compound through a pipe", O, Body::Visible, false, From::Pipe, Names::Upper, OASYS_OK, OASYS_OK},
     {"compound protected", O, Body::Visible, true, From::Fd, Names::Upper, OASYS_PASSWORD, OASYS_OK},
     {"compound damaged", O, Body::Unended, false, From::Path, Names::Upper, OASYS_BROKEN, OASYS_OK},
     {"compound without visible text", O, Body::NoText, false, From::Path, Names::Upper, OASYS_NO_TEXT, OASYS_OK},
@@ -105,6 +107,14 @@ Opened openAs(const Row& row, const fs::path& path) {
     } else if (row.from == From::Memory) {
         const Bytes content = readFile(path);
         opened.status = oasys_open_memory(content.data(), content.size(), OASYS_PACKAGING_AUTO, &opened.document, &result);
+    } else if (row.from == From::Pipe) { // read to its end once, as standard input would be
+        const Bytes content = readFile(path);
+        int ends[2];
+        EXPECT_EQ(::pipe(ends), 0);
+        EXPECT_EQ(::write(ends[1], content.data(), content.size()), static_cast<ssize_t>(content.size()));
+        ::close(ends[1]);
+        opened.status = oasys_open_fd(ends[0], OASYS_PACKAGING_AUTO, &opened.document, &result);
+        ::close(ends[0]);
     } else {
         const int body = ::open(path.c_str(), O_RDONLY);
         if (row.packaging == S) {
