@@ -183,6 +183,54 @@ KRM_EXPORT uint32_t CutStr(uint8_t* text, uint32_t length, uint32_t room, const 
 KRM_EXPORT int32_t SummaryInfo(const char* path, const HostOptions* options, PropertyRecord* record,
                                const uint16_t* formatCode);
 
+/* ---- Bound names ----------------------------------------------------------------------------
+ * The filter takes its sources and its output only by path, finds the members of a separated
+ * document by their names, and accepts only ".DOC"/".FMT"/".GRP" in all upper or all lower case.
+ * A host application that holds open descriptors instead (a document opened once, a document in
+ * memory as a memfd, a temporary output file) binds each to a name under a prefix of its own and
+ * hands the filter prefix + name:
+ *   - KRM_FileOpen and KRM_2OLEopen of a bound name open the bound descriptor's file afresh from
+ *     offset 0 (through /proc/self/fd, so the descriptor's own offset is never moved), with the
+ *     mode asked ("wb" truncates the bound file); SummaryInfo reads a bound compound file the same
+ *     way;
+ *   - KRM_FileRemove of a bound name removes nothing (returns 0), KRM_FileRemoveIfSizeIsZero
+ *     answers as for a file but removes nothing: the application decides what becomes of its
+ *     files;
+ *   - a name under a live prefix that was not bound opens nothing, so the filter reads exactly the
+ *     members it was given;
+ *   - GetLogFileName of a bound name gives the binding's log path when one was set.
+ * The descriptor must be a regular file or a memfd and stay open until the binding is released;
+ * the binding never closes it. Bindings are safe to use from several threads; the hooks cost one
+ * comparison on paths that are not bound. */
+
+#define KRM_BINDING_PREFIX_MAX 64
+
+/* A new binding; its prefix ("/krm-bound/<n>/", NUL-terminated) is written to prefix, which
+ * holds size bytes (at least KRM_BINDING_PREFIX_MAX). Returns its handle, 0 on failure. */
+KRM_EXPORT uint32_t KRM_BindingCreate(char* prefix, size_t size);
+/* Binds prefix + name to the descriptor. name holds no '/' and is not yet bound. 0 on success. */
+KRM_EXPORT int32_t KRM_BindingAddFd(uint32_t binding, const char* name, int fd);
+/* The file that GetLogFileName names for any bound name of this binding (null or "": none). */
+KRM_EXPORT int32_t KRM_BindingSetLog(uint32_t binding, const char* logPath);
+KRM_EXPORT void KRM_BindingRelease(uint32_t binding);
+
+/* ---- Charset names ---------------------------------------------------------------------------
+ * What the conversion service can write, for applications that check or list charsets without
+ * calling the conversion library themselves. */
+
+/* 1 when the name is accepted as an output charset (and fits HostOptions), else 0; *unitSize (may
+ * be null) receives the bytes of its smallest code unit (2 for UTF-16, 4 for UTF-32, else 1). */
+KRM_EXPORT int32_t KRM_CharsetUsable(const char* name, uint32_t* unitSize);
+/* 1 for a name of UTF-8. */
+KRM_EXPORT int32_t KRM_CharsetIsUtf8(const char* name);
+/* each(context, name) for every accepted name (each converter and its aliases), each name once. */
+KRM_EXPORT void KRM_CharsetList(void (*each)(void* context, const char* name), void* context);
+/* UTF-8 text converted to the charset into output (capacity bytes). 0 on success with *produced
+ * set; -1 when the charset is unknown or the text does not fit (*produced then holds the bytes
+ * needed when known, else 0). */
+KRM_EXPORT int32_t KRM_ConvertFromUtf8(const char* charset, const char* text, size_t length, char* output,
+                                       size_t capacity, size_t* produced);
+
 #ifdef __cplusplus
 } /* extern "C" */
 static_assert(sizeof(KrmConversionParams) == 1052, "conversion parameter layout");

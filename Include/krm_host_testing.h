@@ -49,6 +49,9 @@ KRM_EXPORT uint32_t KRMTest_CallCount(KrmService service);
 /* Conversions initialised with cconvInitConvert and not yet ended with cconvTermConvert. */
 KRM_EXPORT int32_t KRMTest_LiveConversions(void);
 
+/* Bindings of names to descriptors (krm_host.h) created and not yet released. */
+KRM_EXPORT int32_t KRMTest_LiveBindings(void);
+
 #ifdef __cplusplus
 } /* extern "C" */
 #endif

@@ -2,6 +2,7 @@
 // reads, so reads go through a 64 KiB window: a seek plus a one-byte read inside the window costs
 // no system call. Writes are gathered in the same window and written out when it fills, when the
 // position moves elsewhere, before a read, and on close; a close reports a failed write-out.
+#include "host_bindings.h"
 #include "host_handle_table.h"
 #include "host_internal.h"
 #include "krm_host.h"
@@ -365,6 +366,8 @@ KRM_EXPORT uint32_t KRM_FileOpen(const char* path, const char* mode) {
     if (krm_host::shouldFail(KRM_SVC_FILE_OPEN)) {
         return 0;
     }
+    std::string bound; // a bound name opens its descriptor's file (host_bindings.cpp)
+    path = krm_host::resolveBoundPath(path, bound);
     return krm_host::openFile(path, mode);
 }
 
@@ -431,12 +434,23 @@ KRM_EXPORT int32_t KRM_FileRemove(const char* path) {
     if (path == nullptr) {
         return krm_host::kFailed;
     }
+    if (krm_host::isBoundPath(path)) {
+        return 0; // the application that bound it decides what becomes of it
+    }
+    // Only a regular file is removed: never a device, a pipe, a folder, nor a link or its target.
+    struct stat status {};
+    if (::lstat(path, &status) != 0 || !S_ISREG(status.st_mode)) {
+        return krm_host::kFailed;
+    }
     return ::unlink(path) == 0 ? 0 : krm_host::kFailed;
 }
 
 KRM_EXPORT int32_t KRM_FileRemoveIfSizeIsZero(const char* path) {
+    if (krm_host::isBoundPath(path)) {
+        return krm_host::boundFileIsEmpty(path);
+    }
     struct stat status {};
-    if (path == nullptr || ::stat(path, &status) != 0 || !S_ISREG(status.st_mode) || status.st_size != 0) {
+    if (path == nullptr || ::lstat(path, &status) != 0 || !S_ISREG(status.st_mode) || status.st_size != 0) {
         return 0;
     }
     return ::unlink(path) == 0 ? 1 : 0;

@@ -2,6 +2,7 @@
 // texts are written exactly as given, "%i" replaced by the integer. A log that was not opened
 // (flag clear, empty name, unwritable place) still gets a handle that later calls accept and
 // ignore, because the filter never tests the handle it is given.
+#include "host_bindings.h"
 #include "host_handle_table.h"
 #include "host_internal.h"
 #include "krm_host.h"
@@ -110,8 +111,8 @@ using krm_host::Log;
 extern "C" {
 
 KRM_EXPORT void GetLogFileName(const char* path, const char* tag, char* name) {
-    if (name == nullptr) {
-        return;
+    if (name == nullptr || krm_host::boundLogName(path, name)) {
+        return; // a bound name's log goes where its binding says (host_bindings.cpp)
     }
     try {
         std::string_view source = path != nullptr ? path : "";

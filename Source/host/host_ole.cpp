@@ -1,6 +1,7 @@
 // Compound-file service on libgsf. One GsfInfile per storage handle; a stream handle keeps its
 // storage alive and takes the storage's lock for every read and seek, because libgsf's streams
 // read through their parent's input and would disturb each other's position otherwise.
+#include "host_bindings.h"
 #include "host_handle_table.h"
 #include "host_internal.h"
 #include "krm_host.h"
@@ -174,6 +175,8 @@ KRM_EXPORT uint32_t KRM_2OLEopen(const char* path) {
     if (krm_host::shouldFail(KRM_SVC_OLE_OPEN) || path == nullptr) {
         return 0;
     }
+    std::string bound; // a bound name opens its descriptor's file (host_bindings.cpp)
+    path = krm_host::resolveBoundPath(path, bound);
     krm_host::ensureGsfInitialised();
     const krm_host::GsfQuietScope quiet;
     GError* error = nullptr;

@@ -18,6 +18,7 @@
 #include <string>
 #include <vector>
 
+#include "host_bindings.h"
 #include "host_conv_internal.h"
 #include "host_internal.h"
 #include "krm_host.h"
@@ -332,6 +333,8 @@ extern "C" KRM_EXPORT int32_t SummaryInfo(const char* path, const HostOptions* o
                                           const uint16_t*) {
     if (krm_host::shouldFail(KRM_SVC_SUMMARY_INFO)) return KRM_ERR_BROKEN;
     if (path == nullptr || options == nullptr || record == nullptr) return KRM_ERR_OPEN;
+    std::string bound; // a bound name opens its descriptor's file (host_bindings.cpp)
+    path = krm_host::resolveBoundPath(path, bound);
     const size_t nameLength = strnlen(options->outputCharset, KRM_CHARSET_NAME_MAX);
     if (nameLength == KRM_CHARSET_NAME_MAX) return KRM_ERR_BROKEN;
     krm_host::ensureGsfInitialised();

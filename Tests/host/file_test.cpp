@@ -1,5 +1,6 @@
 // Plain-file service: element counts, buffered seek-and-read, write-out and its failures.
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 
 #include <algorithm>
 #include <thread>
@@ -195,18 +196,28 @@ TEST_F(FileTest, AHandleClosedByAnotherThreadIsRefusedHere) {
 }
 
 // Emptied and failed outputs are removed through these (the entry tests show both); here the
-// paths that must never lose anything.
-TEST_F(FileTest, RemoveIfSizeIsZeroKeepsWhatIsNotAnEmptyFile) {
+// paths that must never lose anything: only a regular file is removed, never a folder, a pipe, a
+// device, a link or the file a link leads to.
+TEST_F(FileTest, RemoveTakesOnlyRegularFiles) {
     std::filesystem::create_directory(dir / "folder");
     writeFile(dir / "one.txt", Bytes{0});
-    for (const char* name : {"folder", "one.txt", "missing.txt"}) {
+    writeFile(dir / "empty.txt", Bytes{});
+    std::filesystem::create_symlink(dir / "empty.txt", dir / "link");
+    ASSERT_EQ(::mkfifo((dir / "pipe").c_str(), 0600), 0);
+    const bool device = ::mknod((dir / "device").c_str(), S_IFCHR | 0666, makedev(1, 3)) == 0;
+    for (const char* name : {"folder", "one.txt", "link", "pipe", "device", "missing.txt"}) {
         SCOPED_TRACE(name);
         EXPECT_EQ(KRM_FileRemoveIfSizeIsZero((dir / name).c_str()), 0);
+        if (std::string_view(name) != "one.txt") EXPECT_NE(KRM_FileRemove((dir / name).c_str()), 0);
     }
-    EXPECT_TRUE(std::filesystem::exists(dir / "folder") && std::filesystem::exists(dir / "one.txt"));
+    for (const char* name : {"folder", "one.txt", "link", "pipe", "empty.txt"})
+        EXPECT_TRUE(std::filesystem::exists(std::filesystem::symlink_status(dir / name))) << name;
+    EXPECT_EQ(std::filesystem::exists(dir / "device"), device);
     EXPECT_EQ(KRM_FileRemoveIfSizeIsZero(nullptr), 0);
-    EXPECT_NE(KRM_FileRemove((dir / "missing.txt").c_str()), 0);
     EXPECT_NE(KRM_FileRemove(nullptr), 0);
+    EXPECT_EQ(KRM_FileRemove((dir / "one.txt").c_str()), 0);
+    EXPECT_EQ(KRM_FileRemoveIfSizeIsZero((dir / "empty.txt").c_str()), 1);
+    EXPECT_FALSE(std::filesystem::exists(dir / "one.txt") || std::filesystem::exists(dir / "empty.txt"));
 }
 
 } // namespace

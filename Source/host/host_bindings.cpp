@@ -1,0 +1,203 @@
+// Bound names: an application binds open descriptors to names under a prefix of its own, and the
+// filter, which only knows paths, opens them by those names (see krm_host.h).
+//
+// A bound name is opened afresh through /proc/self/fd/N rather than by sharing the descriptor:
+// the new open file has its own offset, so the buffered file service may position its reads as it
+// likes, the application's offset never moves, and two handles on one bound name never disturb
+// each other.
+#include "host_bindings.h"
+
+#include "host_internal.h"
+#include "krm_host.h"
+
+#include <sys/stat.h>
+
+#include <atomic>
+#include <cstdio>
+#include <cstring>
+#include <map>
+#include <mutex>
+#include <string_view>
+#include <unordered_map>
+
+namespace krm_host {
+namespace {
+
+constexpr std::string_view kBoundRoot = "/krm-bound/";
+constexpr std::string_view kDescriptorFolder = "/proc/self/fd/";
+
+struct Binding {
+    std::map<std::string, int, std::less<>> descriptors;
+    std::string logPath;
+};
+
+struct Registry {
+    std::mutex mutex;
+    std::unordered_map<uint32_t, Binding> bindings;
+    uint32_t nextSerial = 1;
+};
+
+// Never destroyed, so that services called at exit still find it.
+Registry& registry() {
+    static Registry* const instance = new Registry;
+    return *instance;
+}
+
+// "/krm-bound/<serial>/<name>" split into its serial and name; false for anything else.
+bool splitBoundPath(const char* path, uint32_t& serial, std::string_view& name) {
+    if (path == nullptr || std::strncmp(path, kBoundRoot.data(), kBoundRoot.size()) != 0) {
+        return false;
+    }
+    const char* cursor = path + kBoundRoot.size();
+    uint64_t value = 0;
+    const char* digits = cursor;
+    while (*cursor >= '0' && *cursor <= '9' && cursor - digits < 10) {
+        value = value * 10 + static_cast<uint64_t>(*cursor - '0');
+        ++cursor;
+    }
+    if (cursor == digits || *cursor != '/' || value == 0 || value > UINT32_MAX) {
+        return false;
+    }
+    serial = static_cast<uint32_t>(value);
+    name = std::string_view(cursor + 1);
+    return true;
+}
+
+// Calls use(binding, name) under the registry's lock for a name under a live binding; false when
+// the path is not one.
+template <class Use>
+bool withBinding(const char* path, Use&& use) {
+    uint32_t serial = 0;
+    std::string_view name;
+    if (!splitBoundPath(path, serial, name)) {
+        return false;
+    }
+    Registry& all = registry();
+    std::lock_guard lock(all.mutex);
+    const auto found = all.bindings.find(serial);
+    if (found == all.bindings.end()) {
+        return false;
+    }
+    use(found->second, name);
+    return true;
+}
+
+int descriptorOf(const Binding& binding, std::string_view name) {
+    const auto found = binding.descriptors.find(name);
+    return found == binding.descriptors.end() ? -1 : found->second;
+}
+
+bool isPlainName(const char* name) {
+    return name != nullptr && name[0] != '\0' && std::strchr(name, '/') == nullptr;
+}
+
+// Applies change to a live binding under the registry's lock: 0 when it says yes, kFailed for an
+// unknown binding, a refusal or no memory.
+template <class Change>
+int32_t changeBinding(uint32_t binding, Change&& change) noexcept {
+    Registry& all = registry();
+    try {
+        std::lock_guard lock(all.mutex);
+        const auto found = all.bindings.find(binding);
+        return found != all.bindings.end() && change(found->second) ? 0 : kFailed;
+    } catch (const std::exception&) {
+        return kFailed;
+    }
+}
+
+} // namespace
+
+bool isBoundPath(const char* path) {
+    return withBinding(path, [](const Binding&, std::string_view) {});
+}
+
+const char* resolveBoundPath(const char* path, std::string& holder) {
+    int fd = -1;
+    if (!withBinding(path, [&](const Binding& binding, std::string_view name) { fd = descriptorOf(binding, name); })) {
+        return path;
+    }
+    holder.clear();
+    if (fd >= 0) {
+        holder.append(kDescriptorFolder);
+        holder.append(std::to_string(fd));
+    }
+    return holder.c_str();
+}
+
+int32_t boundFileIsEmpty(const char* path) {
+    int fd = -1;
+    withBinding(path, [&](const Binding& binding, std::string_view name) { fd = descriptorOf(binding, name); });
+    struct stat status {};
+    return fd >= 0 && ::fstat(fd, &status) == 0 && S_ISREG(status.st_mode) && status.st_size == 0 ? 1 : 0;
+}
+
+bool boundLogName(const char* path, char* name) {
+    bool named = false;
+    withBinding(path, [&](const Binding& binding, std::string_view) {
+        if (binding.logPath.empty() || binding.logPath.size() >= KRM_PATH_MAX) {
+            return;
+        }
+        std::memcpy(name, binding.logPath.c_str(), binding.logPath.size() + 1);
+        named = true;
+    });
+    return named;
+}
+
+} // namespace krm_host
+
+namespace {
+std::atomic<int32_t> liveBindings{0};
+}
+
+extern "C" {
+
+KRM_EXPORT uint32_t KRM_BindingCreate(char* prefix, size_t size) {
+    if (prefix == nullptr || size < KRM_BINDING_PREFIX_MAX) {
+        return 0;
+    }
+    krm_host::Registry& all = krm_host::registry();
+    try {
+        std::lock_guard lock(all.mutex);
+        uint32_t serial = 0;
+        do { // a serial that wrapped around may still be in use
+            serial = all.nextSerial++;
+        } while (serial == 0 || all.bindings.count(serial) != 0);
+        all.bindings.emplace(serial, krm_host::Binding{});
+        std::snprintf(prefix, size, "%.*s%u/", static_cast<int>(krm_host::kBoundRoot.size()),
+                      krm_host::kBoundRoot.data(), serial);
+        liveBindings.fetch_add(1, std::memory_order_relaxed);
+        return serial;
+    } catch (const std::exception&) {
+        return 0;
+    }
+}
+
+KRM_EXPORT int32_t KRM_BindingAddFd(uint32_t binding, const char* name, int fd) {
+    if (!krm_host::isPlainName(name) || fd < 0) {
+        return krm_host::kFailed;
+    }
+    return krm_host::changeBinding(binding, [&](krm_host::Binding& bound) {
+        return bound.descriptors.emplace(name, fd).second;
+    });
+}
+
+KRM_EXPORT int32_t KRM_BindingSetLog(uint32_t binding, const char* logPath) {
+    return krm_host::changeBinding(binding, [&](krm_host::Binding& bound) {
+        bound.logPath = logPath != nullptr ? logPath : "";
+        return true;
+    });
+}
+
+KRM_EXPORT void KRM_BindingRelease(uint32_t binding) {
+    krm_host::Registry& all = krm_host::registry();
+    std::lock_guard lock(all.mutex);
+    if (all.bindings.erase(binding) != 0) {
+        liveBindings.fetch_sub(1, std::memory_order_relaxed);
+    }
+}
+
+KRM_EXPORT int32_t KRMTest_LiveBindings(void) {
+    return liveBindings.load(std::memory_order_relaxed);
+}
+
+} // extern "C"

@@ -1,0 +1,25 @@
+// Bound names (krm_host.h): the hooks that the file, compound-file, summary and log services call
+// first. A path that does not start with the bound root costs one comparison.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+namespace krm_host {
+
+// True when the path names something under a live binding (bound or not).
+bool isBoundPath(const char* path);
+
+// The path to open in place of a name under a live binding: the bound descriptor's file afresh
+// ("/proc/self/fd/N"), or "" for a name that was not bound, so that the open fails. Any other path
+// is handed back as it is. holder keeps the text alive for the caller.
+const char* resolveBoundPath(const char* path, std::string& holder);
+
+// For a name under a live binding: 1 when it is bound to an empty regular file, else 0.
+int32_t boundFileIsEmpty(const char* path);
+
+// For a name under a live binding with a log path: that path copied into name (KRM_PATH_MAX
+// bytes); false otherwise, name untouched.
+bool boundLogName(const char* path, char* name);
+
+} // namespace krm_host
