@@ -1,4 +1,4 @@
-// oasys2txt: the text of OASYS documents, through the filter's exported interface.
+// oasys2txt: the text of OASYS documents.
 //
 //   oasys2txt [options] <document> [<text-file>]      one document; "-" is standard input/output
 //   oasys2txt [options] -o DIR <document|dir>...      one text file per document under DIR
@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cerrno>
 #include <chrono>
 #include <condition_variable>
 #include <csignal>
@@ -19,8 +20,10 @@
 #include <thread>
 #include <vector>
 
-#include "krm_host.h"
-#include "krm_zori2.h"
+#include "documents.h"
+#include "folder_walk.h"
+#include "safe_files.h"
+#include "text_engine.h"
 #include "tool_common.h"
 
 using namespace oasys_tools;
@@ -31,13 +34,14 @@ using Clock = std::chrono::steady_clock;
 
 constexpr const char* kToolName = "oasys2txt";
 constexpr const char* kTextSuffix = ".txt";
+constexpr const char* kLogSuffix = ".ve2.log";
+constexpr const char* kStdinName = "standard-input"; // its name for logs
 constexpr auto kProgressInterval = std::chrono::milliseconds(100);
 constexpr int kProgressBarWidth = 30;
 
 struct Settings : CommonSettings {
     Packaging packaging = Packaging::Auto;
-    uint32_t flags = KRM_OPT_LOOP_GUARD;
-    uint32_t maxBytes = 0;
+    TextRequest text;
     std::optional<fs::path> logDirectory;
     bool quiet = false;
     bool recursive = false;
@@ -45,6 +49,7 @@ struct Settings : CommonSettings {
     std::optional<fs::path> outputDirectory;
     unsigned jobs = std::max(1u, std::thread::hardware_concurrency());
     std::optional<fs::path> reportFile;
+    uint64_t stdinLimit = kDefaultStdinLimit;
 };
 
 constexpr OptionDef<Settings> kOptions[] = {
@@ -59,17 +64,20 @@ constexpr OptionDef<Settings> kOptions[] = {
          s.packaging = *packaging;
      }},
     {"--ruled-lines", "", "ruled lines as box-drawing characters instead of spaces",
-     [](Settings& s, std::string_view) { s.flags |= KRM_OPT_RULED_LINES; }},
+     [](Settings& s, std::string_view) { s.text.ruledLines = true; }},
     {"--max-bytes", "N", "write at most N bytes of text per document",
      [](Settings& s, std::string_view v) {
          const auto n = parseCount(v, UINT32_MAX);
          if (!n) throw UsageError("--max-bytes needs a whole number up to 4294967295, not " + std::string(v));
-         s.flags |= KRM_OPT_SIZE_LIMIT;
-         s.maxBytes = static_cast<uint32_t>(*n);
+         s.text.maxBytes = static_cast<uint32_t>(*n);
      }},
-    {"--no-loop-guard", "", "let the filter's loops run without their pass limit",
-     [](Settings& s, std::string_view) { s.flags &= ~static_cast<uint32_t>(KRM_OPT_LOOP_GUARD); }},
-    {"--log", "DIR", "write the filter's log files into DIR",
+    {"--strict", "", "no text at all for a damaged document (default: the text before the damage)",
+     [](Settings& s, std::string_view) { s.text.strict = true; }},
+    {"--loop-guard", "", "stop a document after 524288 passes of one of the filter's loops",
+     [](Settings& s, std::string_view) { s.text.loopGuard = true; }},
+    {"--no-loop-guard", "", "no loop guard (the default)",
+     [](Settings& s, std::string_view) { s.text.loopGuard = false; }},
+    {"--log", "DIR", "the filter's log of each document into DIR (<path in its argument>.ve2.log)",
      [](Settings& s, std::string_view v) { s.logDirectory = fs::path(v); }},
     {"-q", "", "no messages, progress or summary",
      [](Settings& s, std::string_view) { s.quiet = true; }},
@@ -85,19 +93,28 @@ constexpr OptionDef<Settings> kOptions[] = {
      }},
     {"--report", "FILE", "one JSON line per document into FILE",
      [](Settings& s, std::string_view v) { s.reportFile = fs::path(v); }},
+    {kStdinLimitOption, "N", "keep at most N bytes of standard input (default 536870912)",
+     [](Settings& s, std::string_view v) {
+         const auto n = parseCount(v, UINT64_MAX);
+         if (!n) throw UsageError(std::string(kStdinLimitOption) + " needs a whole number, not " + std::string(v));
+         s.stdinLimit = *n;
+     }},
     {"-h", "", "this help", [](Settings& s, std::string_view) { s.help = true; }},
     {"--help", "", "this help", [](Settings& s, std::string_view) { s.help = true; }},
     {"-v", "", "the version", [](Settings& s, std::string_view) { s.version = true; }},
+    {"--version", "", "the version", [](Settings& s, std::string_view) { s.version = true; }},
 };
 
 // ---- Documents and their results ---------------------------------------------------------------
 
 struct Job {
     fs::path source;
-    std::string shown;   // the name in messages and reports
-    fs::path output;     // empty: standard output
+    std::string shown;                // the name in messages and reports
+    fs::path relative;                // beneath its argument: names its text file in a batch and its log
+    std::optional<fs::path> output;   // a single document's named text file; none: standard output
     bool fromStdin = false;
-    std::string blocked; // a reason found before the run (a taken output name)
+    std::optional<Outcome> blocked;   // an outcome found before the run (unreadable, taken name)
+    std::string blockedCause;
 };
 
 struct JobResult {
@@ -107,6 +124,14 @@ struct JobResult {
     std::optional<uint64_t> bytes;
     int64_t milliseconds = 0;
     std::string cause;
+    bool closedPipe = false; // standard output was closed by its reader
+};
+
+// What every job of a run shares.
+struct RunPlaces {
+    std::optional<OutputFolder> outputRoot; // batch
+    std::optional<OutputFolder> logRoot;    // --log
+    FileIdSet inputs;                       // every file read by the run
 };
 
 // Messages on standard error; a progress bar on the same terminal line is cleared first.
@@ -131,52 +156,39 @@ private:
     std::mutex mutex_;
 };
 
-std::optional<uint64_t> fileSize(const fs::path& path) {
-    std::error_code error;
-    const auto size = fs::file_size(path, error);
-    return error ? std::optional<uint64_t>(0) : std::optional<uint64_t>(size);
-}
-
-// Creates the output file before the filter runs, so that a place we cannot write is told apart
-// from a document we cannot read (the filter reports both as 22).
-// In a batch the folders that mirror the documents' folders are made first.
-bool canCreate(const fs::path& output, bool makeFolders, std::string& cause) {
-    std::error_code error;
-    if (makeFolders && output.has_parent_path()) fs::create_directories(output.parent_path(), error);
-    const int fd = ::open(output.c_str(), O_WRONLY | O_CREAT, 0666);
-    if (fd < 0) {
-        cause = "cannot create " + output.string() + ": " + std::strerror(errno);
-        return false;
+std::optional<TextOutput> openOutput(const Job& job, const RunPlaces& places, std::string& cause) {
+    if (places.outputRoot) {
+        std::optional<OutputFolder> folder = places.outputRoot->beneath(job.relative.parent_path(), cause);
+        if (!folder) return std::nullopt;
+        return TextOutput::inFolder(std::move(*folder), soundFileName(job.relative.filename().string(), kTextSuffix),
+                                    places.inputs, cause);
     }
-    ::close(fd);
-    return true;
+    if (job.output) return TextOutput::named(*job.output, places.inputs, cause);
+    return TextOutput::standardOutput();
 }
 
-// The stream entry reports several failures as "no text"; the file entry tells them apart. It is
-// asked again into a scratch file only after such a failure.
-int32_t exactCodeOf(const PreparedDocument& document, HostOptions& options) {
-    ScratchDir scratch;
-    const fs::path probe = scratch.path() / "probe.txt";
-    return GetTextWithErrCallback(document.filterPath.c_str(), probe.c_str(), &options, &document.formatCode, 0);
-}
-
-int32_t extractToStdout(const PreparedDocument& document, HostOptions& options, JobResult& result) {
-    std::fflush(stdout);
-    const off_t start = ::lseek(STDOUT_FILENO, 0, SEEK_CUR);
-    const uint32_t stream = KRM_StreamCreateFd(STDOUT_FILENO);
-    int32_t code = GetTextStreamWithErrCallback(document.filterPath.c_str(), stream, &options, &document.formatCode, 0);
-    KRM_StreamRelease(stream);
-    const off_t end = ::lseek(STDOUT_FILENO, 0, SEEK_CUR);
-    if (start >= 0 && end >= start) result.bytes = static_cast<uint64_t>(end - start);
-    if (code == KRM_ERR_NO_TEXT) {
-        code = exactCodeOf(document, options);
-        // The document itself is fine: only the writing to standard output failed.
-        if (code == KRM_OK || code == KRM_ERR_OUTPUT_LIMIT) code = KRM_ERR_WRITE;
+// The filter's log of the document, moved from the private folder it was written in to its
+// place under --log DIR.
+std::string placeLog(const fs::path& written, const Job& job, const RunPlaces& places) {
+    std::string cause;
+    UniqueFd in(::open(written.c_str(), O_RDONLY | O_CLOEXEC));
+    if (!in) return {};
+    std::optional<OutputFolder> folder = places.logRoot->beneath(job.relative.parent_path(), cause);
+    PendingFile log;
+    if (folder && log.create(*folder, soundFileName(job.relative.filename().string(), kLogSuffix), places.inputs,
+                             cause)) {
+        char buffer[65536];
+        bool copied = true;
+        for (ssize_t got; copied && (got = ::read(in.get(), buffer, sizeof buffer)) > 0;)
+            copied = ::write(log.fd(), buffer, static_cast<size_t>(got)) == got;
+        if (!copied) cause = systemCause("cannot write the log of " + shownName(job.shown), errno);
+        if (copied) log.commit(cause);
     }
-    return code;
+    ::unlink(written.c_str());
+    return cause;
 }
 
-JobResult runJob(const Job& job, const Settings& settings) {
+JobResult runJob(const Job& job, const Settings& settings, const RunPlaces& places) {
     const auto started = Clock::now();
     JobResult result;
     auto finish = [&](Outcome outcome, std::string cause) {
@@ -186,49 +198,44 @@ JobResult runJob(const Job& job, const Settings& settings) {
             std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - started).count();
         return result;
     };
-    if (!job.blocked.empty()) return finish(Outcome::OutputError, job.blocked);
+    if (job.blocked) return finish(*job.blocked, job.blockedCause);
 
-    std::optional<ScratchDir> stdinScratch;
-    fs::path source = job.source;
-    Packaging requested = settings.packaging;
-    if (job.fromStdin) {
-        stdinScratch.emplace();
-        source = stdinScratch->path() / "standard-input";
-        if (!copyFdToFile(STDIN_FILENO, source)) return finish(Outcome::Unreadable, "cannot read standard input");
-        if (requested == Packaging::Auto) {
-            const auto detected = detectPackaging(source, false);
-            if (!detected) return finish(Outcome::NotOasys, "not an OASYS document");
-            requested = *detected;
-        }
-    }
-
-    PreparedDocument document;
-    const PrepareResult prepared = prepareDocument(source, requested, true, document);
+    InputDocument document;
+    const OpenResult opened = job.fromStdin ? readStandardInput(settings.stdinLimit, settings.packaging, document)
+                                            : openDocument(job.source, settings.packaging, true, document);
     if (document.packaging != Packaging::Auto) result.packaging = document.packaging;
-    if (prepared.outcome != Outcome::Ok) return finish(prepared.outcome, prepared.cause);
+    if (opened.outcome != Outcome::Ok) return finish(opened.outcome, opened.cause);
 
-    HostOptions options = makeHostOptions(settings.charset, settings.flags, settings.maxBytes);
-    int32_t code = 0;
-    if (job.output.empty()) {
-        code = extractToStdout(document, options, result);
-    } else {
-        std::string cause;
-        if (!canCreate(job.output, settings.outputDirectory.has_value(), cause)) return finish(Outcome::OutputError, cause);
-        code = GetTextWithErrCallback(document.filterPath.c_str(), job.output.c_str(), &options,
-                                      &document.formatCode, 0);
-        result.bytes = fs::exists(job.output) ? fileSize(job.output) : std::optional<uint64_t>(0);
+    std::string cause;
+    std::optional<TextOutput> output = openOutput(job, places, cause);
+    if (!output) return finish(Outcome::OutputError, cause);
+
+    TextRequest request = settings.text;
+    request.charset = settings.charset;
+    request.log = places.logRoot.has_value();
+    TextResult text = extractText(document, request, [&](const void* data, size_t size) {
+        return output->write(data, size);
+    });
+    result.code = text.code;
+    if (text.log) {
+        if (std::string logCause = placeLog(*text.log, job, places); !logCause.empty())
+            text = {Outcome::OutputError, text.code, logCause, false, {}};
     }
-    result.code = code;
-    std::string cause = causeOfCode(code);
-    if (code == KRM_ERR_WRITE && job.output.empty()) cause = "writing to standard output failed";
-    return finish(outcomeOfCode(code), cause);
+    if (output->error() != 0) {
+        const std::string where = job.output ? job.output->string() : places.outputRoot ? "the text file" : "standard output";
+        text.cause = systemCause("writing to " + where + " failed", output->error());
+        result.closedPipe = output->error() == EPIPE && !job.output && !places.outputRoot;
+    }
+    if (!output->finish(text.keepText, cause)) return finish(Outcome::OutputError, cause);
+    result.bytes = text.keepText ? output->bytes() : 0;
+    return finish(text.outcome, text.cause);
 }
 
 // A document that cannot be worked on at all (no working folder, no memory) is an output error of
 // that document: it must neither end the whole run nor escape a worker thread.
-JobResult runJobCatching(const Job& job, const Settings& settings) {
+JobResult runJobCatching(const Job& job, const Settings& settings, const RunPlaces& places) {
     try {
-        return runJob(job, settings);
+        return runJob(job, settings, places);
     } catch (const std::exception& error) {
         JobResult result;
         result.outcome = Outcome::OutputError;
@@ -239,49 +246,50 @@ JobResult runJobCatching(const Job& job, const Settings& settings) {
 
 // ---- Collecting the documents ------------------------------------------------------------------
 
-// In a directory, a file counts as a document when it is the body of a separated document or a
-// combined or compound document by its bytes; format and group members are part of their body.
-bool isDocumentInDirectory(const fs::path& path) {
-    if (hasBodyExtension(path)) return true;
-    if (hasSeparatedExtension(path)) return false;
-    return detectPackaging(path, false).has_value();
+// True when path is the folder or lies beneath it.
+bool isWithin(const fs::path& path, const fs::path& folder) {
+    std::error_code error;
+    const fs::path a = fs::weakly_canonical(fs::absolute(path, error), error);
+    const fs::path b = fs::weakly_canonical(fs::absolute(folder, error), error);
+    const auto [end, ignored] = std::mismatch(b.begin(), b.end(), a.begin(), a.end());
+    return end == b.end();
 }
 
-std::vector<Job> collectJobs(const std::vector<std::string>& arguments, const Settings& settings) {
+std::vector<Job> collectJobs(const std::vector<std::string>& arguments, const Settings& settings,
+                             RunPlaces& places) {
     std::vector<Job> jobs;
     std::set<fs::path> outputsTaken;
-    auto add = [&](const fs::path& source, const fs::path& relative) {
+    FileIdSet skip{places.outputRoot->id()};
+    if (places.logRoot) skip.insert(places.logRoot->id());
+    auto add = [&](const fs::path& source, const fs::path& relative, const std::string& unreadable) {
         Job job;
         job.source = source;
         job.shown = source.string();
-        job.output = *settings.outputDirectory / fs::path(relative.string() + kTextSuffix);
-        const fs::path key = job.output.lexically_normal();
-        if (!outputsTaken.insert(key).second)
-            job.blocked = "its text file " + job.output.string() + " is already written for another document";
+        job.relative = relative;
+        const fs::path key = relative.parent_path() / soundFileName(relative.filename().string(), kTextSuffix);
+        if (!unreadable.empty()) {
+            job.blocked = Outcome::Unreadable;
+            job.blockedCause = unreadable;
+        } else if (!outputsTaken.insert(key.lexically_normal()).second) {
+            job.blocked = Outcome::OutputError;
+            job.blockedCause = "its text file " + key.string() + " is already written for another document";
+        }
+        addInputIds(source, places.inputs);
         jobs.push_back(std::move(job));
     };
     for (const std::string& argument : arguments) {
         if (argument == "-") throw UsageError("standard input \"-\" cannot be used with -o");
         const fs::path path(argument);
+        if (isWithin(path, *settings.outputDirectory))
+            throw UsageError(shownName(argument) + " lies in the output folder; it is not read as input");
         std::error_code error;
         if (!fs::is_directory(path, error)) {
-            add(path, path.filename());
+            add(path, path.filename(), {});
             continue;
         }
-        std::vector<fs::path> found;
-        auto consider = [&](const fs::directory_entry& entry) {
-            std::error_code ignored;
-            if (entry.is_regular_file(ignored) && isDocumentInDirectory(entry.path())) found.push_back(entry.path());
-        };
-        if (settings.recursive) {
-            for (fs::recursive_directory_iterator it(path, fs::directory_options::skip_permission_denied, error), end;
-                 !error && it != end; it.increment(error))
-                consider(*it);
-        } else {
-            for (fs::directory_iterator it(path, error), end; !error && it != end; it.increment(error)) consider(*it);
-        }
-        std::sort(found.begin(), found.end());
-        for (const fs::path& file : found) add(file, file.lexically_relative(path));
+        std::vector<FoundEntry> found;
+        walkFolder(path, settings.recursive, skip, found);
+        for (const FoundEntry& entry : found) add(entry.path, entry.relative, entry.unreadable);
     }
     return jobs;
 }
@@ -304,24 +312,28 @@ std::string progressLine(size_t done, size_t total, Clock::duration elapsed) {
     return line;
 }
 
-std::vector<JobResult> runJobs(const std::vector<Job>& jobs, const Settings& settings, Console& console,
-                               bool showProgress) {
-    std::vector<JobResult> results(jobs.size());
+
+// Runs the jobs on the workers; a job not started because of an interruption has no result.
+std::vector<std::optional<JobResult>> runJobs(const std::vector<Job>& jobs, const Settings& settings,
+                                              const RunPlaces& places, Console& console, bool showProgress) {
+    std::vector<std::optional<JobResult>> results(jobs.size());
     std::atomic<size_t> next{0};
     std::atomic<size_t> done{0};
     std::mutex doneMutex;
     std::condition_variable doneChanged;
 
     auto work = [&] {
-        for (size_t i = next++; i < jobs.size(); i = next++) {
-            results[i] = runJobCatching(jobs[i], settings);
-            if (results[i].outcome != Outcome::Ok) console.message(jobs[i].shown + ": " + results[i].cause);
+        for (size_t i = next++; i < jobs.size() && interruptSignal() == 0; i = next++) {
+            results[i] = runJobCatching(jobs[i], settings, places);
+            if (results[i]->outcome != Outcome::Ok && !results[i]->closedPipe)
+                console.message(shownName(jobs[i].shown) + ": " + results[i]->cause);
             {
                 std::lock_guard lock(doneMutex);
                 ++done;
             }
             doneChanged.notify_one();
         }
+        doneChanged.notify_one();
     };
 
     const auto started = Clock::now();
@@ -331,7 +343,7 @@ std::vector<JobResult> runJobs(const std::vector<Job>& jobs, const Settings& set
     for (unsigned i = 0; i < workerCount; ++i) workers.emplace_back(work);
     if (showProgress) {
         std::unique_lock lock(doneMutex);
-        while (done < jobs.size()) {
+        while (done < jobs.size() && interruptSignal() == 0) {
             const size_t now = done;
             lock.unlock();
             console.progress(progressLine(now, jobs.size(), Clock::now() - started));
@@ -341,31 +353,49 @@ std::vector<JobResult> runJobs(const std::vector<Job>& jobs, const Settings& set
     }
     for (std::thread& worker : workers) worker.join();
     if (showProgress) {
-        console.progress(progressLine(jobs.size(), jobs.size(), Clock::now() - started));
+        console.progress(progressLine(done, jobs.size(), Clock::now() - started));
         std::fputc('\n', stderr);
         console.setProgressActive(false);
     }
     return results;
 }
 
-bool writeReport(const fs::path& file, const std::vector<Job>& jobs, const std::vector<JobResult>& results) {
-    std::FILE* out = std::fopen(file.c_str(), "w");
-    if (!out) return false;
-    for (size_t i = 0; i < jobs.size(); ++i) {
-        const JobResult& r = results[i];
-        std::fprintf(out, "{\"path\":%s,\"packaging\":%s,\"code\":%s,\"outcome\":\"%s\",\"bytes\":%s,\"ms\":%lld}\n",
-                     jsonString(jobs[i].shown).c_str(),
-                     r.packaging ? jsonString(packagingName(*r.packaging)).c_str() : "null",
-                     r.code ? std::to_string(*r.code).c_str() : "null", outcomeInfo(r.outcome).word.data(),
-                     r.bytes ? std::to_string(*r.bytes).c_str() : "null", static_cast<long long>(r.milliseconds));
-    }
-    return std::fclose(out) == 0;
+std::string reportLine(const Job& job, const JobResult& r) {
+    std::string line = "{\"path\":" + jsonString(job.shown);
+    if (!isValidUtf8(job.shown)) line += ",\"path_hex\":\"" + hexBytes(job.shown) + "\"";
+    line += ",\"packaging\":" + (r.packaging ? jsonString(packagingName(*r.packaging)) : "null");
+    line += ",\"code\":" + (r.code ? std::to_string(*r.code) : "null");
+    line += ",\"outcome\":\"" + std::string(outcomeInfo(r.outcome).word) + "\"";
+    line += ",\"reason\":" + (r.outcome == Outcome::Ok ? "null" : jsonString(r.cause));
+    line += ",\"bytes\":" + (r.bytes ? std::to_string(*r.bytes) : "null");
+    return line + ",\"ms\":" + std::to_string(r.milliseconds) + "}\n";
 }
 
-std::string summaryOf(const std::vector<JobResult>& results) {
+// The report, written as a new file renamed into place: one line per finished document.
+bool writeReport(const fs::path& file, const std::vector<Job>& jobs,
+                 const std::vector<std::optional<JobResult>>& results, const FileIdSet& inputs, std::string& cause) {
+    std::optional<OutputFolder> folder = OutputFolder::parentOf(file, cause);
+    PendingFile report;
+    if (!folder || !report.create(*folder, file.filename().string(), inputs, cause)) return false;
+    std::string text;
+    for (size_t i = 0; i < jobs.size(); ++i)
+        if (results[i]) text += reportLine(jobs[i], *results[i]);
+    if (::write(report.fd(), text.data(), text.size()) != static_cast<ssize_t>(text.size())) {
+        cause = systemCause("cannot write the report " + file.string(), errno);
+        return false;
+    }
+    return report.commit(cause);
+}
+
+std::string summaryOf(const std::vector<std::optional<JobResult>>& results) {
     std::map<int, size_t> counts; // by exit code, so that the words come mild to severe
-    for (const JobResult& r : results) ++counts[outcomeInfo(r.outcome).exitCode];
-    std::string text = std::to_string(results.size()) + (results.size() == 1 ? " document:" : " documents:");
+    size_t finished = 0;
+    for (const auto& r : results) {
+        if (!r) continue;
+        ++finished;
+        ++counts[outcomeInfo(r->outcome).exitCode];
+    }
+    std::string text = std::to_string(finished) + (finished == 1 ? " document:" : " documents:");
     const char* separator = " ";
     for (const OutcomeInfo& info : kOutcomes) {
         if (auto it = counts.find(info.exitCode); it != counts.end()) {
@@ -373,6 +403,8 @@ std::string summaryOf(const std::vector<JobResult>& results) {
             separator = ", ";
         }
     }
+    if (finished < results.size())
+        text += "; interrupted, " + std::to_string(results.size() - finished) + " not started";
     return text;
 }
 
@@ -382,57 +414,81 @@ constexpr const char* kUsage =
     "The text of OASYS documents (separated .DOC/.FMT, combined or compound packaging).\n"
     "<document> \"-\" reads a combined or compound document from standard input.\n\n";
 
+std::optional<OutputFolder> openFolderOrSay(const fs::path& path, Console& console) {
+    std::string cause;
+    std::optional<OutputFolder> folder = OutputFolder::open(path, true, cause);
+    if (!folder) console.message(cause);
+    return folder;
+}
+
+std::vector<Job> singleJob(const std::vector<std::string>& arguments, RunPlaces& places) {
+    if (arguments.size() > 2) throw UsageError("several documents need -o DIR");
+    std::error_code error;
+    if (fs::is_directory(arguments[0], error)) throw UsageError("a directory needs -o DIR");
+    Job job;
+    job.fromStdin = arguments[0] == "-";
+    job.source = arguments[0];
+    job.shown = job.fromStdin ? "standard input" : arguments[0];
+    job.relative = job.fromStdin ? fs::path(kStdinName) : job.source.filename();
+    if (arguments.size() == 2 && arguments[1] != "-") job.output = arguments[1];
+    if (!job.fromStdin) addInputIds(job.source, places.inputs);
+    return {std::move(job)};
+}
+
 int run(Settings& settings, const std::vector<std::string>& arguments) {
     if (settings.listCharsets) {
         listCharsets(stdout);
         return 0;
     }
     if (arguments.empty()) throw UsageError("no document given");
-    if (settings.logDirectory) {
-        std::error_code error;
-        fs::create_directories(*settings.logDirectory, error);
-        if (!fs::is_directory(*settings.logDirectory, error))
-            throw UsageError("log directory " + settings.logDirectory->string() + " cannot be made");
-        KRM_SetLogDirectory(settings.logDirectory->c_str());
-        settings.flags |= KRM_OPT_LOG;
-    }
-
-    std::vector<Job> jobs;
     const bool batch = settings.outputDirectory.has_value();
-    if (batch) {
-        jobs = collectJobs(arguments, settings);
-    } else {
-        if (arguments.size() > 2) throw UsageError("several documents need -o DIR");
-        std::error_code error;
-        if (fs::is_directory(arguments[0], error)) throw UsageError("a directory needs -o DIR");
-        Job job;
-        job.source = arguments[0];
-        job.shown = arguments[0] == "-" ? "standard input" : arguments[0];
-        job.fromStdin = arguments[0] == "-";
-        if (job.fromStdin && settings.packaging == Packaging::Separated)
-            throw UsageError("a separated document cannot be read from standard input");
-        if (arguments.size() == 2 && arguments[1] != "-") job.output = arguments[1];
-        jobs.push_back(std::move(job));
-    }
+    if (!batch && arguments[0] == "-" && settings.packaging == Packaging::Separated)
+        throw UsageError("a separated document cannot be read from standard input");
 
     Console console(settings.quiet);
+    RunPlaces places;
+    const int outputError = outcomeInfo(Outcome::OutputError).exitCode;
+    if (settings.logDirectory) {
+        places.logRoot = openFolderOrSay(*settings.logDirectory, console);
+        if (!places.logRoot) return outputError;
+        enableLogs();
+    }
+    if (batch) {
+        places.outputRoot = openFolderOrSay(*settings.outputDirectory, console);
+        if (!places.outputRoot) return outputError;
+    }
+    const std::vector<Job> jobs = batch ? collectJobs(arguments, settings, places) : singleJob(arguments, places);
+
     const bool showProgress = batch && !settings.quiet && ::isatty(STDERR_FILENO);
-    const std::vector<JobResult> results = runJobs(jobs, settings, console, showProgress);
+    const std::vector<std::optional<JobResult>> results = runJobs(jobs, settings, places, console, showProgress);
 
     Outcome overall = Outcome::Ok;
-    for (const JobResult& r : results) overall = worse(overall, r.outcome);
-    if (settings.reportFile && !writeReport(*settings.reportFile, jobs, results)) {
-        console.message("cannot write the report " + settings.reportFile->string());
+    bool closedPipe = false;
+    for (const auto& r : results) {
+        if (!r) continue;
+        overall = worse(overall, r->outcome);
+        closedPipe = closedPipe || r->closedPipe;
+    }
+    std::string cause;
+    if (settings.reportFile && !writeReport(*settings.reportFile, jobs, results, places.inputs, cause)) {
+        console.message(cause);
         overall = worse(overall, Outcome::OutputError);
     }
     if (batch) console.message(summaryOf(results));
+    if (closedPipe) {
+        // Standard output closed by its reader: end quietly, as a GNU tool does.
+        std::signal(SIGPIPE, SIG_DFL);
+        std::raise(SIGPIPE);
+    }
+    if (const int signal = interruptSignal(); signal != 0) return 128 + signal;
     return outcomeInfo(overall).exitCode;
 }
 
 } // namespace
 
 int main(int argc, char** argv) {
-    // A closed pipe on standard output is a write error of the document, not the end of the tool.
+    // A closed pipe on standard output is seen as a write error (EPIPE) and ends the tool quietly.
     std::signal(SIGPIPE, SIG_IGN);
-    return runTool(kToolName, kUsage, kOptions, argc, argv, run);
+    installInterruptHandlers();
+    return runTool(kToolName, kUsage, kOptions, kTextToolOutcomes, argc, argv, run);
 }

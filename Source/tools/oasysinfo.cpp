@@ -1,14 +1,14 @@
-// oasysinfo: the properties of an OASYS document, through the filter's exported interface.
+// oasysinfo: the properties of OASYS documents.
 //
-//   oasysinfo [options] <document>
+//   oasysinfo [options] <document>...     "-" is standard input
 
 #include <array>
 #include <cstdio>
 #include <cstring>
 #include <vector>
 
-#include "krm_host.h"
-#include "krm_zori2.h"
+#include "documents.h"
+#include "text_engine.h"
 #include "tool_common.h"
 
 using namespace oasys_tools;
@@ -22,6 +22,7 @@ struct Settings : CommonSettings {
     Packaging packaging = Packaging::Auto;
     bool isoDates = false;
     bool json = false;
+    uint64_t stdinLimit = kDefaultStdinLimit;
 };
 
 constexpr OptionDef<Settings> kOptions[] = {
@@ -35,11 +36,18 @@ constexpr OptionDef<Settings> kOptions[] = {
      }},
     {"-isodates", "", "dates as ISO 8601 (years 80-99 are 19xx, 00-79 are 20xx)",
      [](Settings& s, std::string_view) { s.isoDates = true; }},
-    {"--json", "", "one JSON object (UTF-8), dates as stored and as ISO 8601",
+    {"--json", "", "one JSON object a line per document (UTF-8), dates as stored and as ISO 8601",
      [](Settings& s, std::string_view) { s.json = true; }},
+    {kStdinLimitOption, "N", "keep at most N bytes of standard input (default 536870912)",
+     [](Settings& s, std::string_view v) {
+         const auto n = parseCount(v, UINT64_MAX);
+         if (!n) throw UsageError(std::string(kStdinLimitOption) + " needs a whole number, not " + std::string(v));
+         s.stdinLimit = *n;
+     }},
     {"-h", "", "this help", [](Settings& s, std::string_view) { s.help = true; }},
     {"--help", "", "this help", [](Settings& s, std::string_view) { s.help = true; }},
     {"-v", "", "the version", [](Settings& s, std::string_view) { s.version = true; }},
+    {"--version", "", "the version", [](Settings& s, std::string_view) { s.version = true; }},
 };
 
 // The slots of the property record, in the order they are shown.
@@ -118,50 +126,51 @@ std::string isoDate(const std::string& stored) {
     return text;
 }
 
-struct Properties {
-    int32_t code = 0;
-    PropertyRecord record{};
-};
-
-Properties readProperties(const PreparedDocument& document, const std::string& charset) {
-    Properties properties;
-    HostOptions options = makeHostOptions(charset, KRM_OPT_LOOP_GUARD);
-    properties.code = GetProperty(document.filterPath.c_str(), &options, &properties.record, &document.formatCode);
-    return properties;
-}
-
-// The password flag: read by the filter's own test for a separated document; for the others the
-// text entry tells, asked for at most one byte.
-bool isPasswordProtected(const PreparedDocument& document) {
-    if (document.packaging == Packaging::Separated) {
-        const uint32_t file = KRM_FileOpen(document.filterPath.c_str(), "rb");
-        if (file == 0) return false;
-        const bool protectedByPassword = havePassword(file, 0, 0) != 0;
-        KRM_FileClose(file);
-        return protectedByPassword;
+// A stored date of zeros only was never set: it is left out.
+bool isUnsetDate(const std::string& stored) {
+    bool digits = false;
+    for (const char c : stored) {
+        if (c >= '1' && c <= '9') return false;
+        digits = digits || c == '0';
     }
-    ScratchDir scratch;
-    const fs::path probe = scratch.path() / "probe.txt";
-    HostOptions options = makeHostOptions(kUtf8, KRM_OPT_LOOP_GUARD | KRM_OPT_SIZE_LIMIT, 1);
-    return GetTextWithErrCallback(document.filterPath.c_str(), probe.c_str(), &options, &document.formatCode, 0) ==
-           KRM_ERR_PASSWORD;
+    return digits;
 }
 
-void printLine(std::string_view key, const std::string& value, const std::string& charset) {
-    std::string head = std::string(key) + ":";
-    head.resize(std::max(head.size() + 1, kKeyColumn), ' ');
+// One separator ends the keywords of two packagings and not of the third: shown without it.
+constexpr std::string_view kKeywordSeparator = ";";
+std::string withoutTrailingSeparator(std::string value, const std::string& separator) {
+    if (value.size() >= separator.size() && value.compare(value.size() - separator.size(), separator.size(), separator) == 0)
+        value.resize(value.size() - separator.size());
+    return value;
+}
+
+// The value of a slot as shown: empty when it is left out.
+std::string slotValue(const PropertyRecord& record, const Slot& slot, const PropertyRecord& utf8,
+                      const std::string& charset) {
+    std::string value = slotText(record, slot.offset, charsetUnitSize(charset));
+    if (slot.kind == Kind::Date && isUnsetDate(slotText(utf8, slot.offset, 1))) return {};
+    if (slot.offset == KRM_PROP_KEYWORDS)
+        value = withoutTrailingSeparator(value, fromUtf8(std::string(kKeywordSeparator), charset));
+    return value;
+}
+
+void printLine(std::string_view key, const std::string& value, const std::string& charset, bool withKey = true) {
+    std::string head;
+    if (withKey) {
+        head = std::string(key) + ":";
+        head.resize(std::max(head.size() + 1, kKeyColumn), ' ');
+    }
     const std::string line = fromUtf8(head, charset) + value + fromUtf8("\n", charset);
     std::fwrite(line.data(), 1, line.size(), stdout);
 }
 
-void printText(const PreparedDocument& document, const Properties& utf8,
-               const Properties& shown, bool isoDates, bool passwordProtected, const std::string& charset) {
-    const size_t unitSize = charsetUnitSize(charset);
+void printText(const InputDocument& document, const PropertyRecord& utf8, const PropertyRecord& shown,
+               bool isoDates, bool passwordProtected, const std::string& charset) {
     for (const Slot& slot : kSlots) {
-        std::string value = slotText(shown.record, slot.offset, unitSize);
+        std::string value = slotValue(shown, slot, utf8, charset);
         if (value.empty()) continue;
         if (slot.kind == Kind::Date && isoDates) {
-            const std::string iso = isoDate(slotText(utf8.record, slot.offset, 1));
+            const std::string iso = isoDate(slotText(utf8, slot.offset, 1));
             if (!iso.empty()) value = fromUtf8(iso, charset);
         }
         printLine(slot.key, value, charset);
@@ -170,13 +179,14 @@ void printText(const PreparedDocument& document, const Properties& utf8,
     printLine(kPasswordKey, fromUtf8(passwordProtected ? "yes" : "no", charset), charset);
 }
 
-void printJson(const std::string& shownPath, const PreparedDocument& document, const Properties& utf8,
+void printJson(const std::string& shownPath, const InputDocument& document, const PropertyRecord& utf8,
                bool passwordProtected) {
-    std::string out = "{\"path\":" + jsonString(shownPath) + ",\"packaging\":" +
-                      jsonString(packagingName(document.packaging)) +
-                      ",\"password_protected\":" + (passwordProtected ? "true" : "false");
+    std::string out = "{\"path\":" + jsonString(shownPath);
+    if (!isValidUtf8(shownPath)) out += ",\"path_hex\":\"" + hexBytes(shownPath) + "\"";
+    out += ",\"packaging\":" + jsonString(packagingName(document.packaging)) +
+           ",\"password_protected\":" + (passwordProtected ? "true" : "false");
     for (const Slot& slot : kSlots) {
-        const std::string value = slotText(utf8.record, slot.offset, 1);
+        const std::string value = slotValue(utf8, slot, utf8, kUtf8);
         out += ",\"" + std::string(slot.jsonKey) + "\":";
         if (slot.kind == Kind::Text) {
             out += jsonString(value);
@@ -192,48 +202,69 @@ void printJson(const std::string& shownPath, const PreparedDocument& document, c
 }
 
 constexpr const char* kUsage =
-    "Usage: oasysinfo [options] <document>\n"
-    "The properties of an OASYS document as aligned \"Key: value\" lines.\n\n";
+    "Usage: oasysinfo [options] <document>...\n"
+    "The properties of OASYS documents as aligned \"Key: value\" lines, a blank line between\n"
+    "documents (with --json one JSON object a line). \"-\" reads a document from standard input.\n\n";
 
 int fail(const std::string& shown, Outcome outcome, const std::string& cause) {
-    std::fprintf(stderr, "%s: %s: %s\n", kToolName, shown.c_str(), cause.c_str());
+    std::fprintf(stderr, "%s: %s: %s\n", kToolName, shownName(shown).c_str(), cause.c_str());
     return outcomeInfo(outcome).exitCode;
 }
 
-int showProperties(const Settings& settings, const fs::path& path) {
-    PreparedDocument document;
-    const PrepareResult prepared = prepareDocument(path, settings.packaging, false, document);
-    if (prepared.outcome != Outcome::Ok) return fail(path.string(), prepared.outcome, prepared.cause);
+int showProperties(const Settings& settings, const std::string& argument, bool first) {
+    const bool fromStdin = argument == "-";
+    const std::string shown = fromStdin ? "standard input" : argument;
+    InputDocument document;
+    const OpenResult opened = fromStdin ? readStandardInput(settings.stdinLimit, settings.packaging, document)
+                                        : openDocument(argument, settings.packaging, false, document);
+    if (opened.outcome != Outcome::Ok) return fail(shown, opened.outcome, opened.cause);
 
-    const Properties utf8 = readProperties(document, kUtf8);
-    if (utf8.code != KRM_OK) return fail(path.string(), outcomeOfCode(utf8.code), causeOfCode(utf8.code));
+    const PropertiesResult utf8 = readProperties(document, kUtf8);
+    if (utf8.outcome != Outcome::Ok) return fail(shown, utf8.outcome, utf8.cause);
     const bool passwordProtected = isPasswordProtected(document);
     if (settings.json) {
-        printJson(path.string(), document, utf8, passwordProtected);
-    } else if (isUtf8Name(settings.charset)) {
-        printText(document, utf8, utf8, settings.isoDates, passwordProtected, settings.charset);
+        printJson(shown, document, utf8.record, passwordProtected);
     } else {
-        const Properties shown = readProperties(document, settings.charset);
-        if (shown.code != KRM_OK) return fail(path.string(), outcomeOfCode(shown.code), causeOfCode(shown.code));
-        printText(document, utf8, shown, settings.isoDates, passwordProtected, settings.charset);
+        if (!first) printLine("", "", settings.charset, false);
+        if (isUtf8Name(settings.charset)) {
+            printText(document, utf8.record, utf8.record, settings.isoDates, passwordProtected, settings.charset);
+        } else {
+            const PropertiesResult converted = readProperties(document, settings.charset);
+            if (converted.outcome != Outcome::Ok) return fail(shown, converted.outcome, converted.cause);
+            printText(document, utf8.record, converted.record, settings.isoDates, passwordProtected, settings.charset);
+        }
     }
     // A write that failed while the buffer was flushed on its way leaves only the error flag.
     const bool written = std::fflush(stdout) == 0 && !std::ferror(stdout);
-    return written ? 0 : fail(path.string(), Outcome::OutputError, "writing failed");
+    return written ? 0 : fail(shown, Outcome::OutputError, systemCause("writing failed", errno));
 }
 
 int run(Settings& settings, const std::vector<std::string>& arguments) {
     if (settings.json && !isUtf8Name(settings.charset))
         throw UsageError("--json writes UTF-8; -enc cannot change that");
-    if (arguments.size() != 1) throw UsageError("give exactly one document");
-    const fs::path path = arguments[0];
-    try {
-        return showProperties(settings, path);
-    } catch (const std::exception& error) { // no working folder, no memory: still name the document
-        return fail(path.string(), Outcome::OutputError, error.what());
+    if (arguments.empty()) throw UsageError("no document given");
+    if (std::count(arguments.begin(), arguments.end(), "-") > 1)
+        throw UsageError("standard input \"-\" can be given once");
+    int status = 0;
+    bool first = true;
+    for (const std::string& argument : arguments) {
+        if (interruptSignal() != 0) break;
+        int documentStatus = 0;
+        try {
+            documentStatus = showProperties(settings, argument, first);
+        } catch (const std::exception& error) { // no working folder, no memory: still name the document
+            documentStatus = fail(argument, Outcome::OutputError, error.what());
+        }
+        if (documentStatus == 0) first = false;
+        status = std::max(status, documentStatus);
     }
+    if (const int signal = interruptSignal(); signal != 0) return 128 + signal;
+    return status;
 }
 
 } // namespace
 
-int main(int argc, char** argv) { return runTool(kToolName, kUsage, kOptions, argc, argv, run); }
+int main(int argc, char** argv) {
+    installInterruptHandlers();
+    return runTool(kToolName, kUsage, kOptions, kInfoToolOutcomes, argc, argv, run);
+}

@@ -1,12 +1,14 @@
 #include "tool_common.h"
 
 #include <fcntl.h>
+#include <signal.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <array>
 #include <cctype>
 #include <cerrno>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -26,25 +28,8 @@ namespace {
 
 constexpr std::string_view kPackagingNames[] = {"auto", "separated", "combined", "compound"};
 
-// Extensions of the members of a separated document, upper case.
-constexpr std::string_view kBodyExtension = ".DOC";
-constexpr std::string_view kFormatExtension = ".FMT";
-constexpr std::string_view kGroupExtension = ".GRP";
-
 // Texts the filter searches anywhere in a path; a scratch directory must not contain them.
 constexpr std::string_view kFilterPathMarkers[] = {".DOC", ".doc", ".FMT", ".fmt", ".GRP", ".grp"};
-
-std::string upperAscii(std::string text) {
-    std::transform(text.begin(), text.end(), text.begin(),
-                   [](unsigned char c) { return static_cast<char>(std::toupper(c)); });
-    return text;
-}
-
-std::string lowerAscii(std::string text) {
-    std::transform(text.begin(), text.end(), text.begin(),
-                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-    return text;
-}
 
 bool equalsIgnoringCase(std::string_view a, std::string_view b) {
     return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](unsigned char x, unsigned char y) {
@@ -52,82 +37,9 @@ bool equalsIgnoringCase(std::string_view a, std::string_view b) {
            });
 }
 
-bool startsWith(const std::array<unsigned char, 8>& head, size_t got, const unsigned char* signature, size_t size) {
-    return got >= size && std::memcmp(head.data(), signature, size) == 0;
-}
-
-// True when an OLE compound file holds the OASYS stream list.
-bool hasOasysStreamList(const fs::path& path) {
-    const uint32_t storage = KRM_2OLEopen(path.c_str());
-    if (storage == 0) return false;
-    const uint32_t list = KRM_2OLEopenStream(storage, KRM_STREAM_LIST_NAME);
-    if (list != 0) KRM_2OLEcloseStream(list);
-    KRM_2OLEclose(storage);
-    return list != 0;
-}
-
 bool containsFilterMarker(const std::string& path) {
     return std::any_of(std::begin(kFilterPathMarkers), std::end(kFilterPathMarkers),
                        [&](std::string_view marker) { return path.find(marker) != std::string::npos; });
-}
-
-// The member of a separated document with this stem and extension, in any case of the extension;
-// an exact-case name is preferred.
-std::optional<fs::path> findMember(const fs::path& directory, const std::string& stem, std::string_view extension) {
-    std::error_code error;
-    for (const std::string& name : {stem + upperAscii(std::string(extension)), stem + lowerAscii(std::string(extension))}) {
-        if (fs::is_regular_file(directory / name, error)) return directory / name;
-    }
-    const fs::path searched = directory.empty() ? fs::path(".") : directory;
-    for (fs::directory_iterator it(searched, error), end; !error && it != end; it.increment(error)) {
-        const std::string name = it->path().filename().string();
-        if (name.size() == stem.size() + extension.size() && name.compare(0, stem.size(), stem) == 0 &&
-            equalsIgnoringCase(std::string_view(name).substr(stem.size()), extension) &&
-            it->is_regular_file(error)) {
-            return directory / name;
-        }
-    }
-    return std::nullopt;
-}
-
-// A stem the filter's name search cannot misread: no points, never empty.
-std::string safeStem(std::string stem) {
-    std::replace(stem.begin(), stem.end(), '.', '_');
-    return stem.empty() ? std::string("document") : stem;
-}
-
-bool isReadableFile(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    return in.good();
-}
-
-PrepareResult prepareSeparated(const fs::path& path, bool needBody, PreparedDocument& out) {
-    const fs::path directory = path.parent_path();
-    const std::string stem = hasSeparatedExtension(path) ? path.stem().string() : path.filename().string();
-    const std::optional<fs::path> format = findMember(directory, stem, kFormatExtension);
-    const std::optional<fs::path> body = needBody ? findMember(directory, stem, kBodyExtension) : std::nullopt;
-    if (needBody && !body)
-        return {Outcome::Unreadable, "its text file " + stem + std::string(kBodyExtension) + " is missing"};
-    if (!format)
-        return {Outcome::Unreadable, "its format file " + stem + std::string(kFormatExtension) + " is missing"};
-    if ((body && !isReadableFile(*body)) || !isReadableFile(*format))
-        return {Outcome::Unreadable, "a file of the document cannot be read"};
-
-    out.scratch.emplace();
-    const fs::path linkBase = out.scratch->path() / safeStem(stem);
-    const fs::path formatLink = fs::path(linkBase.string() + std::string(kFormatExtension));
-    std::error_code error;
-    fs::create_symlink(fs::absolute(*format), formatLink, error);
-    if (error) return {Outcome::OutputError, "cannot prepare a working link: " + error.message()};
-    if (body) {
-        const fs::path bodyLink = fs::path(linkBase.string() + std::string(kBodyExtension));
-        fs::create_symlink(fs::absolute(*body), bodyLink, error);
-        if (error) return {Outcome::OutputError, "cannot prepare a working link: " + error.message()};
-        out.filterPath = bodyLink;
-    } else {
-        out.filterPath = formatLink;
-    }
-    return {};
 }
 
 } // namespace
@@ -150,41 +62,20 @@ uint16_t formatCodeOf(Packaging packaging) {
     return 0;
 }
 
-bool hasSeparatedExtension(const fs::path& path) {
-    const std::string extension = path.extension().string();
-    return equalsIgnoringCase(extension, kBodyExtension) || equalsIgnoringCase(extension, kFormatExtension) ||
-           equalsIgnoringCase(extension, kGroupExtension);
-}
-
-bool hasBodyExtension(const fs::path& path) { return equalsIgnoringCase(path.extension().string(), kBodyExtension); }
-
-std::optional<Packaging> detectPackaging(const fs::path& path, bool useName) {
-    std::array<unsigned char, 8> head{};
-    size_t got = 0;
-    if (std::FILE* file = std::fopen(path.c_str(), "rb")) {
-        got = std::fread(head.data(), 1, head.size(), file);
-        std::fclose(file);
-    } else {
-        return std::nullopt;
-    }
-    if (startsWith(head, got, kOleSignature, sizeof kOleSignature))
-        return hasOasysStreamList(path) ? std::optional(Packaging::Compound) : std::nullopt;
-    if (startsWith(head, got, kCombinedSignature, sizeof kCombinedSignature)) return Packaging::Combined;
-    if (useName && hasSeparatedExtension(path)) return Packaging::Separated;
-    return std::nullopt;
-}
-
 const OutcomeInfo& outcomeInfo(Outcome outcome) {
     for (const OutcomeInfo& info : kOutcomes)
         if (info.outcome == outcome) return info;
     return kOutcomes[std::size(kOutcomes) - 1];
 }
 
-void printExitStatusHelp(std::FILE* out) {
+void printExitStatusHelp(std::FILE* out, std::span<const Outcome> outcomes) {
     std::fprintf(out, "\nExit status (with several documents the most severe met):\n");
-    for (const OutcomeInfo& info : kOutcomes)
+    for (const Outcome outcome : outcomes) {
+        const OutcomeInfo& info = outcomeInfo(outcome);
         std::fprintf(out, "  %-3d %.*s\n", info.exitCode, static_cast<int>(info.description.size()),
                      info.description.data());
+    }
+    std::fprintf(out, "  130 interrupted (SIGINT), 143 terminated (SIGTERM)\n");
 }
 
 Outcome worse(Outcome a, Outcome b) { return outcomeInfo(a).exitCode >= outcomeInfo(b).exitCode ? a : b; }
@@ -213,7 +104,7 @@ std::string causeOfCode(int32_t code) {
     case KRM_ERR_UNSUPPORTED: return "the filter does not accept this document";
     case KRM_ERR_NO_TEXT: return "the document holds no visible text";
     case KRM_ERR_OUTPUT_LIMIT: return "the maximum output size was reached; the text up to it was written";
-    case KRM_ERR_LOOP_GUARD: return "the document is broken (a loop passed its limit)";
+    case KRM_ERR_LOOP_GUARD: return "the document is broken (a loop passed the limit of the loop guard)";
     default: return "the filter returned code " + std::to_string(code);
     }
 }
@@ -290,73 +181,113 @@ ScratchDir::~ScratchDir() {
     fs::remove_all(path_, ignored);
 }
 
-bool copyFdToFile(int fd, const fs::path& destination) {
-    const int out = ::open(destination.c_str(), O_WRONLY | O_CREAT | O_EXCL, 0600);
-    if (out < 0) return false;
-    std::array<char, 65536> buffer{};
-    bool ok = true;
-    for (;;) {
-        const ssize_t got = ::read(fd, buffer.data(), buffer.size());
-        if (got == 0) break;
-        if (got < 0) {
-            if (errno == EINTR) continue;
-            ok = false;
-            break;
-        }
-        for (ssize_t done = 0; done < got;) {
-            const ssize_t put = ::write(out, buffer.data() + done, static_cast<size_t>(got - done));
-            if (put < 0 && errno == EINTR) continue;
-            if (put <= 0) {
-                ok = false;
-                break;
-            }
-            done += put;
-        }
-        if (!ok) break;
-    }
-    return ::close(out) == 0 && ok;
+namespace {
+volatile std::sig_atomic_t receivedSignal = 0;
+extern "C" void noteSignal(int signal) {
+    if (receivedSignal == 0) receivedSignal = signal;
+}
+} // namespace
+
+void installInterruptHandlers() {
+    struct sigaction action {};
+    action.sa_handler = noteSignal;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = 0; // no SA_RESTART: a blocking read of standard input returns to look
+    for (const int signal : {SIGINT, SIGTERM}) ::sigaction(signal, &action, nullptr);
 }
 
-PrepareResult prepareDocument(const fs::path& path, Packaging requested, bool needBody, PreparedDocument& out) {
-    std::error_code error;
-    if (!fs::exists(path, error)) return {Outcome::Unreadable, "no such file"};
-    if (fs::is_directory(path, error)) return {Outcome::Unreadable, "is a directory"};
-    if (!isReadableFile(path)) return {Outcome::Unreadable, "cannot be read"};
+int interruptSignal() { return receivedSignal; }
 
-    Packaging packaging = requested;
-    if (packaging == Packaging::Auto) {
-        const std::optional<Packaging> detected = detectPackaging(path);
-        if (!detected) return {Outcome::NotOasys, "not an OASYS document"};
-        packaging = *detected;
+namespace {
+
+// The length of the valid UTF-8 sequence at the start of text, 0 when it is none.
+size_t utf8SequenceLength(std::string_view text) {
+    const auto byte = [&](size_t i) { return static_cast<unsigned char>(text[i]); };
+    const unsigned char lead = byte(0);
+    if (lead < 0x80) return 1;
+    size_t length = 0;
+    uint32_t min = 0;
+    if (lead >= 0xC2 && lead <= 0xDF) length = 2, min = 0x80;
+    else if (lead >= 0xE0 && lead <= 0xEF) length = 3, min = 0x800;
+    else if (lead >= 0xF0 && lead <= 0xF4) length = 4, min = 0x10000;
+    else return 0;
+    if (text.size() < length) return 0;
+    uint32_t value = lead & (0x7F >> length);
+    for (size_t i = 1; i < length; ++i) {
+        if ((byte(i) & 0xC0) != 0x80) return 0;
+        value = (value << 6) | (byte(i) & 0x3F);
     }
-    out.packaging = packaging;
-    out.formatCode = formatCodeOf(packaging);
-    if (packaging == Packaging::Separated) return prepareSeparated(path, needBody, out);
-    out.filterPath = path;
-    return {};
+    if (value < min || value > 0x10FFFF || (value >= 0xD800 && value <= 0xDFFF)) return 0;
+    return length;
 }
+
+} // namespace
+
+bool isValidUtf8(std::string_view text) {
+    for (size_t at = 0; at < text.size();) {
+        const size_t length = utf8SequenceLength(text.substr(at));
+        if (length == 0) return false;
+        at += length;
+    }
+    return true;
+}
+
+std::string hexBytes(std::string_view text) {
+    static constexpr char kDigits[] = "0123456789abcdef";
+    std::string out;
+    for (const unsigned char c : text) {
+        out += kDigits[c >> 4];
+        out += kDigits[c & 0xF];
+    }
+    return out;
+}
+
+namespace {
+
+// The escape of a quote, a backslash or a control character in quotes of this kind, with the
+// escape form of other control characters ("\\u%04x" in JSON, "\\x%02x" in messages); nullopt
+// for a character that stands for itself.
+std::optional<std::string> escapeOf(char c, char quote, const char* controlForm) {
+    const auto byte = static_cast<unsigned char>(c);
+    switch (c) {
+    case '\\': return "\\\\";
+    case '\n': return "\\n";
+    case '\r': return "\\r";
+    case '\t': return "\\t";
+    default: break;
+    }
+    if (c == quote) return std::string("\\") + quote;
+    if (byte >= 0x20 && byte != 0x7F) return std::nullopt;
+    char escaped[8];
+    std::snprintf(escaped, sizeof escaped, controlForm, byte);
+    return escaped;
+}
+
+} // namespace
 
 std::string jsonString(std::string_view text) {
     std::string out = "\"";
-    for (const char c : text) {
-        const auto byte = static_cast<unsigned char>(c);
-        switch (c) {
-        case '"': out += "\\\""; break;
-        case '\\': out += "\\\\"; break;
-        case '\n': out += "\\n"; break;
-        case '\r': out += "\\r"; break;
-        case '\t': out += "\\t"; break;
-        default:
-            if (byte < 0x20 || byte == 0x7F) {
-                char escaped[8];
-                std::snprintf(escaped, sizeof escaped, "\\u%04x", byte);
-                out += escaped;
-            } else {
-                out += c;
-            }
+    for (size_t at = 0; at < text.size();) {
+        const size_t length = utf8SequenceLength(text.substr(at));
+        if (length == 0) {
+            out += "\xEF\xBF\xBD"; // U+FFFD
+            ++at;
+            continue;
         }
+        const std::optional<std::string> escaped = escapeOf(text[at], '"', "\\u%04x");
+        out += escaped ? *escaped : std::string(text.substr(at, length));
+        at += length;
     }
     return out + "\"";
+}
+
+std::string shownName(std::string_view name) {
+    std::string out = "'";
+    for (const char c : name) {
+        const std::optional<std::string> escaped = escapeOf(c, '\'', "\\x%02x");
+        out += escaped ? *escaped : std::string(1, c);
+    }
+    return out + "'";
 }
 
 std::optional<uint64_t> parseCount(std::string_view text, uint64_t max) {

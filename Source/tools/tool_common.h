@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 #include <stdexcept>
@@ -32,16 +33,6 @@ uint16_t formatCodeOf(Packaging packaging);
 // The first bytes of an OLE compound file and of a combined OASYS document.
 inline constexpr unsigned char kOleSignature[8] = {0xD0, 0xCF, 0x11, 0xE0, 0xA1, 0xB1, 0x1A, 0xE1};
 inline constexpr unsigned char kCombinedSignature[4] = {0xF1, 0x10, 0x80, 0x00};
-
-// True when the extension of the name is .DOC, .FMT or .GRP in any case.
-bool hasSeparatedExtension(const fs::path& path);
-// True for the body member (.DOC in any case).
-bool hasBodyExtension(const fs::path& path);
-
-// The packaging read from the file's first bytes (compound, combined), then from its name
-// (separated); nullopt when it is none of them. A compound file without the OASYS stream list is
-// not an OASYS document. Throws nothing; an unreadable file yields nullopt as well.
-std::optional<Packaging> detectPackaging(const fs::path& path, bool useName = true);
 
 // ---- Outcomes and exit codes -----------------------------------------------------------------
 // One table: the outcome class of a document, its exit code and its word in reports. The exit
@@ -69,6 +60,12 @@ inline constexpr OutcomeInfo kOutcomes[] = {
 };
 
 const OutcomeInfo& outcomeInfo(Outcome outcome);
+// The outcomes each tool can end with, for its help.
+inline constexpr Outcome kTextToolOutcomes[] = {Outcome::Ok,       Outcome::OutputLimit, Outcome::NoText,
+                                                Outcome::Password, Outcome::NotOasys,    Outcome::Broken,
+                                                Outcome::Unreadable, Outcome::OutputError, Outcome::Usage};
+inline constexpr Outcome kInfoToolOutcomes[] = {Outcome::Ok,         Outcome::NotOasys,    Outcome::Broken,
+                                                Outcome::Unreadable, Outcome::OutputError, Outcome::Usage};
 // The more severe of two outcomes.
 Outcome worse(Outcome a, Outcome b);
 
@@ -108,34 +105,26 @@ private:
     fs::path path_;
 };
 
-// Copies everything from a file descriptor into a new file; false on a read or write error.
-bool copyFdToFile(int fd, const fs::path& destination);
+// ---- Interruption ----------------------------------------------------------------------------
 
-// A document made ready for the filter: the path to give it and the format code.
-//
-// The filter finds the members of a separated document by searching the whole path, case-
-// sensitively, for ".DOC"/".FMT"/".GRP" (or all lower case) and refuses mixed-case names. So a
-// separated document is always handed over as symbolic links "<stem>.DOC" and "<stem>.FMT" in a
-// private directory, found beside the given name in any case.
-struct PreparedDocument {
-    Packaging packaging = Packaging::Auto;
-    fs::path filterPath;  // what the filter gets
-    uint16_t formatCode = 0;
-    std::optional<ScratchDir> scratch; // holds the links, when made
-};
-
-struct PrepareResult {
-    Outcome outcome = Outcome::Ok; // Ok when document is usable
-    std::string cause;             // words for the message otherwise
-};
-
-// needBody: the text needs the .DOC member; the properties need only the .FMT member.
-PrepareResult prepareDocument(const fs::path& path, Packaging requested, bool needBody, PreparedDocument& out);
+// SIGINT and SIGTERM only set a flag: the tools start no new document, let the running ones end,
+// write what they owe and exit with 128 + the signal's number.
+void installInterruptHandlers();
+// The signal received, 0 while none was.
+int interruptSignal();
 
 // ---- Text helpers ----------------------------------------------------------------------------
 
-// A JSON string literal (quotes included) of UTF-8 text; control characters escaped.
+// A JSON string literal (quotes included); control characters escaped, and every byte that is
+// not part of valid UTF-8 replaced by U+FFFD, so that the line stays valid UTF-8.
 std::string jsonString(std::string_view text);
+bool isValidUtf8(std::string_view text);
+// The bytes in lower-case hexadecimal, two digits each: the lossless form of a name that is not
+// valid UTF-8.
+std::string hexBytes(std::string_view text);
+// A name as shown in messages: in single quotes, a quote, a backslash and every control character
+// escaped (\n, \t, \xHH), so that a name can never make a line of its own.
+std::string shownName(std::string_view name);
 // A whole decimal number in [0, max]; nullopt when the text is anything else.
 std::optional<uint64_t> parseCount(std::string_view text, uint64_t max);
 
@@ -215,7 +204,7 @@ void printOptionHelp(std::FILE* out, const OptionDef<Settings> (&table)[N]) {
     }
 }
 
-void printExitStatusHelp(std::FILE* out);
+void printExitStatusHelp(std::FILE* out, std::span<const Outcome> outcomes);
 
 // The settings both tools have; each tool's Settings derives from it.
 struct CommonSettings {
@@ -227,7 +216,8 @@ struct CommonSettings {
 // The frame of both tools: options, -h, -v, the charset check, and wrong usage (message and exit
 // code 64) or an unexpected failure (output error) caught at the top.
 template <class Settings, size_t N>
-int runTool(const char* toolName, const char* usage, const OptionDef<Settings> (&table)[N], int argc, char** argv,
+int runTool(const char* toolName, const char* usage, const OptionDef<Settings> (&table)[N],
+            std::span<const Outcome> outcomes, int argc, char** argv,
             int (*body)(Settings& settings, const std::vector<std::string>& arguments)) {
     try {
         Settings settings;
@@ -235,7 +225,7 @@ int runTool(const char* toolName, const char* usage, const OptionDef<Settings> (
         if (settings.help) {
             std::fputs(usage, stdout);
             printOptionHelp(stdout, table);
-            printExitStatusHelp(stdout);
+            printExitStatusHelp(stdout, outcomes);
             return 0;
         }
         if (settings.version) {

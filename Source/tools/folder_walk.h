@@ -1,0 +1,25 @@
+// The documents of a folder a batch is given, found without dropping anything in silence: a folder
+// or a file that cannot be read (no permission, a path too long for the system) is found too,
+// with its cause, so that it has its report line.
+#pragma once
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "safe_files.h"
+
+namespace oasys_tools {
+
+struct FoundEntry {
+    fs::path path;          // as the tool reaches it
+    fs::path relative;      // beneath the folder given
+    std::string unreadable; // the cause when the file or folder cannot be read
+};
+
+// Every document in the folder (with subfolders when recursive) in name order. Folders in `skip`
+// (the run's own output folders) are not entered; links to folders are not followed, and pipes,
+// devices and sockets are no documents.
+void walkFolder(const fs::path& folder, bool recursive, const FileIdSet& skip, std::vector<FoundEntry>& found);
+
+} // namespace oasys_tools

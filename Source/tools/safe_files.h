@@ -1,0 +1,145 @@
+// How the tools touch the file system on a user's behalf.
+//
+// Every file they create (texts, logs, reports) is made the way install, rsync and mv make theirs:
+// a new file under a temporary name, created exclusively in the folder it belongs to and renamed
+// over its final name only when it is complete. Folders beneath an output folder are reached and
+// made without following a symbolic link on the way, so a link planted in an output tree can
+// neither lead a write elsewhere nor be written through. Nothing that was at a destination is
+// removed or changed when a document fails.
+#pragma once
+
+#include <sys/stat.h>
+#include <sys/types.h>
+
+#include <compare>
+#include <cstdint>
+#include <filesystem>
+#include <optional>
+#include <set>
+#include <string>
+
+namespace oasys_tools {
+
+namespace fs = std::filesystem;
+
+// An owned file descriptor, closed on destruction.
+class UniqueFd {
+public:
+    UniqueFd() = default;
+    explicit UniqueFd(int fd) : fd_(fd) {}
+    UniqueFd(UniqueFd&& other) noexcept : fd_(other.release()) {}
+    UniqueFd& operator=(UniqueFd&& other) noexcept;
+    ~UniqueFd();
+    int get() const { return fd_; }
+    explicit operator bool() const { return fd_ >= 0; }
+    int release();
+
+private:
+    int fd_ = -1;
+};
+
+// The identity of a file: the same device and inode are the same file, whatever its names.
+struct FileId {
+    dev_t device = 0;
+    ino_t inode = 0;
+    auto operator<=>(const FileId&) const = default;
+};
+std::optional<FileId> fileIdOf(int fd);
+std::optional<FileId> fileIdOf(const fs::path& path); // follows links, as a reader would
+using FileIdSet = std::set<FileId>;
+
+// "<what>: <the system's reason>".
+std::string systemCause(const std::string& what, int error);
+
+// Opens a path relative to a folder without following any symbolic link and without leaving the
+// folder: openat2 with RESOLVE_BENEATH | RESOLVE_NO_SYMLINKS where the kernel has it, otherwise one
+// component at a time with O_NOFOLLOW. -1 with errno set on failure (ELOOP for a link).
+int openBeneath(int folder, const fs::path& relative, int flags, mode_t mode = 0);
+
+// A folder that receives files: the folder the user named (reached as the user's own path), and
+// the folders made beneath it, never through a link.
+class OutputFolder {
+public:
+    // Opens (and with create, makes) the user's folder. Empty optional with the cause on failure.
+    static std::optional<OutputFolder> open(const fs::path& path, bool create, std::string& cause);
+    // The folder holding a named file (its parent, "." for a bare name), not made.
+    static std::optional<OutputFolder> parentOf(const fs::path& file, std::string& cause);
+
+    // The folder at relative (made as needed) beneath this one.
+    std::optional<OutputFolder> beneath(const fs::path& relative, std::string& cause) const;
+
+    int fd() const { return fd_.get(); }
+    const fs::path& path() const { return path_; }
+    FileId id() const { return id_; }
+
+private:
+    OutputFolder(UniqueFd fd, fs::path path, FileId id) : fd_(std::move(fd)), path_(std::move(path)), id_(id) {}
+    UniqueFd fd_;
+    fs::path path_;
+    FileId id_;
+};
+
+// A file written under a temporary name in its folder and renamed over `name` by commit(); the
+// temporary file is removed when the object goes without a commit (failure, interruption). An
+// existing file of the same identity as one of the run's inputs is refused before anything is
+// written, and so is a destination that is a folder or any other non-regular file: a device or
+// a pipe is written to directly only when the user names it (see TextOutput).
+class PendingFile {
+public:
+    PendingFile() = default;
+    PendingFile(PendingFile&&) noexcept;
+    PendingFile& operator=(PendingFile&&) noexcept;
+    ~PendingFile();
+
+    // False with the cause when the destination is refused or the temporary file cannot be made.
+    bool create(const OutputFolder& folder, const std::string& name, const FileIdSet& inputs, std::string& cause);
+    int fd() const { return fd_.get(); }
+    // Renames the complete file over its name; false with the cause on failure.
+    bool commit(std::string& cause);
+    // Removes the temporary file now.
+    void discard();
+
+private:
+    int folder_ = -1; // borrowed from the OutputFolder, which outlives this object
+    std::string temporary_;
+    std::string name_;
+    fs::path shown_;
+    UniqueFd fd_;
+};
+
+// Where the text of one document goes: standard output, a device or pipe the user named (written
+// directly, never removed), or a new file (PendingFile). Counts the bytes written and keeps the
+// system's reason of a failed write.
+class TextOutput {
+public:
+    static TextOutput standardOutput();
+    // The destination the user named on the command line.
+    static std::optional<TextOutput> named(const fs::path& path, const FileIdSet& inputs, std::string& cause);
+    // A file of this name in a folder of the run's output tree.
+    static std::optional<TextOutput> inFolder(OutputFolder folder, const std::string& name, const FileIdSet& inputs,
+                                              std::string& cause);
+
+    // False when the write failed; error() then holds the system's code.
+    bool write(const void* data, size_t size);
+    uint64_t bytes() const { return bytes_; }
+    int error() const { return error_; }
+    // keep: the text stays (a new file is renamed into place); otherwise a new file is removed.
+    bool finish(bool keep, std::string& cause);
+
+private:
+    TextOutput() = default;
+    std::optional<OutputFolder> folder_;
+    PendingFile pending_;
+    UniqueFd direct_;
+    int fd_ = -1;
+    uint64_t bytes_ = 0;
+    int error_ = 0;
+};
+
+// The longest name of one file the file systems take (bytes).
+inline constexpr size_t kNameMax = 255;
+// name + suffix, shortened when it would be longer than kNameMax: the name is cut at a character
+// boundary and a short hash of the whole name keeps different long names apart.
+std::string soundFileName(const std::string& name, const std::string& suffix);
+
+} // namespace oasys_tools
