@@ -535,14 +535,13 @@ int32_t Decoder::run(bool bodyStartsABlock) {
         return KRM_ERR_BROKEN;
     }
     for (;;) {
-        if (line.length > kLineLimit) return KRM_ERR_BROKEN;
+        if (line.length > kLineLimit) return KRM_ERR_BROKEN; // no OASYS line is that long
         if (krm_containers::loopGuardTripped(options, context.loopCounter1)) return KRM_ERR_LOOP_GUARD;
         const int32_t codeClass = GetCodeType(source, character.data(), &position, accessMode);
         if (codeClass == CODE_CRLF) {
             if (const int32_t rc = flushLine(); rc != KRM_OK) return rc;
             readNextByte();
         } else {
-            if (line.length > kLineLimit) return KRM_ERR_BROKEN;
             if (const int32_t rc = act(codeClass); rc != KRM_OK) return rc;
             if (codeClass != CODE_BLOCK_BREAK) readNextByte();
         }

@@ -8,6 +8,12 @@ using namespace decoder_test;
 
 namespace {
 
+std::string times(size_t count, const std::string& piece) {
+    std::string text;
+    for (size_t i = 0; i < count; ++i) text += piece;
+    return text;
+}
+
 const TextCase kRecordCases[] = {
     // Unicode records
     {"after an underscore", "A_" + unicodeRecord(0x3042) + "B\r\n", "AあB\r\n"},
@@ -20,6 +26,11 @@ const TextCase kRecordCases[] = {
      KRM_ERR_NO_TEXT},
     {"without a substitute", "A" + unicodeRecord(0x3042) + "\r\n", "", KRM_ERR_BROKEN},
     {"underscore as a trail byte is no substitute", "\x83\x5F" + unicodeRecord(0x3042) + "\r\n", "", KRM_ERR_BROKEN},
+    // Fault guarded: a line end must clear every character mark the line set, also past the first
+    // 64 bytes, or a trail byte '_' of the next line is taken for a character start.
+    {"marks of a long line are gone in the next",
+     "A" + times(40, "\x83\x5F") + "\r\n" + times(34, "\x83\x5F") + unicodeRecord(0x3042) + "\r\n",
+     "A" + times(40, "ダ") + "\r\n", KRM_ERR_BROKEN},
     {"mark bytes across two characters are no substitute", "\x81\x81\xAC" + unicodeRecord(0x3042) + "\r\n", "",
      KRM_ERR_BROKEN},
     {"earlier lines stay written", "A\r\nB" + unicodeRecord(0x3042) + "\r\n", "A\r\n", KRM_ERR_BROKEN},
