@@ -265,7 +265,8 @@ GsfQuietScope::~GsfQuietScope() {
 
 uint32_t adoptCompoundFileDescriptor(int fd) {
     ensureGsfInitialised();
-    std::FILE* file = fd >= 0 ? ::fdopen(fd, "rb") : nullptr;
+    // libgsf reads from where the descriptor stands until its first seek: start at the start.
+    std::FILE* file = fd >= 0 && ::lseek(fd, 0, SEEK_SET) == 0 ? ::fdopen(fd, "rb") : nullptr;
     if (file == nullptr) {
         if (fd >= 0) ::close(fd);
         return 0;
