@@ -17,9 +17,10 @@
  * another thread between calls when the program hands it over with the usual synchronisation
  * (a mutex, a thread join). Streams of one storage may be read on different threads at the same
  * time; a storage may be closed while its streams are still open (they keep it alive).
- * Run the concurrency tests under ThreadSanitizer with:
- *   cmake -S . -B build-tsan -G Ninja -DKRM_SANITIZE=thread && ninja -C build-tsan test_host \
- *     && build-tsan/Tests/test_host --gtest_filter='HostConcurrency.*:FileTest.AHandleClosed*'
+ * Run the host tests under ThreadSanitizer with (GLib and libgsf are not instrumented, hence the
+ * suppressions and GSlice on malloc):
+ *   cmake -S . -B build-tsan -G Ninja -DKRM_SANITIZE=thread && ninja -C build-tsan test_host &&
+ *   G_SLICE=always-malloc TSAN_OPTIONS=suppressions=$PWD/Tests/host/tsan.supp build-tsan/Tests/test_host
  */
 #ifndef KRM_HOST_H
 #define KRM_HOST_H
