@@ -302,9 +302,47 @@ std::string machine() {
     return model + ", " + std::to_string(sysconf(_SC_NPROCESSORS_ONLN)) + " cores";
 }
 
-void printRow(const std::string& what, double megabytes, double seconds, double iconvRate) {
+// The one table that bench/run prints: a row per measurement, a column per body size; figures
+// that do not depend on the size stand in a column of their own.
+class Table {
+public:
+    void set(const std::string& row, const std::string& column, const std::string& cell) {
+        if (std::find(rows_.begin(), rows_.end(), row) == rows_.end()) rows_.push_back(row);
+        if (std::find(columns_.begin(), columns_.end(), column) == columns_.end()) columns_.push_back(column);
+        cells_[{row, column}] = cell;
+    }
+    void print() const {
+        std::printf("\n| what |");
+        for (const std::string& column : columns_) std::printf(" %s |", column.c_str());
+        std::printf("\n|---|");
+        for (size_t i = 0; i < columns_.size(); ++i) std::printf("---:|");
+        std::printf("\n");
+        for (const std::string& row : rows_) {
+            std::printf("| %s |", row.c_str());
+            for (const std::string& column : columns_) {
+                const auto cell = cells_.find({row, column});
+                std::printf(" %s |", cell != cells_.end() ? cell->second.c_str() : "");
+            }
+            std::printf("\n");
+        }
+    }
+
+private:
+    std::vector<std::string> rows_, columns_;
+    std::map<std::pair<std::string, std::string>, std::string> cells_;
+};
+
+Table table;
+
+std::string format(const char* pattern, double a, double b = 0) {
+    char cell[64];
+    std::snprintf(cell, sizeof cell, pattern, a, b);
+    return cell;
+}
+
+void speedRow(const std::string& what, const std::string& column, double megabytes, double seconds, double iconvRate) {
     const double rate = megabytes / seconds;
-    std::printf("| %-40s | %9.1f | %6.2f× |\n", what.c_str(), rate, rate / iconvRate);
+    table.set(what + ": MB/s (× iconv)", column, format("%.1f (%.2f×)", rate, rate / iconvRate));
 }
 
 void throughputAt(size_t sizeMb, const Options& options, const fs::path& work) {
@@ -333,20 +371,19 @@ void throughputAt(size_t sizeMb, const Options& options, const fs::path& work) {
 
     const double body = set.bodyBytes / kMega, plain = set.plainBytes / kMega;
     const double iconvRate = plain / seconds.at("iconv");
-    std::printf("\n### %zu MB of body (%zu bytes; plain text %zu bytes), median of %d rounds\n\n", sizeMb, set.bodyBytes,
-                set.plainBytes, rounds);
-    std::printf("| %-40s | %9s | %7s |\n|---|---:|---:|\n", "what", "MB/s", "× iconv");
-    printRow("iconv -f CP932 -t UTF-8 (plain text)", plain, seconds.at("iconv"), iconvRate);
-    printRow("uconv -f windows-31j -t UTF-8 (plain text)", plain, seconds.at("uconv"), iconvRate);
+    const std::string column = std::to_string(sizeMb) + " MB";
+    speedRow("iconv -f CP932 -t UTF-8, plain text", column, plain, seconds.at("iconv"), iconvRate);
+    speedRow("uconv -f windows-31j -t UTF-8, plain text", column, plain, seconds.at("uconv"), iconvRate);
     for (const auto& [name, document] : packagings)
         for (const char* charset : {"UTF-8", "Shift_JIS"})
-            printRow("text entry, " + name + " → " + charset, body, seconds.at(name + " → " + charset), iconvRate);
-    printRow("stream entry, separated → UTF-8", body, seconds.at("stream entry, separated → UTF-8"), iconvRate);
-    std::printf("\nSeconds (for the linearity check): separated → UTF-8 %.3f s, compound → UTF-8 %.3f s\n",
-                seconds.at("separated → UTF-8"), seconds.at("compound → UTF-8"));
-    std::printf("Peak resident memory of one extraction → UTF-8, above the process's baseline: separated %ld KB, "
-                "combined %ld KB, compound %ld KB\n",
-                peakRss(set.separated, work), peakRss(set.combined, work), peakRss(set.compound, work));
+            speedRow("text entry, " + name + " → " + charset, column, body, seconds.at(name + " → " + charset), iconvRate);
+    speedRow("stream entry, separated → UTF-8", column, body, seconds.at("stream entry, separated → UTF-8"), iconvRate);
+    table.set("seconds, separated → UTF-8", column, format("%.3f", seconds.at("separated → UTF-8")));
+    table.set("seconds, compound → UTF-8", column, format("%.3f", seconds.at("compound → UTF-8")));
+    for (const auto& [name, document] : packagings)
+        table.set("peak resident memory above the process's baseline, one extraction, " + name + " → UTF-8 (KB)", column,
+                  format("%.0f", static_cast<double>(peakRss(document, work))));
+    table.set("rounds (median of)", column, format("%.0f", rounds));
     for (const auto& [name, document] : packagings) fs::remove(document.source);
     fs::remove(work / (base + ".FMT"));
     fs::remove(set.plain);
@@ -383,10 +420,11 @@ void smallDocumentFigures(const Options& options, const fs::path& work) {
               }
           }}},
         options.runs, outputs);
-    std::printf("\n### Small documents, one thread (a third in each packaging)\n\n");
-    std::printf("| what | per second |\n|---|---:|\n");
-    std::printf("| text of documents of 1 KB through the library | %.0f |\n", small.size() / figures.at("text"));
-    std::printf("| properties through the library | %.0f |\n", small.size() / figures.at("properties"));
+    const std::string column = "size-free";
+    table.set("documents of 1 KB per second through the library, one thread (a third in each packaging)", column,
+              format("%.0f", small.size() / figures.at("text")));
+    table.set("properties per second through the library, one thread", column,
+              format("%.0f", small.size() / figures.at("properties")));
     fs::remove_all(work / "small1k");
 
     if (options.oasys2txt.empty()) return;
@@ -401,8 +439,10 @@ void smallDocumentFigures(const Options& options, const fs::path& work) {
             }));
         }
     const double one = median(times["1"]), two = median(times["2"]);
-    std::printf("| oasys2txt -j 1, %zu documents of 4 KB | %.0f |\n", documents.size(), documents.size() / one);
-    std::printf("| oasys2txt -j 2, the same | %.0f (%.2f× -j 1) |\n", documents.size() / two, one / two);
+    table.set("oasys2txt -j 1, " + std::to_string(documents.size()) + " documents of 4 KB: documents per second", column,
+              format("%.0f", documents.size() / one));
+    table.set("oasys2txt -j 2, the same: documents per second (× -j 1)", column,
+              format("%.0f (%.2f×)", documents.size() / two, one / two));
     fs::remove_all(batch);
     fs::remove_all(texts);
 }
@@ -428,11 +468,11 @@ int main(int argc, char** argv) {
         else fail("unknown option " + flag);
     }
     const TempDir work;
-    std::printf("## Throughput (%s)\n", machine().c_str());
-    for (const size_t size : options.sizesMb) {
-        throughputAt(size, options, work.path());
-        std::fflush(stdout);
-    }
+    for (const size_t size : options.sizesMb) throughputAt(size, options, work.path());
     smallDocumentFigures(options, work.path());
+    std::printf("Machine: %s. MB/s: 10^6 bytes of body (of plain text for iconv and uconv) per second, median of\n"
+                "alternating rounds; × iconv: the ratio to iconv on the same text in the same run.\n",
+                machine().c_str());
+    table.print();
     return 0;
 }

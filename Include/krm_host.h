@@ -5,8 +5,22 @@
  * ships libkrm_host.so.5, built on libgsf and ICU, in their place. Swapping that one library for
  * the toolkit's is all it takes to move the filter onto the real host.
  *
- * Handles are opaque non-zero 32-bit values (0 means failure / no handle). All services are safe
- * for concurrent use on different handles from different threads.
+ * Handles are opaque non-zero 32-bit values (0 means failure / no handle). A handle that was
+ * released, or one that no service gave out, is refused with the service's failure result; it is
+ * never taken for another object.
+ *
+ * Threading: different handles may be used on different threads at the same time. One handle is
+ * used by one thread at a time, from its open through its calls to its release, as with FILE's
+ * unlocked calls: the services take no lock per call on a file or compound-file stream, so that a
+ * seek inside the buffered window and a one- or two-byte read cost a few instructions (no lock, no
+ * table search, no thread-local access, no system call, no allocation). A handle may move to
+ * another thread between calls when the program hands it over with the usual synchronisation
+ * (a mutex, a thread join). Streams of one storage may be read on different threads at the same
+ * time; a storage may be closed while its streams are still open (they keep it alive).
+ * Run the host tests under ThreadSanitizer with (GLib and libgsf are not instrumented, hence the
+ * suppressions and GSlice on malloc):
+ *   cmake -S . -B build-tsan -G Ninja -DKRM_SANITIZE=thread && ninja -C build-tsan test_host &&
+ *   G_SLICE=always-malloc TSAN_OPTIONS=suppressions=$PWD/Tests/host/tsan.supp build-tsan/Tests/test_host
  */
 #ifndef KRM_HOST_H
 #define KRM_HOST_H
@@ -37,7 +51,9 @@ KRM_EXPORT int32_t KRM_FileRemove(const char* path);
 KRM_EXPORT int32_t KRM_FileRemoveIfSizeIsZero(const char* path);
 
 /* ---- OLE compound files ---------------------------------------------------------------------
- * Stream names compare case-insensitively, as compound files define them. */
+ * Stream names compare case-insensitively, as compound files define them. A stream is served from
+ * memory: up to 4 MiB it is read whole at its first read, above that in windows of 256 KiB, so a
+ * byte of a stream costs what a byte of a plain file costs. */
 
 /* Storage handle, or 0 when the file is not a readable compound file (never a message). */
 KRM_EXPORT uint32_t KRM_2OLEopen(const char* path);
@@ -76,7 +92,9 @@ KRM_EXPORT void KRM_free(void* block);
  * "out.txt.ve2.log"); when a host application has set a log directory with KRM_SetLogDirectory,
  * the same file name (without the path's folders) is placed in that directory. Each text is
  * written exactly as given, "%i" replaced by the integer, nothing added. A log that cannot be
- * opened still yields a handle, which later calls accept and ignore. */
+ * opened still yields a handle, which later calls accept and ignore. With KRM_OPT_LOG clear in the
+ * flags given to krm_logfprintf or krm_logfprint_path, the call returns 0 at once without looking
+ * at the handle. */
 
 /* name receives at most KRM_PATH_MAX bytes, NUL included; a name that would not fit is cut. */
 KRM_EXPORT void GetLogFileName(const char* path, const char* tag, char* name);

@@ -62,32 +62,32 @@ const PairTable& pairTable() {
     return table;
 }
 
+// One code of Windows-31J (or OASYS body) text from pos: its character; pos moves past the code.
+inline UChar decodeOneShiftJis(bool oasys, const PairTable& table, std::span<const uint8_t> text, size_t& pos) {
+    const uint8_t b = text[pos];
+    if (b <= kLastSingleByte) {
+        pos += 1;
+        return b;
+    }
+    if (b >= kFirstHalfWidthKana && b <= kLastHalfWidthKana) {
+        pos += 1;
+        return static_cast<UChar>(kHalfWidthKanaBase + (b - kFirstHalfWidthKana));
+    }
+    const bool hasTrail = pos + 1 < text.size() && isTrail(text[pos + 1]);
+    if (isLead(b) && hasTrail) {
+        const UChar u = table[leadIndex(b)][text[pos + 1] - kFirstTrail];
+        pos += 2;
+        return u != 0 ? u : kGetaMark; // OASYS's own codes, 0xFCA8-0xFCC8, ...
+    }
+    pos += oasys && b == kOasysLead && hasTrail ? 2 : 1;
+    return kGetaMark; // 0x80, 0xFD-0xFF, a lead byte without its trail byte, OASYS's 0xA0 codes
+}
+
 // Decodes Windows-31J (or OASYS body) bytes from pos into out; every code gives one UChar.
 size_t decodeShiftJis(bool oasys, std::span<const uint8_t> text, size_t& pos, UChar* out, size_t room) {
     const PairTable& table = pairTable();
     size_t n = 0;
-    while (pos < text.size() && n < room) {
-        const uint8_t b = text[pos];
-        const bool hasTrail = pos + 1 < text.size() && isTrail(text[pos + 1]);
-        if (b <= kLastSingleByte) {
-            out[n] = b;
-            pos += 1;
-        } else if (b >= kFirstHalfWidthKana && b <= kLastHalfWidthKana) {
-            out[n] = static_cast<UChar>(kHalfWidthKanaBase + (b - kFirstHalfWidthKana));
-            pos += 1;
-        } else if (isLead(b) && hasTrail) {
-            const UChar u = table[leadIndex(b)][text[pos + 1] - kFirstTrail];
-            out[n] = u != 0 ? u : kGetaMark; // OASYS's own codes, 0xFCA8-0xFCC8, ...
-            pos += 2;
-        } else if (oasys && b == kOasysLead && hasTrail) {
-            out[n] = kGetaMark;
-            pos += 2;
-        } else {
-            out[n] = kGetaMark; // 0x80, 0xFD-0xFF, or a lead byte without its trail byte
-            pos += 1;
-        }
-        ++n;
-    }
+    while (pos < text.size() && n < room) out[n++] = decodeOneShiftJis(oasys, table, text, pos);
     return n;
 }
 
@@ -111,40 +111,35 @@ size_t decodeUcs2(std::span<const uint8_t> text, size_t& pos, UChar* out, size_t
 // two-byte code. A result that does not fit is cut as ICU cuts it: the bytes that fit are written,
 // the last character's too, and the conversion fails.
 bool writeUtf8(bool oasys, std::span<const uint8_t> text, std::span<uint8_t> destination, size_t& produced) {
-    constexpr size_t kChunk = 1024;
     constexpr size_t kLongest = 3; // bytes of a character of the Basic Multilingual Plane
-    UChar chunk[kChunk];
+    const PairTable& table = pairTable();
     uint8_t* const out = destination.data();
     const size_t capacity = destination.size();
     size_t at = 0;
     for (size_t pos = 0; pos < text.size();) {
-        const size_t n = decodeShiftJis(oasys, text, pos, chunk, kChunk);
-        for (size_t i = 0; i < n; ++i) {
-            const UChar u = chunk[i];
-            uint8_t encoded[kLongest];
-            size_t length;
-            if (u < 0x80) {
-                encoded[0] = static_cast<uint8_t>(u);
-                length = 1;
-            } else if (u < 0x800) {
-                encoded[0] = static_cast<uint8_t>(0xC0 | u >> 6);
-                encoded[1] = static_cast<uint8_t>(0x80 | (u & 0x3F));
-                length = 2;
-            } else {
-                encoded[0] = static_cast<uint8_t>(0xE0 | u >> 12);
-                encoded[1] = static_cast<uint8_t>(0x80 | (u >> 6 & 0x3F));
-                encoded[2] = static_cast<uint8_t>(0x80 | (u & 0x3F));
-                length = 3;
-            }
-            if (capacity - at < length) {
-                const size_t fits = capacity - at;
-                std::memcpy(out + at, encoded, fits);
-                produced = capacity;
-                return false;
-            }
-            std::memcpy(out + at, encoded, length);
-            at += length;
+        const UChar u = decodeOneShiftJis(oasys, table, text, pos);
+        uint8_t encoded[kLongest];
+        size_t length;
+        if (u < 0x80) {
+            encoded[0] = static_cast<uint8_t>(u);
+            length = 1;
+        } else if (u < 0x800) {
+            encoded[0] = static_cast<uint8_t>(0xC0 | u >> 6);
+            encoded[1] = static_cast<uint8_t>(0x80 | (u & 0x3F));
+            length = 2;
+        } else {
+            encoded[0] = static_cast<uint8_t>(0xE0 | u >> 12);
+            encoded[1] = static_cast<uint8_t>(0x80 | (u >> 6 & 0x3F));
+            encoded[2] = static_cast<uint8_t>(0x80 | (u & 0x3F));
+            length = 3;
         }
+        if (capacity - at < length) {
+            std::memcpy(out + at, encoded, capacity - at);
+            produced = capacity;
+            return false;
+        }
+        std::memcpy(out + at, encoded, length);
+        at += length;
     }
     produced = at;
     return true;

@@ -87,7 +87,10 @@ private:
 
 class BufferedFile {
 public:
-    BufferedFile(Descriptor&& fd, const OpenMode& mode) : fd_(std::move(fd)), mode_(mode) {}
+    // A descriptor opened here stands at offset 0; one handed in may stand anywhere.
+    enum class Offset { AtStart, Unknown };
+    BufferedFile(Descriptor&& fd, const OpenMode& mode, Offset offset)
+        : fd_(std::move(fd)), mode_(mode), kernelOffset_(offset == Offset::AtStart ? 0 : kUnknownOffset) {}
 
     // Nothing here is locked: a handle is used by one thread at a time.
     size_t read(uint8_t* destination, size_t length) {
@@ -326,7 +329,7 @@ private:
     uint64_t windowStart_ = 0;
     size_t windowLength_ = 0;
     uint64_t position_ = 0;
-    uint64_t kernelOffset_ = 0;
+    uint64_t kernelOffset_;
     std::optional<bool> seekable_;
     bool failed_ = false; // a write-out failed: the file no longer holds what was written
 };
@@ -337,12 +340,12 @@ HandleTable<BufferedFile>& files() {
     return fileTable;
 }
 
-uint32_t registerFile(Descriptor&& fd, const OpenMode& mode) {
+uint32_t registerFile(Descriptor&& fd, const OpenMode& mode, BufferedFile::Offset offset) {
     struct stat status {};
     if (fd.get() < 0 || ::fstat(fd.get(), &status) != 0 || S_ISDIR(status.st_mode)) {
         return 0; // a folder is no file to read or write
     }
-    return files().create(Counter::OpenFiles, std::move(fd), mode);
+    return files().create(Counter::OpenFiles, std::move(fd), mode, offset);
 }
 
 uint32_t openFile(const char* path, const char* mode) {
@@ -354,7 +357,7 @@ uint32_t openFile(const char* path, const char* mode) {
     do {
         opened = ::open(path, parsed->flags, kCreatePermissions);
     } while (opened < 0 && errno == EINTR);
-    return registerFile(Descriptor(opened), *parsed);
+    return registerFile(Descriptor(opened), *parsed, BufferedFile::Offset::AtStart);
 }
 
 uint32_t clampToWord(uint64_t value) {
@@ -366,7 +369,7 @@ uint32_t clampToWord(uint64_t value) {
 uint32_t adoptFileDescriptor(int fd, const char* mode) {
     Descriptor owned(fd); // closed here when no handle takes it
     const std::optional<OpenMode> parsed = parseMode(mode);
-    return parsed ? registerFile(std::move(owned), *parsed) : 0;
+    return parsed ? registerFile(std::move(owned), *parsed, BufferedFile::Offset::Unknown) : 0;
 }
 
 bool writeAllToDescriptor(int fd, const uint8_t* data, size_t length) {

@@ -132,7 +132,7 @@ private:
     [[gnu::noinline]] uint32_t readSlowly(uint8_t* destination, uint32_t count) {
         uint32_t done = 0;
         while (done < count && position_ < size_) {
-            if (!windowHolds(position_) && !fillWindow(position_)) break;
+            if (!windowHolds(position_) && (!fillWindow(position_) || !windowHolds(position_))) break;
             const uint64_t inWindow = position_ - windowStart_;
             const uint32_t take = static_cast<uint32_t>(std::min<uint64_t>(count - done, windowLength_ - inWindow));
             std::memcpy(destination + done, window_.get() + inWindow, take);
@@ -266,7 +266,8 @@ GsfQuietScope::~GsfQuietScope() {
 
 uint32_t adoptCompoundFileDescriptor(int fd) {
     ensureGsfInitialised();
-    std::FILE* file = fd >= 0 ? ::fdopen(fd, "rb") : nullptr;
+    // libgsf reads from where the descriptor stands until its first seek: start at the start.
+    std::FILE* file = fd >= 0 && ::lseek(fd, 0, SEEK_SET) == 0 ? ::fdopen(fd, "rb") : nullptr;
     if (file == nullptr) {
         if (fd >= 0) ::close(fd);
         return 0;

@@ -52,8 +52,14 @@ public:
     ConversionLog(const HostOptions& options, const CallContext* context)
         : flags_(options.optionFlags), handle_(context != nullptr ? context->logHandle : 0) {}
     void text(const char* text, int32_t value = 0) const { krm_logfprintf(flags_, handle_, text, value); }
-    // A name is written as plain text; a copy gives it the NUL that its field may lack.
-    void name(std::string_view name) const {
+    // A name is written as plain text, straight from its field when the field holds its NUL (as
+    // always but in a damaged record); else a copy gives it one. This runs for every line.
+    void name(const char (&field)[KRM_CHARSET_NAME_MAX]) const {
+        const std::string_view name = nameField(field);
+        if (name.size() < KRM_CHARSET_NAME_MAX) {
+            text(field);
+            return;
+        }
         char copy[KRM_CHARSET_NAME_MAX + 1] = {};
         krm_entry::copyChars(copy, name, KRM_CHARSET_NAME_MAX);
         text(copy);
@@ -130,9 +136,9 @@ KRM_EXPORT uint32_t CodeConvert(SrcInfo* srcInfo, HostOptions* options, const ui
     if (srcInfo == nullptr || options == nullptr) return 0;
     const ConversionLog log(*options, callContext);
     log.text("Codeconvert starting convert ");
-    log.name(nameField(srcInfo->sourceCharset));
+    log.name(srcInfo->sourceCharset);
     log.text(" srcBuff( %i bytes ) to ", sourceLength);
-    log.name(nameField(options->outputCharset));
+    log.name(options->outputCharset);
     log.text("\r\n");
     // A negative length or a missing buffer would send the service outside the caller's memory.
     if (sourceLength < 0 || (source == nullptr && sourceLength != 0) || destination == nullptr ||

@@ -3,6 +3,7 @@
 #include <sys/sysmacros.h>
 
 #include <algorithm>
+#include <set>
 #include <thread>
 #include <vector>
 
@@ -184,8 +185,27 @@ TEST_F(FileTest, HandlesAreRefusedOnceClosedUnknownOrOfTheOtherDirection) {
     }
 }
 
-// Each thread remembers the last handle it used; a close from another thread must still make
-// that handle unknown to it.
+// Released slots are used again, under a new generation: no earlier handle is ever taken for a
+// later file, and every handle given out is new.
+TEST_F(FileTest, HandlesOfReusedSlotsAreNewAndTheOldOnesStayRefused) {
+    writeFile(dir / "a.bin", patternBytes(4));
+    std::set<uint32_t> given;
+    uint32_t live = 0;
+    for (int i = 0; i < 3000; ++i) { // more than the slots that wait before reuse
+        const uint32_t next = KRM_FileOpen((dir / "a.bin").c_str(), "rb");
+        ASSERT_TRUE(given.insert(next).second) << "handle " << next << " given twice";
+        if (live != 0) ASSERT_EQ(KRM_FileClose(live), 0);
+        live = next;
+    }
+    uint8_t byte = 0;
+    for (const uint32_t old : given) {
+        if (old != live) ASSERT_EQ(KRM_FileRead(&byte, 1, 1, old), 0u) << "stale " << old;
+    }
+    EXPECT_EQ(KRM_FileRead(&byte, 1, 1, live), 1u);
+    EXPECT_EQ(KRM_FileClose(live), 0);
+}
+
+// A close from another thread makes the handle unknown to this one too.
 TEST_F(FileTest, AHandleClosedByAnotherThreadIsRefusedHere) {
     const uint32_t reader = openWith(patternBytes(10));
     uint8_t byte = 0;

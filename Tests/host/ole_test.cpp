@@ -11,6 +11,9 @@ using host_test::patternBytes;
 
 constexpr uint32_t kMiniStreamCutoff = 4096; // smaller streams live in the compound file's mini stream
 constexpr uint32_t kBigSize = kMiniStreamCutoff + 904;
+// Streams above 4 MiB are served in windows of 256 KiB; this one ends inside its seventeenth.
+constexpr uint32_t kWindow = 256u << 10;
+constexpr uint32_t kWindowedSize = (4u << 20) + kWindow / 2 + 7;
 
 class OleTest : public host_test::HostTest {
 protected:
@@ -34,6 +37,7 @@ protected:
         {"DOC1.DOC", patternBytes(kBigSize, 2)},
         {"DOC1.FMT", patternBytes(kMiniStreamCutoff - 1, 3)},
         {"Empty", {}},
+        {"WINDOWED", patternBytes(kWindowedSize, 4)},
     };
     std::filesystem::path compoundPath = dir / "doc.ole";
     uint32_t storage = 0;
@@ -85,6 +89,10 @@ TEST_F(OleTest, ReadsAreClampedToWhatRemains) {
         {"whole small stream and more", "DOC1.FMT", 0, kMiniStreamCutoff * 2, kMiniStreamCutoff - 1},
         {"empty stream", "Empty", 0, 16, 0},
         {"zero bytes asked", "DOC1.DOC", 0, 0, 0},
+        {"across a window boundary", "WINDOWED", kWindow - 3, 10, 10},
+        {"more than a window", "WINDOWED", 5, 3 * kWindow, 3 * kWindow},
+        {"last window cut at the end", "WINDOWED", kWindowedSize - 10, 100, 10},
+        {"at the end of a windowed stream", "WINDOWED", kWindowedSize, 1, 0},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
@@ -98,6 +106,22 @@ TEST_F(OleTest, ReadsAreClampedToWhatRemains) {
         EXPECT_EQ(KRM_2OLEseekStream(stream, 0, 1), c.seekTo + got) << "position after the read";
         EXPECT_EQ(KRM_2OLEcloseStream(stream), 0);
     }
+}
+
+// The decoder steps back to a header now and then: single bytes on both sides of window
+// boundaries, in an order that leaves and re-enters windows.
+TEST_F(OleTest, WindowedStreamGivesEveryByteWherePositionsJump) {
+    const uint32_t stream = KRM_2OLEopenStream(storage, "windowed");
+    const Bytes& data = streams.at("WINDOWED");
+    for (const uint32_t at : {kWindow, kWindow - 1, 2 * kWindow + 1, 7u, kWindowedSize - 1, 16 * kWindow - 1, 16 * kWindow}) {
+        SCOPED_TRACE(at);
+        uint8_t byte = 0;
+        ASSERT_EQ(KRM_2OLEseekStream(stream, at, 0), at);
+        ASSERT_EQ(KRM_2OLEreadStream(stream, &byte, 1), 1u);
+        EXPECT_EQ(byte, data[at]);
+    }
+    EXPECT_EQ(KRM_2OLEseekStream(stream, 0, 2), kWindowedSize);
+    EXPECT_EQ(KRM_2OLEcloseStream(stream), 0);
 }
 
 TEST_F(OleTest, FailedSeekKeepsThePosition) {
