@@ -119,7 +119,7 @@ oasys_status openRegular(const std::string& path, UniqueFd& fd, Outcome& outcome
 // file reopened, anything else (a pipe, a socket) read to its end into memory.
 oasys_status adoptDescriptor(int fd, UniqueFd& adopted, Outcome& outcome) {
     struct stat status {};
-    if (fd < 0 || ::fstat(fd, &status) != 0)
+    if (::fstat(fd, &status) != 0)
         return outcome.fail(OASYS_BAD_ARGUMENT, systemMessage("not an open descriptor", errno ? errno : EBADF), EBADF);
     if (S_ISDIR(status.st_mode)) return outcome.fail(OASYS_UNREADABLE, "the descriptor is a directory", EISDIR);
     if (S_ISREG(status.st_mode)) {
