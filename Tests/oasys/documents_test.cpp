@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -209,6 +210,7 @@ TEST_F(DocumentTable, OpenRefusals) {
     writeFile(dir / "cut.ole", truncated);
     writeCompound(dir / "other.ole", {{"Contents", bytes("x")}});
     fs::create_directory(dir / "folder.DOC");
+    ASSERT_EQ(::mkfifo((dir / "pipe.DOC").c_str(), 0600), 0); // never waited on
 
     const struct {
         const char* name;
@@ -220,6 +222,7 @@ TEST_F(DocumentTable, OpenRefusals) {
         {"other.ole", OASYS_NOT_OASYS, O},
         {"missing.DOC", OASYS_UNREADABLE, OASYS_PACKAGING_AUTO},
         {"folder.DOC", OASYS_UNREADABLE, OASYS_PACKAGING_AUTO},
+        {"pipe.DOC", OASYS_UNREADABLE, OASYS_PACKAGING_AUTO},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
