@@ -354,3 +354,33 @@ TEST_F(DocumentTable, Charsets) {
 }
 
 } // namespace
+
+namespace {
+
+// A stem that itself holds ".FMT" or ".DOC" still names its own members (the filter searches its
+// names for those texts anywhere), and the filter's log shows the document's name.
+TEST_F(DocumentTable, StemsHoldingMemberMarks) {
+    TempDir dir;
+    writeSeparated(dir / "notes.FMT.v2", bodyText(Body::Visible), formatBlock(false));
+    oasys_document* document = nullptr;
+    ASSERT_EQ(oasys_open_path((dir / "notes.FMT.v2.DOC").c_str(), OASYS_PACKAGING_AUTO, &document, nullptr), OASYS_OK);
+    oasys_options options;
+    oasys_options_init(&options);
+    const fs::path log = dir / "call.log";
+    options.log_path = log.c_str();
+    oasys_buffer buffer{};
+    EXPECT_EQ(oasys_extract_to_buffer(document, &buffer, &options, nullptr), OASYS_OK);
+    TempDir canonical;
+    EXPECT_EQ(std::string(buffer.data, buffer.size), filterText(writeDocument(canonical.path(), S, Body::Visible), S));
+    const std::vector<std::string> lines = readLogLines(log);
+    EXPECT_EQ(std::count_if(lines.begin(), lines.end(),
+                            [](const std::string& line) {
+                                return line.rfind("Open Appfile: /krm-bound/", 0) == 0 &&
+                                       line.ends_with("/notes_FMT_v2.DOC\r\n");
+                            }),
+              1);
+    oasys_buffer_free(&buffer);
+    oasys_close(document);
+}
+
+} // namespace
