@@ -178,6 +178,26 @@ TEST_F(Sinks, WriteFailuresAreOutputErrorsWithTheSystemsReason) {
     ::close(pipeFds[0]);
 }
 
+// A document reported ok always has its text file, even when its text is empty.
+TEST_F(Sinks, OkLeavesATextFileEvenAnEmptyOne) {
+    open(Body::Empty);
+    const fs::path path = out_ / "out.txt";
+    oasys_result result{};
+    EXPECT_EQ(oasys_extract_to_path(document_, path.c_str(), nullptr, &result), OASYS_OK);
+    EXPECT_TRUE(fs::is_regular_file(path));
+    EXPECT_EQ(fs::file_size(path), 0u);
+    // A new file gets the usual mode, a replaced one keeps its own.
+    const mode_t mask = ::umask(0);
+    ::umask(mask);
+    struct stat status {};
+    ASSERT_EQ(::stat(path.c_str(), &status), 0);
+    EXPECT_EQ(status.st_mode & 07777, 0666 & ~mask);
+    ASSERT_EQ(::chmod(path.c_str(), 0640), 0);
+    EXPECT_EQ(oasys_extract_to_path(document_, path.c_str(), nullptr, &result), OASYS_OK);
+    ASSERT_EQ(::stat(path.c_str(), &status), 0);
+    EXPECT_EQ(status.st_mode & 07777, 0640u);
+}
+
 TEST_F(Sinks, DescriptorGetsTheTextAtItsPosition) {
     open(Body::Visible);
     const fs::path path = out_ / "out.txt";
@@ -202,6 +222,10 @@ TEST_F(Sinks, Options) {
     EXPECT_EQ(oasys_extract_to_buffer(document_, &buffer, &options, &result), OASYS_OUTPUT_LIMIT);
     EXPECT_EQ(std::string(buffer.data, buffer.size), expected_.substr(0, 4));
     oasys_buffer_free(&buffer);
+
+    options.max_bytes = 0;
+    EXPECT_EQ(oasys_extract_to_buffer(document_, &buffer, &options, &result), OASYS_OUTPUT_LIMIT);
+    EXPECT_EQ(buffer.size, 0u);
 
     options.max_bytes = -1;
     options.charset = "UTF-16LE";
