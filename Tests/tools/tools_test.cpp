@@ -143,13 +143,14 @@ const Case kCases[] = {
     {"password to stdout", "", {"oasys2txt", "@/secret.ole"}, 3, "password-protected"},
     {"not OASYS", "", {"oasys2txt", "@/notes.txt", "@/out.txt"}, 4, "not an OASYS document", {"out.txt!"}},
     {"compound file without the OASYS stream list", "", {"oasys2txt", "@/other.ole", "@/out.txt"}, 4,
-     "not an OASYS document"},
+     "without the OASYS stream list"},
     {"broken combined document", "", {"oasys2txt", "@/broken.oas", "@/out.txt"}, 5, "broken", {"out.txt!"}},
-    {"missing document", "", {"oasys2txt", "@/missing.DOC", "@/out.txt"}, 6, "no such file"},
+    {"missing document", "", {"oasys2txt", "@/missing.DOC", "@/out.txt"}, 6,
+     "'@/missing.DOC': cannot open @/missing.DOC: No such file or directory"},
     {"separated document without its format file", "", {"oasys2txt", "@/lone.DOC", "@/out.txt"}, 6,
      "format file lone.FMT is missing"},
     {"forced packaging the file does not have", "",
-     {"oasys2txt", "--packaging", "compound", "@/doc.oas", "@/out.txt"}, 6, "could not be opened", {"out.txt!"}},
+     {"oasys2txt", "--packaging", "compound", "@/doc.oas", "@/out.txt"}, 5, "could not be opened", {"out.txt!"}},
     {"output folder missing", "", {"oasys2txt", "@/doc.oas", "@/missing/out.txt"}, 7,
      "cannot open the folder @/missing: No such file or directory", {"missing!"}},
     {"unknown option", "", {"oasys2txt", "--frobnicate", "x.DOC", "@/out.txt"}, 64, "unknown option --frobnicate"},
@@ -181,15 +182,16 @@ const Case kCases[] = {
      "'@/c.ole': writing to standard output failed: No space left on device"},
     // Damage: the text before it is kept, unless --strict.
     {"damaged document to a file", "", {"oasys2txt", "@/cut.DOC", "@/out.txt"}, 5,
-     "text decoded before the damage was kept: 14 bytes, ending after line 2", {"out.txt=Hello\r\nWorld\r\n"}},
+     "the text decoded before the damage was kept (14 bytes), ending after line 2", {"out.txt=Hello\r\nWorld\r\n"}},
     {"damaged document to standard output", "", {"oasys2txt", "@/cut.DOC"}, 5, "broken", {}, "Hello\r\nWorld\r\n"},
     {"damaged document, strict", "", {"oasys2txt", "--strict", "@/cut.DOC", "@/out.txt"}, 5, "broken", {"out.txt!"},
      nullptr, "kept"},
-    {"a truncated compound file is broken", "", {"oasys2txt", "@/cut.ole", "@/out.txt"}, 5, "broken", {"out.txt!"}},
+    {"a truncated compound file is broken", "", {"oasys2txt", "@/cut.ole", "@/out.txt"}, 5,
+     "cannot be opened as a compound file", {"out.txt!"}},
     {"a truncated compound file has its report line", "mkdir in; cp cut.ole doc.oas in/",
      {"oasys2txt", "-o", "@/out", "--report", "@/report", "@/in"}, 5, "2 documents: 1 ok, 1 broken",
      {"report~{\"path\":\"@/in/cut.ole\",\"packaging\":\"compound\",\"code\":null,\"outcome\":\"broken\","
-      "\"reason\":\"the document is broken"}},
+      "\"reason\":\"it has the compound-file signature but cannot be opened"}},
     // Reports: a reason, the bytes written wherever they went, names that are no UTF-8.
     {"a report line gives the reason", "", {"oasys2txt", "--report", "@/report", "@/secret.DOC", "@/out.txt"}, 3,
      "password", {"report~\"outcome\":\"password\",\"reason\":\"the document is password-protected\""}},
@@ -244,7 +246,7 @@ const Case kCases[] = {
      "Password protected: no\n\nTitle:              T\n"},
     {"oasysinfo json lines", "", {"oasysinfo", "--json", "@/a.DOC", "@/c.ole"}, 0, "", {},
      "\"document_type\":\"OASYS2\xE6\x96\x87\xE6\x9B\xB8\"}\n{\"path\":\"@/c.ole\""},
-    {"oasysinfo a damaged compound file", "", {"oasysinfo", "@/cut.ole"}, 5, "broken"},
+    {"oasysinfo a damaged compound file", "", {"oasysinfo", "@/cut.ole"}, 5, "cannot be opened as a compound file"},
     {"oasysinfo leaves an unset date out", "", {"oasysinfo", "@/doc.oas"}, 0, "", {},
      "Title:              T\nDocument type:"},
     {"oasysinfo version", "", {"oasysinfo", "--version"}, 0, "", {}, "oasysinfo 5."},
@@ -308,39 +310,18 @@ TEST_P(Cases, StatusMessagesAndFiles) {
     } else {
         EXPECT_EQ(run.err, "");
     }
-    if (c.notErr) EXPECT_EQ(run.err.find(c.notErr), std::string::npos) << run.err;
-    if (c.out) EXPECT_NE(run.out.find(expand(c.out, dir.path())), std::string::npos) << run.out;
+    if (c.notErr) {
+        EXPECT_EQ(run.err.find(c.notErr), std::string::npos) << run.err;
+    }
+    if (c.out) {
+        EXPECT_NE(run.out.find(expand(c.out, dir.path())), std::string::npos) << run.out;
+    }
     for (const std::string& spec : c.files) expectFileState(dir.path(), spec, before);
     EXPECT_TRUE(fs::is_empty(dir / "tmp")) << "nothing is left in the temporary folder";
 }
 
 INSTANTIATE_TEST_SUITE_P(Cases, Cases, ::testing::ValuesIn(kCases),
                          [](const auto& info) { return testNameOf(info.param.name); });
-
-TEST_F(Oasys2txt, AWorkingFolderThatCannotBeMadeIsAnOutputErrorNamingTheDocument) {
-    const std::string separated = (kExamplesDir / "sample_separated.DOC").string();
-    const struct {
-        const char* name;
-        std::string command; // shell command line; '@' stands for the test folder
-        const char* message;
-    } cases[] = {
-        // Separated documents are handed over through a private working folder.
-        {"oasys2txt without a working folder", "TMPDIR=@/missing exec " + kOasys2txt.string() + " " + separated +
-                                                   " @/out.txt",
-         "sample_separated.DOC': cannot create a working directory"},
-        {"oasys2txt batch without a working folder", "TMPDIR=@/missing exec " + kOasys2txt.string() + " -q -o @/txt " +
-                                                         separated,
-         ""},
-        {"oasysinfo without a working folder", "TMPDIR=@/missing exec " + kOasysinfo.string() + " " + separated,
-         "sample_separated.DOC': cannot create a working directory"},
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.name);
-        const ToolRun run = runTool("/bin/sh", {"-c", expand(c.command, dir.path())});
-        EXPECT_EQ(run.status, 7) << run.err;
-        EXPECT_NE(run.err.find(c.message), std::string::npos) << run.err;
-    }
-}
 
 // ---- Charsets, standard input, log ------------------------------------------------------------------------
 
