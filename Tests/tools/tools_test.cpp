@@ -53,18 +53,6 @@ TEST_F(Oasys2txt, CommittedSamplesAreWhatTheGeneratorMakes) {
 
 // ---- Every outcome as a user meets it --------------------------------------------------------------
 
-// A body of this many numbered lines: about 1 MB for 30 000.
-Bytes longBody(int lines) {
-    Bytes body;
-    for (int i = 0; i < lines; ++i) {
-        const std::string line = "Line " + std::to_string(i) + " of a long document, with words\r\n";
-        body.insert(body.end(), line.begin(), line.end());
-    }
-    const Bytes end = endOfText();
-    body.insert(body.end(), end.begin(), end.end());
-    return body;
-}
-
 // The documents the cases name ("@/..."); the good ones hold "Hello".
 void writeCaseDocuments(const fs::path& d) {
     const Bytes hello = bodyOf({"Hello"});
