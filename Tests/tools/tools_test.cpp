@@ -238,6 +238,8 @@ const Case kCases[] = {
     {"oasysinfo leaves an unset date out", "", {"oasysinfo", "@/doc.oas"}, 0, "", {},
      "Title:              T\nDocument type:"},
     {"oasysinfo version", "", {"oasysinfo", "--version"}, 0, "", {}, "oasysinfo 5."},
+    {"oasysinfo help lists only its own exit codes", "", {"oasysinfo", "-h"}, 0, "", {},
+     "  0   done\n  4   not an OASYS document\n"},
 };
 
 // A file's state as the FileStates spell it, "" when it does not exist.
