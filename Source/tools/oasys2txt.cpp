@@ -220,12 +220,13 @@ JobResult runJob(const Job& job, const Settings& settings, const RunPlaces& plac
     });
     result.code = text.code;
     if (request.log) {
-        if (std::string logCause = placeLog(*request.log, job, places); !logCause.empty())
-            text = {Outcome::OutputError, text.code, logCause, false};
+        if (std::string logCause = placeLog(*request.log, job, places); !logCause.empty()) {
+            text.outcome = worse(text.outcome, Outcome::OutputError);
+            text.cause = logCause;
+        }
     }
     if (output->error() != 0) {
-        const std::string where = job.output ? job.output->string() : places.outputRoot ? "the text file" : "standard output";
-        text.cause = systemCause("writing to " + where + " failed", output->error());
+        text.cause = systemCause("writing to " + output->shownName() + " failed", output->error());
         result.closedPipe = output->error() == EPIPE && !job.output && !places.outputRoot;
     }
     if (!output->finish(text.keepText, cause)) return finish(Outcome::OutputError, cause);

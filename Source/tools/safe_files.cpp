@@ -251,6 +251,7 @@ void PendingFile::discard() {
 TextOutput TextOutput::standardOutput() {
     TextOutput output;
     output.fd_ = STDOUT_FILENO;
+    output.shown_ = "standard output";
     return output;
 }
 
@@ -266,6 +267,7 @@ std::optional<TextOutput> TextOutput::named(const fs::path& path, const FileIdSe
             return std::nullopt;
         }
         output.fd_ = output.direct_.get();
+        output.shown_ = path.string();
         return output;
     }
     std::optional<OutputFolder> folder = OutputFolder::parentOf(path, cause);
@@ -279,6 +281,7 @@ std::optional<TextOutput> TextOutput::inFolder(OutputFolder folder, const std::s
     output.folder_.emplace(std::move(folder));
     if (!output.pending_.create(*output.folder_, name, inputs, cause)) return std::nullopt;
     output.fd_ = output.pending_.fd();
+    output.shown_ = (output.folder_->path() / name).string();
     return output;
 }
 
