@@ -277,10 +277,15 @@ OASYS_API oasys_status oasys_text_from_utf8(const char* charset, const char* tex
         return outcome.fail(OASYS_BAD_ARGUMENT, "a charset, a text and a buffer are needed");
     if (KRM_CharsetUsable(charset, nullptr) != 1)
         return outcome.fail(OASYS_BAD_ARGUMENT, std::string("unknown output charset ") + charset);
-    // Four bytes per UTF-8 byte covers every charset, escape sequences of stateful ones included.
+    // Four bytes per UTF-8 byte are enough for nearly every charset; the service tells when not.
     std::string converted(length * 4 + 16, '\0');
     size_t produced = 0;
-    if (KRM_ConvertFromUtf8(charset, text, length, converted.data(), converted.size(), &produced) != 0)
+    int32_t convertedOk = KRM_ConvertFromUtf8(charset, text, length, converted.data(), converted.size(), &produced);
+    if (convertedOk != 0 && produced > converted.size()) {
+        converted.resize(produced);
+        convertedOk = KRM_ConvertFromUtf8(charset, text, length, converted.data(), converted.size(), &produced);
+    }
+    if (convertedOk != 0)
         return outcome.fail(OASYS_BAD_ARGUMENT, std::string("the text cannot be written in ") + charset);
     if (!oasys::appendToBuffer(*buffer, converted.data(), produced))
         return outcome.fail(OASYS_OUTPUT_ERROR, "out of memory", ENOMEM);

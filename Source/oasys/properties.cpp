@@ -175,7 +175,7 @@ std::string_view slotText(const PropertyRecord& record, uint32_t slot, size_t un
 
 void setText(oasys_text& field, std::string_view text) {
     field.length = text.size();
-    std::memcpy(field.text, text.data(), text.size());
+    if (!text.empty()) std::memcpy(field.text, text.data(), text.size());
     std::memset(field.text + text.size(), 0, sizeof field.text - text.size());
 }
 

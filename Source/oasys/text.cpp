@@ -188,8 +188,9 @@ public:
         errno = 0;
         if (!forEachChunk(text_.get(), size, writer_)) {
             const int error = errno;
-            return error != 0 ? outcome.fail(OASYS_OUTPUT_ERROR, systemMessage("cannot write " + what_, error), error)
-                              : outcome.fail(OASYS_OUTPUT_ERROR, "cannot write " + what_);
+            const std::string what = "cannot write to " + what_;
+            return error != 0 ? outcome.fail(OASYS_OUTPUT_ERROR, systemMessage(what, error), error)
+                              : outcome.fail(OASYS_OUTPUT_ERROR, what);
         }
         return OASYS_OK;
     }

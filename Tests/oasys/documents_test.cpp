@@ -21,7 +21,7 @@ namespace fs = std::filesystem;
 
 namespace {
 
-enum class From { Path, Memory, Fd };
+enum class From { Path, Memory, Fd, Pipe };
 
 // How a separated document's files are named and which name is given.
 enum class Names { Upper, GivenFmt, GivenGrp, Lower, Mixed, GivenInOtherCase, NoFormat, NoBody };
@@ -66,6 +66,8 @@ const Row kRows[] = {
     {"compound by path", O, Body::Visible, false, From::Path, Names::Upper, OASYS_OK, OASYS_OK},
     {"compound from memory", O, Body::Visible, false, From::Memory, Names::Upper, OASYS_OK, OASYS_OK},
     {"compound from a descriptor", O, Body::Visible, false, From::Fd, Names::Upper, OASYS_OK, OASYS_OK},
+    {"combined through a pipe", C, Body::Visible, false, From::Pipe, Names::Upper, OASYS_OK, OASYS_OK},
+    {"compound through a pipe", O, Body::Visible, false, From::Pipe, Names::Upper, OASYS_OK, OASYS_OK},
     {"compound protected", O, Body::Visible, true, From::Fd, Names::Upper, OASYS_PASSWORD, OASYS_OK},
     {"compound damaged", O, Body::Unended, false, From::Path, Names::Upper, OASYS_BROKEN, OASYS_OK},
     {"compound without visible text", O, Body::NoText, false, From::Path, Names::Upper, OASYS_NO_TEXT, OASYS_OK},
@@ -105,6 +107,14 @@ Opened openAs(const Row& row, const fs::path& path) {
     } else if (row.from == From::Memory) {
         const Bytes content = readFile(path);
         opened.status = oasys_open_memory(content.data(), content.size(), OASYS_PACKAGING_AUTO, &opened.document, &result);
+    } else if (row.from == From::Pipe) { // read to its end once, as standard input would be
+        const Bytes content = readFile(path);
+        int ends[2];
+        EXPECT_EQ(::pipe(ends), 0);
+        EXPECT_EQ(::write(ends[1], content.data(), content.size()), static_cast<ssize_t>(content.size()));
+        ::close(ends[1]);
+        opened.status = oasys_open_fd(ends[0], OASYS_PACKAGING_AUTO, &opened.document, &result);
+        ::close(ends[0]);
     } else {
         const int body = ::open(path.c_str(), O_RDONLY);
         if (row.packaging == S) {
@@ -240,6 +250,35 @@ TEST_F(DocumentTable, ExactCaseBeforeAnotherCase) {
         TempDir canonical;
         EXPECT_EQ(std::string(buffer.data, buffer.size), filterText(writeDocument(canonical.path(), S, body), S));
         oasys_buffer_free(&buffer);
+        oasys_close(document);
+    }
+}
+
+} // namespace
+
+namespace {
+
+// In another charset the texts are the filter's own in that charset, the keywords shown the same
+// way for every packaging, and an all-zero stored date is no date.
+TEST_F(DocumentTable, PropertiesInAnotherCharset) {
+    const std::string utf16Keywords("k\0001\000;\000k\0002\000", 10);
+    for (const oasys_packaging packaging : {S, C, O}) {
+        SCOPED_TRACE(oasys_packaging_name(packaging));
+        TempDir dir;
+        oasys_document* document = nullptr;
+        ASSERT_EQ(oasys_open_path(writeDocument(dir.path(), packaging, Body::Visible).c_str(), OASYS_PACKAGING_AUTO,
+                                  &document, nullptr),
+                  OASYS_OK);
+        oasys_options options;
+        oasys_options_init(&options);
+        options.charset = "UTF-16LE";
+        oasys_properties properties;
+        EXPECT_EQ(oasys_read_properties(document, &options, &properties, nullptr), OASYS_OK);
+        EXPECT_EQ(text(properties.keywords), utf16Keywords);
+        EXPECT_EQ(properties.title.length, 10u);
+        EXPECT_EQ(properties.created.day, 31);
+        EXPECT_EQ(properties.created_text.length, 30u); // 15 UTF-16 units
+        EXPECT_EQ(properties.modified_text.length, 0u);
         oasys_close(document);
     }
 }

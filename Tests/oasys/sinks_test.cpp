@@ -136,7 +136,9 @@ TEST_F(Sinks, SalvageKeepsTheTextBeforeTheDamageStrictKeepsNothing) {
         fs::remove(path);
         EXPECT_EQ(oasys_extract_to_path(document_, path.c_str(), &options, &result), OASYS_BROKEN);
         EXPECT_EQ(fs::exists(path), !strict);
-        if (!strict) EXPECT_EQ(readText(path), kept);
+        if (!strict) {
+            EXPECT_EQ(readText(path), kept);
+        }
 
         std::string written;
         auto collect = [](void* context, const void* data, size_t size) {
@@ -174,6 +176,26 @@ TEST_F(Sinks, WriteFailuresAreOutputErrorsWithTheSystemsReason) {
     EXPECT_EQ(oasys_extract_to_fd(document_, pipeFds[0], nullptr, &result), OASYS_OUTPUT_ERROR);
     EXPECT_EQ(result.system_error, EBADF);
     ::close(pipeFds[0]);
+}
+
+// A document reported ok always has its text file, even when its text is empty.
+TEST_F(Sinks, OkLeavesATextFileEvenAnEmptyOne) {
+    open(Body::Empty);
+    const fs::path path = out_ / "out.txt";
+    oasys_result result{};
+    EXPECT_EQ(oasys_extract_to_path(document_, path.c_str(), nullptr, &result), OASYS_OK);
+    EXPECT_TRUE(fs::is_regular_file(path));
+    EXPECT_EQ(fs::file_size(path), 0u);
+    // A new file gets the usual mode, a replaced one keeps its own.
+    const mode_t mask = ::umask(0);
+    ::umask(mask);
+    struct stat status {};
+    ASSERT_EQ(::stat(path.c_str(), &status), 0);
+    EXPECT_EQ(status.st_mode & 07777, 0666 & ~mask);
+    ASSERT_EQ(::chmod(path.c_str(), 0640), 0);
+    EXPECT_EQ(oasys_extract_to_path(document_, path.c_str(), nullptr, &result), OASYS_OK);
+    ASSERT_EQ(::stat(path.c_str(), &status), 0);
+    EXPECT_EQ(status.st_mode & 07777, 0640u);
 }
 
 TEST_F(Sinks, DescriptorGetsTheTextAtItsPosition) {
