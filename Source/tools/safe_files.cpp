@@ -11,6 +11,7 @@
 #include <cstring>
 #include <random>
 #include <utility>
+#include <vector>
 
 namespace oasys_tools {
 
@@ -203,7 +204,8 @@ bool PendingFile::create(const OutputFolder& folder, const std::string& name, co
                          std::string& cause) {
     shown_ = folder.path() / name;
     struct stat existing {};
-    if (::fstatat(folder.fd(), name.c_str(), &existing, AT_SYMLINK_NOFOLLOW) == 0) {
+    if (::fstatat(folder.fd(), name.c_str(), &existing, AT_SYMLINK_NOFOLLOW) != 0) existing = {};
+    if (existing.st_mode != 0) {
         if (inputs.count(FileId{existing.st_dev, existing.st_ino})) {
             cause = "the text file " + shown_.string() + " would replace an input of this run; nothing was written";
             return false;
@@ -226,6 +228,8 @@ bool PendingFile::create(const OutputFolder& folder, const std::string& name, co
         temporary_.clear();
         return false;
     }
+    // A file replaced keeps its permissions; a new one has 0666 narrowed by the umask.
+    if (S_ISREG(existing.st_mode)) ::fchmod(fd_.get(), existing.st_mode & 07777);
     folder_ = folder.fd();
     name_ = name;
     return true;
