@@ -2,6 +2,8 @@
 
 #include <signal.h>
 
+#include <atomic>
+#include <cerrno>
 #include <csignal>
 #include <cstdlib>
 #include <cstring>
@@ -66,9 +68,14 @@ ScratchDir::~ScratchDir() {
 }
 
 namespace {
-volatile std::sig_atomic_t receivedSignal = 0;
+// Read by every worker thread: a lock-free atomic is both thread-safe and safe in a handler.
+std::atomic<int> receivedSignal{0};
+static_assert(std::atomic<int>::is_always_lock_free);
 extern "C" void noteSignal(int signal) {
-    if (receivedSignal == 0) receivedSignal = signal;
+    const int savedErrno = errno;
+    int none = 0;
+    receivedSignal.compare_exchange_strong(none, signal);
+    errno = savedErrno;
 }
 } // namespace
 
@@ -80,7 +87,7 @@ void installInterruptHandlers() {
     for (const int signal : {SIGINT, SIGTERM}) ::sigaction(signal, &action, nullptr);
 }
 
-int interruptSignal() { return receivedSignal; }
+int interruptSignal() { return receivedSignal.load(); }
 
 namespace {
 
