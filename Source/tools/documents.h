@@ -38,9 +38,7 @@ struct OpenResult {
 
 OpenResult openDocument(const fs::path& path, Packaging requested, Document& out);
 
-// The default bound of standard input kept in memory, and the option that raises it.
-inline constexpr uint64_t kDefaultStdinLimit = 512ull << 20;
-inline constexpr std::string_view kStdinLimitOption = "--stdin-limit";
+// Standard input, kept in memory up to limit bytes (kStdinLimitOption raises it).
 OpenResult readStandardInput(uint64_t limit, Packaging requested, Document& out);
 
 // The identities of the files of the document named by path (the file, and every file that may be

@@ -49,7 +49,6 @@ struct Settings : CommonSettings {
     std::optional<fs::path> outputDirectory;
     unsigned jobs = std::max(1u, std::thread::hardware_concurrency());
     std::optional<fs::path> reportFile;
-    uint64_t stdinLimit = kDefaultStdinLimit;
 };
 
 constexpr OptionDef<Settings> kOptions[] = {
@@ -93,16 +92,11 @@ constexpr OptionDef<Settings> kOptions[] = {
      }},
     {"--report", "FILE", "one JSON line per document into FILE",
      [](Settings& s, std::string_view v) { s.reportFile = fs::path(v); }},
-    {kStdinLimitOption, "N", "keep at most N bytes of standard input (default 536870912)",
-     [](Settings& s, std::string_view v) {
-         const auto n = parseCount(v, UINT64_MAX);
-         if (!n) throw UsageError(std::string(kStdinLimitOption) + " needs a whole number, not " + std::string(v));
-         s.stdinLimit = *n;
-     }},
-    {"-h", "", "this help", [](Settings& s, std::string_view) { s.help = true; }},
-    {"--help", "", "this help", [](Settings& s, std::string_view) { s.help = true; }},
-    {"-v", "", "the version", [](Settings& s, std::string_view) { s.version = true; }},
-    {"--version", "", "the version", [](Settings& s, std::string_view) { s.version = true; }},
+    kStdinLimitOptionDef<Settings>,
+    kHelpOptionDef<Settings>,
+    kLongHelpOptionDef<Settings>,
+    kVersionOptionDef<Settings>,
+    kLongVersionOptionDef<Settings>,
 };
 
 // ---- Documents and their results ---------------------------------------------------------------

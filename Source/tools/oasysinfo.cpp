@@ -23,7 +23,6 @@ struct Settings : CommonSettings {
     Packaging packaging = Packaging::Auto;
     bool isoDates = false;
     bool json = false;
-    uint64_t stdinLimit = kDefaultStdinLimit;
 };
 
 constexpr OptionDef<Settings> kOptions[] = {
@@ -39,16 +38,11 @@ constexpr OptionDef<Settings> kOptions[] = {
      [](Settings& s, std::string_view) { s.isoDates = true; }},
     {"--json", "", "one JSON object a line per document (UTF-8), dates as stored and as ISO 8601",
      [](Settings& s, std::string_view) { s.json = true; }},
-    {kStdinLimitOption, "N", "keep at most N bytes of standard input (default 536870912)",
-     [](Settings& s, std::string_view v) {
-         const auto n = parseCount(v, UINT64_MAX);
-         if (!n) throw UsageError(std::string(kStdinLimitOption) + " needs a whole number, not " + std::string(v));
-         s.stdinLimit = *n;
-     }},
-    {"-h", "", "this help", [](Settings& s, std::string_view) { s.help = true; }},
-    {"--help", "", "this help", [](Settings& s, std::string_view) { s.help = true; }},
-    {"-v", "", "the version", [](Settings& s, std::string_view) { s.version = true; }},
-    {"--version", "", "the version", [](Settings& s, std::string_view) { s.version = true; }},
+    kStdinLimitOptionDef<Settings>,
+    kHelpOptionDef<Settings>,
+    kLongHelpOptionDef<Settings>,
+    kVersionOptionDef<Settings>,
+    kLongVersionOptionDef<Settings>,
 };
 
 // The entries shown, in their order.

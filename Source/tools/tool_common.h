@@ -180,11 +180,37 @@ void printOptionHelp(std::FILE* out, const OptionDef<Settings> (&table)[N]) {
 void printExitStatusHelp(std::FILE* out, std::span<const Outcome> outcomes);
 
 // The settings both tools have; each tool's Settings derives from it.
+// The default bound of standard input kept in memory, and the option that raises it.
+inline constexpr uint64_t kDefaultStdinLimit = 512ull << 20;
+inline constexpr std::string_view kStdinLimitOption = "--stdin-limit";
+
 struct CommonSettings {
     std::string charset = "UTF-8";
     bool help = false;
     bool version = false;
+    uint64_t stdinLimit = kDefaultStdinLimit;
 };
+
+// The options both tools have, each written once.
+template <class Settings>
+constexpr OptionDef<Settings> kStdinLimitOptionDef = {
+    kStdinLimitOption, "N", "keep at most N bytes of standard input (default 536870912)",
+    [](Settings& s, std::string_view v) {
+        const auto n = parseCount(v, UINT64_MAX);
+        if (!n) throw UsageError(std::string(kStdinLimitOption) + " needs a whole number, not " + std::string(v));
+        s.stdinLimit = *n;
+    }};
+template <class Settings>
+constexpr OptionDef<Settings> kHelpOptionDef = {"-h", "", "this help",
+                                                [](Settings& s, std::string_view) { s.help = true; }};
+template <class Settings>
+constexpr OptionDef<Settings> kLongHelpOptionDef = {"--help", "", "this help", kHelpOptionDef<Settings>.apply};
+template <class Settings>
+constexpr OptionDef<Settings> kVersionOptionDef = {"-v", "", "the version",
+                                                   [](Settings& s, std::string_view) { s.version = true; }};
+template <class Settings>
+constexpr OptionDef<Settings> kLongVersionOptionDef = {"--version", "", "the version",
+                                                       kVersionOptionDef<Settings>.apply};
 
 // The frame of both tools: options, -h, -v, the charset check, and wrong usage (message and exit
 // code 64) or an unexpected failure (output error) caught at the top.
