@@ -138,7 +138,7 @@ public:
     void message(const std::string& text) {
         if (quiet_) return;
         std::lock_guard lock(mutex_);
-        std::fprintf(stderr, "%s%s: %s\n", progressActive_ ? "\r\033[K" : "", kToolName, text.c_str());
+        std::fprintf(stderr, "%s%s: %s\n", progressActive_ ? "\r\033[K" : "", kToolName, oneLine(text).c_str());
     }
     void progress(const std::string& line) {
         std::lock_guard lock(mutex_);

@@ -150,7 +150,7 @@ constexpr const char* kUsage =
     "documents (with --json one JSON object a line). \"-\" reads a document from standard input.\n\n";
 
 int fail(const std::string& shown, Outcome outcome, const std::string& cause) {
-    std::fprintf(stderr, "%s: %s: %s\n", kToolName, shownName(shown).c_str(), cause.c_str());
+    std::fprintf(stderr, "%s: %s: %s\n", kToolName, shownName(shown).c_str(), oneLine(cause).c_str());
     return exitCodeOf(outcome);
 }
 

@@ -181,6 +181,17 @@ std::string shownName(std::string_view name) {
     return out + "'";
 }
 
+std::string oneLine(std::string_view message) {
+    std::string out;
+    for (const char c : message) {
+        const auto byte = static_cast<unsigned char>(c);
+        const std::optional<std::string> escaped =
+            byte < 0x20 || byte == 0x7F ? escapeOf(c, '\0', "\\x%02x") : std::nullopt;
+        out += escaped ? *escaped : std::string(1, c);
+    }
+    return out;
+}
+
 std::optional<uint64_t> parseCount(std::string_view text, uint64_t max) {
     if (text.empty() || text.size() > 20) return std::nullopt;
     uint64_t value = 0;

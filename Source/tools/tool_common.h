@@ -98,6 +98,9 @@ std::string hexBytes(std::string_view text);
 // A name as shown in messages: in single quotes, a quote, a backslash and every control character
 // escaped (\n, \t, \xHH), so that a name can never make a line of its own.
 std::string shownName(std::string_view name);
+// A message as it goes to standard error: every control character escaped (a cause may hold a
+// name that came from elsewhere), so that each message stays one line.
+std::string oneLine(std::string_view message);
 // A whole decimal number in [0, max]; nullopt when the text is anything else.
 std::optional<uint64_t> parseCount(std::string_view text, uint64_t max);
 
@@ -234,10 +237,10 @@ int runTool(const char* toolName, const char* usage, const OptionDef<Settings> (
         if (!isUsableCharset(settings.charset)) throw UsageError("unknown output charset " + settings.charset);
         return body(settings, arguments);
     } catch (const UsageError& error) {
-        std::fprintf(stderr, "%s: %s\nTry '%s -h' for help.\n", toolName, error.what(), toolName);
+        std::fprintf(stderr, "%s: %s\nTry '%s -h' for help.\n", toolName, oneLine(error.what()).c_str(), toolName);
         return exitCodeOf(Outcome::Usage);
     } catch (const std::exception& error) {
-        std::fprintf(stderr, "%s: %s\n", toolName, error.what());
+        std::fprintf(stderr, "%s: %s\n", toolName, oneLine(error.what()).c_str());
         return exitCodeOf(Outcome::OutputError);
     }
 }
