@@ -17,8 +17,7 @@ write_basic_package_version_file(${PROJECT_BINARY_DIR}/oasysConfigVersion.cmake 
 install(FILES ${PROJECT_BINARY_DIR}/oasysConfig.cmake ${PROJECT_BINARY_DIR}/oasysConfigVersion.cmake
         DESTINATION ${OASYS_PACKAGE_DIR})
 
-# The prefix is found from the pkg-config file's own place (see KrmInstall.cmake).
-file(RELATIVE_PATH OASYS_PC_TO_PREFIX /oasys_prefix/${CMAKE_INSTALL_LIBDIR}/pkgconfig /oasys_prefix)
-string(REGEX REPLACE "/$" "" OASYS_PC_TO_PREFIX "${OASYS_PC_TO_PREFIX}")
+# The prefix is found from the pkg-config file's own place, as for krm_zori2.pc (KRM_PC_TO_PREFIX
+# comes from KrmInstall.cmake, included first).
 configure_file(${CMAKE_CURRENT_LIST_DIR}/oasys.pc.in ${PROJECT_BINARY_DIR}/oasys.pc @ONLY)
 install(FILES ${PROJECT_BINARY_DIR}/oasys.pc DESTINATION ${CMAKE_INSTALL_LIBDIR}/pkgconfig)

@@ -137,7 +137,7 @@ bool boundLogName(const char* path, char* name) {
         if (binding.logPath.empty() || binding.logPath.size() >= KRM_PATH_MAX) {
             return;
         }
-        std::memcpy(name, binding.logPath.c_str(), binding.logPath.size() + 1);
+        std::snprintf(name, KRM_PATH_MAX, "%s", binding.logPath.c_str());
         named = true;
     });
     return named;

@@ -125,10 +125,12 @@ oasys_status CallBinding::bind(const oasys_document& document, int outputFd, con
     prefix_ = prefix;
     bool bound = true;
     if (document.packaging == OASYS_PACKAGING_SEPARATED) {
-        if (document.source.valid()) bound = bound && KRM_BindingAddFd(handle_, kBodyName, document.source.get()) == 0;
-        if (document.format.valid()) bound = bound && KRM_BindingAddFd(handle_, kFormatName, document.format.get()) == 0;
+        const std::string body = document.name + std::string(kBodyExtension);
+        const std::string format = document.name + std::string(kFormatExtension);
+        if (document.source.valid()) bound = bound && KRM_BindingAddFd(handle_, body.c_str(), document.source.get()) == 0;
+        if (document.format.valid()) bound = bound && KRM_BindingAddFd(handle_, format.c_str(), document.format.get()) == 0;
     } else {
-        bound = bound && KRM_BindingAddFd(handle_, kWholeName, document.source.get()) == 0;
+        bound = bound && KRM_BindingAddFd(handle_, document.name.c_str(), document.source.get()) == 0;
     }
     if (outputFd >= 0) bound = bound && KRM_BindingAddFd(handle_, kOutputName, outputFd) == 0;
     if (logPath != nullptr) bound = bound && KRM_BindingSetLog(handle_, logPath) == 0;
@@ -137,8 +139,8 @@ oasys_status CallBinding::bind(const oasys_document& document, int outputFd, con
 }
 
 std::string CallBinding::sourcePath(const oasys_document& document, bool forProperties) const {
-    if (document.packaging != OASYS_PACKAGING_SEPARATED) return path(kWholeName);
-    return path(forProperties ? kFormatName : kBodyName);
+    if (document.packaging != OASYS_PACKAGING_SEPARATED) return path(document.name.c_str());
+    return prefix_ + document.name + std::string(forProperties ? kFormatExtension : kBodyExtension);
 }
 
 oasys_status hostOptionsOf(const oasys_options* options, HostOptions& host, Outcome& outcome) {

@@ -29,10 +29,7 @@ constexpr std::array<unsigned char, 8> kOleSignature = {0xD0, 0xCF, 0x11, 0xE0, 
 constexpr std::array<unsigned char, 4> kCombinedSignature = {0xF1, 0x10, 0x80, 0x00};
 
 // The members of a separated document: a .DOC body and a .FMT format file with one stem, maybe a
-// .GRP group file beside them; the extension may be written in any case.
-constexpr std::string_view kBodyExtension = ".DOC";
-constexpr std::string_view kFormatExtension = ".FMT";
-constexpr std::string_view kGroupExtension = ".GRP";
+// .GRP group file beside them (kBodyExtension ...); the extension may be written in any case.
 constexpr std::string_view kProcFd = "/proc/self/fd/";
 
 bool equalsIgnoringCase(std::string_view a, std::string_view b) {
@@ -119,7 +116,7 @@ oasys_status openRegular(const std::string& path, UniqueFd& fd, Outcome& outcome
 // file reopened, anything else (a pipe, a socket) read to its end into memory.
 oasys_status adoptDescriptor(int fd, UniqueFd& adopted, Outcome& outcome) {
     struct stat status {};
-    if (fd < 0 || ::fstat(fd, &status) != 0)
+    if (::fstat(fd, &status) != 0)
         return outcome.fail(OASYS_BAD_ARGUMENT, systemMessage("not an open descriptor", errno ? errno : EBADF), EBADF);
     if (S_ISDIR(status.st_mode)) return outcome.fail(OASYS_UNREADABLE, "the descriptor is a directory", EISDIR);
     if (S_ISREG(status.st_mode)) {
@@ -184,6 +181,15 @@ oasys_status settlePackaging(oasys_document& document, oasys_packaging requested
     return OASYS_OK;
 }
 
+// The name the filter is given for a document opened by path: its file name, or for a separated
+// document its stem. Points become "_" there, so that the filter's search for ".DOC", ".FMT" and
+// ".GRP" anywhere in the name finds only the extension we add.
+std::string boundNameOf(const std::string& stem, bool separated) {
+    std::string name = stem.empty() ? std::string("document") : stem;
+    if (separated) std::replace(name.begin(), name.end(), '.', '_');
+    return name;
+}
+
 // The members of a separated document named by path: each is found and opened, or the reason
 // it is missing is kept for the call that needs it.
 void openMembers(oasys_document& document, const std::string& path) {
@@ -194,6 +200,7 @@ void openMembers(oasys_document& document, const std::string& path) {
     const bool named = isSeparatedExtension(given);
     const std::string stem = named ? name.substr(0, name.size() - given.size()) : name;
     const std::string_view shownCase = named ? given : kBodyExtension;
+    document.name = boundNameOf(stem, true);
 
     struct Member {
         std::string_view extension;
@@ -255,6 +262,7 @@ OASYS_API oasys_status oasys_open_path(const char* path, oasys_packaging packagi
             return status;
         const std::string_view name = std::string_view(path).substr(std::string_view(path).rfind('/') + 1);
         const bool named = oasys::isSeparatedExtension(oasys::extensionOf(name));
+        opened->name = oasys::boundNameOf(std::string(name), false);
         if (const oasys_status status = oasys::settlePackaging(*opened, packaging, named, outcome); status != OASYS_OK)
             return status;
         if (opened->packaging == OASYS_PACKAGING_SEPARATED) oasys::openMembers(*opened, path);

@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 #include <utility>
 
 #include "krm_types.h"
@@ -61,18 +62,19 @@ struct oasys_document {
     oasys_packaging packaging = OASYS_PACKAGING_AUTO;
     oasys::UniqueFd source;  // combined or compound file; a separated document's .DOC body
     oasys::UniqueFd format;  // a separated document's .FMT file
+    std::string name = "document"; // the name the filter is given: from the path, else "document"
     std::string sourceMissing; // why the body is not there (separated documents only)
     std::string formatMissing; // why the format file is not there
 };
 
 namespace oasys {
 
-// The names under which a document and an output are handed to the filter for one call. The
-// members of a separated document are bound with upper-case extensions, which is all the filter
-// needs to find one from the other.
-inline constexpr const char* kBodyName = "document.DOC";
-inline constexpr const char* kFormatName = "document.FMT";
-inline constexpr const char* kWholeName = "document";
+// The names under which a document and an output are handed to the filter for one call (they show
+// in its log). The members of a separated document are bound as the document's name with
+// upper-case extensions, which is all the filter needs to find one from the other.
+inline constexpr std::string_view kBodyExtension = ".DOC";
+inline constexpr std::string_view kFormatExtension = ".FMT";
+inline constexpr std::string_view kGroupExtension = ".GRP";
 inline constexpr const char* kOutputName = "text";
 
 // One call's binding of the document's descriptors (and an output) to names the filter opens.

@@ -5,9 +5,13 @@
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <array>
 #include <functional>
+#include <vector>
 #include <string>
 
 #include "krm_host_testing.h"
@@ -169,6 +173,7 @@ TEST_F(DocumentTable, TextPropertiesAndPasswordOfEveryRow) {
         EXPECT_EQ(std::string(buffer.data ? buffer.data : "", buffer.size), textKept ? expectedText : "");
         EXPECT_EQ(result.bytes, buffer.size);
         EXPECT_EQ(result.packaging, row.packaging);
+        EXPECT_EQ(result.system_error, 0);
         EXPECT_NE(result.message[0], '\0');
         oasys_buffer_free(&buffer);
 
@@ -205,6 +210,7 @@ TEST_F(DocumentTable, OpenRefusals) {
     writeFile(dir / "cut.ole", truncated);
     writeCompound(dir / "other.ole", {{"Contents", bytes("x")}});
     fs::create_directory(dir / "folder.DOC");
+    ASSERT_EQ(::mkfifo((dir / "pipe.DOC").c_str(), 0600), 0); // never waited on
 
     const struct {
         const char* name;
@@ -216,6 +222,7 @@ TEST_F(DocumentTable, OpenRefusals) {
         {"other.ole", OASYS_NOT_OASYS, O},
         {"missing.DOC", OASYS_UNREADABLE, OASYS_PACKAGING_AUTO},
         {"folder.DOC", OASYS_UNREADABLE, OASYS_PACKAGING_AUTO},
+        {"pipe.DOC", OASYS_UNREADABLE, OASYS_PACKAGING_AUTO},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -281,6 +288,99 @@ TEST_F(DocumentTable, PropertiesInAnotherCharset) {
         EXPECT_EQ(properties.modified_text.length, 0u);
         oasys_close(document);
     }
+}
+
+} // namespace
+
+namespace {
+
+// Stored dates: a real one is a date, an all-zero one is no date and no text, one with digits out
+// of range keeps its stored text but is no date.
+TEST_F(DocumentTable, StoredDates) {
+    const struct {
+        std::array<uint8_t, 5> packed;
+        int present;
+        const char* text;
+    } cases[] = {
+        {{0x05, 0x04, 0x01, 0x09, 0x30}, 1, "05年04月01日09時30分"},
+        {{0x00, 0x00, 0x00, 0x00, 0x00}, 0, ""},
+        {{0x05, 0x13, 0x01, 0x09, 0x30}, 0, "05年13月01日09時30分"},
+        {{0x05, 0x04, 0x01, 0x09, 0x60}, 0, "05年04月01日09時60分"},
+        {{0x05, 0x04, 0x01, 0x24, 0x00}, 0, "05年04月01日24時00分"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.text);
+        PropertyFields fields;
+        fields.modified = c.packed;
+        const Bytes format = makePropertyBlock(fields);
+        oasys_document* document = nullptr;
+        ASSERT_EQ(oasys_open_separated_memory(nullptr, 0, format.data(), format.size(), &document, nullptr), OASYS_OK);
+        oasys_properties properties;
+        EXPECT_EQ(oasys_read_properties(document, nullptr, &properties, nullptr), OASYS_OK);
+        EXPECT_EQ(properties.modified.present, c.present);
+        EXPECT_EQ(text(properties.modified_text), c.text);
+        if (c.present) {
+            EXPECT_EQ(properties.modified.year, 2005);
+            EXPECT_EQ(properties.modified.hour, 9);
+        }
+        oasys_close(document);
+    }
+}
+
+// The charset questions the tools ask, answered by the conversion service.
+TEST_F(DocumentTable, Charsets) {
+    EXPECT_EQ(oasys_charset_usable("Shift_JIS"), 1);
+    EXPECT_EQ(oasys_charset_usable("no-such-charset"), 0);
+    EXPECT_EQ(oasys_charset_usable(nullptr), 0);
+    EXPECT_EQ(oasys_charset_is_utf8("utf8"), 1);
+    EXPECT_EQ(oasys_charset_is_utf8("UTF-16LE"), 0);
+    EXPECT_EQ(oasys_charset_unit_size("UTF-16LE"), 2u);
+    EXPECT_EQ(oasys_charset_unit_size("UTF-32"), 4u);
+    EXPECT_EQ(oasys_charset_unit_size("EUC-JP"), 1u);
+
+    std::vector<std::string> names;
+    auto collect = [](void* context, const char* name) { static_cast<std::vector<std::string>*>(context)->push_back(name); };
+    EXPECT_EQ(oasys_charset_list(collect, &names), OASYS_OK);
+    for (const char* wanted : {"UTF-8", "Shift_JIS", "EUC-JP"})
+        EXPECT_EQ(std::count(names.begin(), names.end(), wanted), 1) << wanted;
+
+    oasys_buffer buffer{};
+    EXPECT_EQ(oasys_text_from_utf8("Shift_JIS", "日本", 6, &buffer, nullptr), OASYS_OK);
+    EXPECT_EQ(std::string(buffer.data, buffer.size), "\x93\xFA\x96\x7B");
+    EXPECT_EQ(oasys_text_from_utf8("Shift_JIS", nullptr, 1, &buffer, nullptr), OASYS_BAD_ARGUMENT);
+    EXPECT_EQ(oasys_text_from_utf8("no-such-charset", "a", 1, &buffer, nullptr), OASYS_BAD_ARGUMENT);
+    EXPECT_EQ(buffer.size, 4u);
+    oasys_buffer_free(&buffer);
+}
+
+} // namespace
+
+namespace {
+
+// A stem that itself holds ".FMT" or ".DOC" still names its own members (the filter searches its
+// names for those texts anywhere), and the filter's log shows the document's name.
+TEST_F(DocumentTable, StemsHoldingMemberMarks) {
+    TempDir dir;
+    writeSeparated(dir / "notes.FMT.v2", bodyText(Body::Visible), formatBlock(false));
+    oasys_document* document = nullptr;
+    ASSERT_EQ(oasys_open_path((dir / "notes.FMT.v2.DOC").c_str(), OASYS_PACKAGING_AUTO, &document, nullptr), OASYS_OK);
+    oasys_options options;
+    oasys_options_init(&options);
+    const fs::path log = dir / "call.log";
+    options.log_path = log.c_str();
+    oasys_buffer buffer{};
+    EXPECT_EQ(oasys_extract_to_buffer(document, &buffer, &options, nullptr), OASYS_OK);
+    TempDir canonical;
+    EXPECT_EQ(std::string(buffer.data, buffer.size), filterText(writeDocument(canonical.path(), S, Body::Visible), S));
+    const std::vector<std::string> lines = readLogLines(log);
+    EXPECT_EQ(std::count_if(lines.begin(), lines.end(),
+                            [](const std::string& line) {
+                                return line.rfind("Open Appfile: /krm-bound/", 0) == 0 &&
+                                       line.ends_with("/notes_FMT_v2.DOC\r\n");
+                            }),
+              1);
+    oasys_buffer_free(&buffer);
+    oasys_close(document);
 }
 
 } // namespace

@@ -223,6 +223,10 @@ TEST_F(Sinks, Options) {
     EXPECT_EQ(std::string(buffer.data, buffer.size), expected_.substr(0, 4));
     oasys_buffer_free(&buffer);
 
+    options.max_bytes = 0;
+    EXPECT_EQ(oasys_extract_to_buffer(document_, &buffer, &options, &result), OASYS_OUTPUT_LIMIT);
+    EXPECT_EQ(buffer.size, 0u);
+
     options.max_bytes = -1;
     options.charset = "UTF-16LE";
     EXPECT_EQ(oasys_extract_to_buffer(document_, &buffer, &options, &result), OASYS_OK);
