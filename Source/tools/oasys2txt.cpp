@@ -49,7 +49,6 @@ struct Settings : CommonSettings {
     std::optional<fs::path> outputDirectory;
     unsigned jobs = std::max(1u, std::thread::hardware_concurrency());
     std::optional<fs::path> reportFile;
-    uint64_t stdinLimit = kDefaultStdinLimit;
 };
 
 constexpr OptionDef<Settings> kOptions[] = {
@@ -93,21 +92,17 @@ constexpr OptionDef<Settings> kOptions[] = {
      }},
     {"--report", "FILE", "one JSON line per document into FILE",
      [](Settings& s, std::string_view v) { s.reportFile = fs::path(v); }},
-    {kStdinLimitOption, "N", "keep at most N bytes of standard input (default 536870912)",
-     [](Settings& s, std::string_view v) {
-         const auto n = parseCount(v, UINT64_MAX);
-         if (!n) throw UsageError(std::string(kStdinLimitOption) + " needs a whole number, not " + std::string(v));
-         s.stdinLimit = *n;
-     }},
-    {"-h", "", "this help", [](Settings& s, std::string_view) { s.help = true; }},
-    {"--help", "", "this help", [](Settings& s, std::string_view) { s.help = true; }},
-    {"-v", "", "the version", [](Settings& s, std::string_view) { s.version = true; }},
-    {"--version", "", "the version", [](Settings& s, std::string_view) { s.version = true; }},
+    kStdinLimitOptionDef<Settings>,
+    kHelpOptionDef<Settings>,
+    kLongHelpOptionDef<Settings>,
+    kVersionOptionDef<Settings>,
+    kLongVersionOptionDef<Settings>,
 };
 
 // ---- Documents and their results ---------------------------------------------------------------
 
 struct Job {
+    size_t index = 0;                 // in the run
     fs::path source;
     std::string shown;                // the name in messages and reports
     fs::path relative;                // beneath its argument: names its text file in a batch and its log
@@ -131,6 +126,7 @@ struct JobResult {
 struct RunPlaces {
     std::optional<OutputFolder> outputRoot; // batch
     std::optional<OutputFolder> logRoot;    // --log
+    std::optional<ScratchDir> logScratch;   // where the filter writes a log before it is placed
     FileIdSet inputs;                       // every file read by the run
 };
 
@@ -142,7 +138,7 @@ public:
     void message(const std::string& text) {
         if (quiet_) return;
         std::lock_guard lock(mutex_);
-        std::fprintf(stderr, "%s%s: %s\n", progressActive_ ? "\r\033[K" : "", kToolName, text.c_str());
+        std::fprintf(stderr, "%s%s: %s\n", progressActive_ ? "\r\033[K" : "", kToolName, oneLine(text).c_str());
     }
     void progress(const std::string& line) {
         std::lock_guard lock(mutex_);
@@ -200,10 +196,10 @@ JobResult runJob(const Job& job, const Settings& settings, const RunPlaces& plac
     };
     if (job.blocked) return finish(*job.blocked, job.blockedCause);
 
-    InputDocument document;
+    Document document;
     const OpenResult opened = job.fromStdin ? readStandardInput(settings.stdinLimit, settings.packaging, document)
-                                            : openDocument(job.source, settings.packaging, true, document);
-    if (document.packaging != Packaging::Auto) result.packaging = document.packaging;
+                                            : openDocument(job.source, settings.packaging, document);
+    if (opened.packaging != Packaging::Auto) result.packaging = opened.packaging;
     if (opened.outcome != Outcome::Ok) return finish(opened.outcome, opened.cause);
 
     std::string cause;
@@ -212,18 +208,19 @@ JobResult runJob(const Job& job, const Settings& settings, const RunPlaces& plac
 
     TextRequest request = settings.text;
     request.charset = settings.charset;
-    request.log = places.logRoot.has_value();
+    if (places.logScratch) request.log = places.logScratch->path() / (std::to_string(job.index) + kLogSuffix);
     TextResult text = extractText(document, request, [&](const void* data, size_t size) {
         return output->write(data, size);
     });
     result.code = text.code;
-    if (text.log) {
-        if (std::string logCause = placeLog(*text.log, job, places); !logCause.empty())
-            text = {Outcome::OutputError, text.code, logCause, false, {}};
+    if (request.log) {
+        if (std::string logCause = placeLog(*request.log, job, places); !logCause.empty()) {
+            text.outcome = worse(text.outcome, Outcome::OutputError);
+            text.cause = logCause;
+        }
     }
     if (output->error() != 0) {
-        const std::string where = job.output ? job.output->string() : places.outputRoot ? "the text file" : "standard output";
-        text.cause = systemCause("writing to " + where + " failed", output->error());
+        text.cause = systemCause("writing to " + output->shownName() + " failed", output->error());
         result.closedPipe = output->error() == EPIPE && !job.output && !places.outputRoot;
     }
     if (!output->finish(text.keepText, cause)) return finish(Outcome::OutputError, cause);
@@ -275,6 +272,7 @@ std::vector<Job> collectJobs(const std::vector<std::string>& arguments, const Se
             job.blockedCause = "its text file " + key.string() + " is already written for another document";
         }
         addInputIds(source, places.inputs);
+        job.index = jobs.size();
         jobs.push_back(std::move(job));
     };
     for (const std::string& argument : arguments) {
@@ -365,7 +363,7 @@ std::string reportLine(const Job& job, const JobResult& r) {
     if (!isValidUtf8(job.shown)) line += ",\"path_hex\":\"" + hexBytes(job.shown) + "\"";
     line += ",\"packaging\":" + (r.packaging ? jsonString(packagingName(*r.packaging)) : "null");
     line += ",\"code\":" + (r.code ? std::to_string(*r.code) : "null");
-    line += ",\"outcome\":\"" + std::string(outcomeInfo(r.outcome).word) + "\"";
+    line += ",\"outcome\":\"" + std::string(wordOf(r.outcome)) + "\"";
     line += ",\"reason\":" + (r.outcome == Outcome::Ok ? "null" : jsonString(r.cause));
     line += ",\"bytes\":" + (r.bytes ? std::to_string(*r.bytes) : "null");
     return line + ",\"ms\":" + std::to_string(r.milliseconds) + "}\n";
@@ -393,15 +391,13 @@ std::string summaryOf(const std::vector<std::optional<JobResult>>& results) {
     for (const auto& r : results) {
         if (!r) continue;
         ++finished;
-        ++counts[outcomeInfo(r->outcome).exitCode];
+        ++counts[exitCodeOf(r->outcome)];
     }
     std::string text = std::to_string(finished) + (finished == 1 ? " document:" : " documents:");
     const char* separator = " ";
-    for (const OutcomeInfo& info : kOutcomes) {
-        if (auto it = counts.find(info.exitCode); it != counts.end()) {
-            text += separator + std::to_string(it->second) + " " + std::string(info.word);
-            separator = ", ";
-        }
+    for (const auto& [exitCode, count] : counts) {
+        text += separator + std::to_string(count) + " " + std::string(wordOf(static_cast<Outcome>(exitCode)));
+        separator = ", ";
     }
     if (finished < results.size())
         text += "; interrupted, " + std::to_string(results.size() - finished) + " not started";
@@ -447,11 +443,11 @@ int run(Settings& settings, const std::vector<std::string>& arguments) {
 
     Console console(settings.quiet);
     RunPlaces places;
-    const int outputError = outcomeInfo(Outcome::OutputError).exitCode;
+    const int outputError = exitCodeOf(Outcome::OutputError);
     if (settings.logDirectory) {
         places.logRoot = openFolderOrSay(*settings.logDirectory, console);
         if (!places.logRoot) return outputError;
-        enableLogs();
+        places.logScratch.emplace();
     }
     if (batch) {
         places.outputRoot = openFolderOrSay(*settings.outputDirectory, console);
@@ -481,7 +477,7 @@ int run(Settings& settings, const std::vector<std::string>& arguments) {
         std::raise(SIGPIPE);
     }
     if (const int signal = interruptSignal(); signal != 0) return 128 + signal;
-    return outcomeInfo(overall).exitCode;
+    return exitCodeOf(overall);
 }
 
 } // namespace

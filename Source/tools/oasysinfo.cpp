@@ -2,9 +2,10 @@
 //
 //   oasysinfo [options] <document>...     "-" is standard input
 
-#include <array>
+#include <algorithm>
+#include <cerrno>
 #include <cstdio>
-#include <cstring>
+#include <span>
 #include <vector>
 
 #include "documents.h"
@@ -22,7 +23,6 @@ struct Settings : CommonSettings {
     Packaging packaging = Packaging::Auto;
     bool isoDates = false;
     bool json = false;
-    uint64_t stdinLimit = kDefaultStdinLimit;
 };
 
 constexpr OptionDef<Settings> kOptions[] = {
@@ -38,165 +38,108 @@ constexpr OptionDef<Settings> kOptions[] = {
      [](Settings& s, std::string_view) { s.isoDates = true; }},
     {"--json", "", "one JSON object a line per document (UTF-8), dates as stored and as ISO 8601",
      [](Settings& s, std::string_view) { s.json = true; }},
-    {kStdinLimitOption, "N", "keep at most N bytes of standard input (default 536870912)",
-     [](Settings& s, std::string_view v) {
-         const auto n = parseCount(v, UINT64_MAX);
-         if (!n) throw UsageError(std::string(kStdinLimitOption) + " needs a whole number, not " + std::string(v));
-         s.stdinLimit = *n;
-     }},
-    {"-h", "", "this help", [](Settings& s, std::string_view) { s.help = true; }},
-    {"--help", "", "this help", [](Settings& s, std::string_view) { s.help = true; }},
-    {"-v", "", "the version", [](Settings& s, std::string_view) { s.version = true; }},
-    {"--version", "", "the version", [](Settings& s, std::string_view) { s.version = true; }},
+    kStdinLimitOptionDef<Settings>,
+    kHelpOptionDef<Settings>,
+    kLongHelpOptionDef<Settings>,
+    kVersionOptionDef<Settings>,
+    kLongVersionOptionDef<Settings>,
 };
 
-// The slots of the property record, in the order they are shown.
-enum class Kind { Text, Date };
-struct Slot {
-    std::string_view key;     // shown as "Key:"
+// The entries shown, in their order.
+struct TextEntry {
+    std::string_view key; // shown as "Key:"
     std::string_view jsonKey;
-    uint32_t offset;          // in the PropertyRecord
-    Kind kind;
+    oasys_text oasys_properties::*field;
 };
-constexpr Slot kSlots[] = {
-    {"Title", "title", KRM_PROP_TITLE, Kind::Text},
-    {"Author", "author", KRM_PROP_AUTHOR, Kind::Text},
-    {"Keywords", "keywords", KRM_PROP_KEYWORDS, Kind::Text},
-    {"Category", "category", KRM_PROP_CATEGORY, Kind::Text},
-    {"Comments", "comments", KRM_PROP_COMMENTS, Kind::Text},
-    {"Created", "created", KRM_PROP_CREATED, Kind::Date},
-    {"Modified", "modified", KRM_PROP_MODIFIED, Kind::Date},
-    {"Last author", "last_author", KRM_PROP_LAST_AUTHOR, Kind::Text},
-    {"Document type", "document_type", KRM_PROP_DOCUMENT_TYPE, Kind::Text},
+struct DateEntry {
+    std::string_view key;
+    std::string_view jsonKey;
+    oasys_text oasys_properties::*text;
+    oasys_date oasys_properties::*date;
 };
-constexpr std::array<uint32_t, 9> kSlotOffsetsAscending = {KRM_PROP_TITLE,    KRM_PROP_AUTHOR,
-                                                            KRM_PROP_KEYWORDS, KRM_PROP_CATEGORY,
-                                                            KRM_PROP_COMMENTS, KRM_PROP_MODIFIED,
-                                                            KRM_PROP_DOCUMENT_TYPE, KRM_PROP_CREATED,
-                                                            KRM_PROP_LAST_AUTHOR};
+constexpr TextEntry kTextsBeforeDates[] = {
+    {"Title", "title", &oasys_properties::title},
+    {"Author", "author", &oasys_properties::author},
+    {"Keywords", "keywords", &oasys_properties::keywords},
+    {"Category", "category", &oasys_properties::category},
+    {"Comments", "comments", &oasys_properties::comments},
+};
+constexpr DateEntry kDates[] = {
+    {"Created", "created", &oasys_properties::created_text, &oasys_properties::created},
+    {"Modified", "modified", &oasys_properties::modified_text, &oasys_properties::modified},
+};
+constexpr TextEntry kTextsAfterDates[] = {
+    {"Last author", "last_author", &oasys_properties::last_author},
+    {"Document type", "document_type", &oasys_properties::document_type},
+};
 constexpr std::string_view kPackagingKey = "Packaging";
 constexpr std::string_view kPasswordKey = "Password protected";
 constexpr size_t kKeyColumn = kPasswordKey.size() + 2; // the longest key, its colon and a space
 
-// The room of a slot: up to the next slot, or the end of the record.
-uint32_t slotRoom(uint32_t offset) {
-    for (const uint32_t other : kSlotOffsetsAscending)
-        if (other > offset) return other - offset;
-    return KRM_PROPERTY_RECORD_SIZE - offset;
-}
+std::string textOf(const oasys_text& text) { return std::string(text.text, text.length); }
 
-// The text of a slot: its bytes up to the first all-zero code unit of the charset (UTF-16 texts
-// hold zero bytes of their own).
-std::string slotText(const PropertyRecord& record, uint32_t offset, size_t unitSize) {
-    const uint32_t room = slotRoom(offset);
-    const uint8_t* start = record.bytes + offset;
-    size_t length = 0;
-    while (length + unitSize <= room) {
-        bool zero = true;
-        for (size_t i = 0; i < unitSize; ++i) zero = zero && start[length + i] == 0;
-        if (zero) break;
-        length += unitSize;
-    }
-    return std::string(reinterpret_cast<const char*>(start), length);
-}
-
-// "98年12月31日23時59分" (UTF-8) as "1998-12-31T23:59"; empty when the stored digits are no date.
-std::string isoDate(const std::string& stored) {
-    std::vector<std::string> numbers(1);
-    for (const char c : stored) {
-        if (static_cast<unsigned char>(c) < 0x80) {
-            numbers.back() += c;
-        } else if (!numbers.back().empty()) {
-            numbers.emplace_back();
-        }
-    }
-    if (numbers.back().empty()) numbers.pop_back();
-    if (numbers.size() != 5) return {};
-    std::array<int, 5> v{};
-    for (size_t i = 0; i < 5; ++i) {
-        const auto n = parseCount(numbers[i], 99);
-        if (!n || numbers[i].size() != 2) return {};
-        v[i] = static_cast<int>(*n);
-    }
-    constexpr int kLastYearOf1900s = 80; // stored years 80-99 are 19xx, 00-79 are 20xx
-    const int year = v[0] >= kLastYearOf1900s ? 1900 + v[0] : 2000 + v[0];
-    if (v[1] < 1 || v[1] > 12 || v[2] < 1 || v[2] > 31 || v[3] > 23 || v[4] > 59) return {};
+// "1998-12-31T23:59"; empty when the stored digits are no date.
+std::string isoDate(const oasys_date& date) {
+    if (!date.present) return {};
     char text[64];
-    std::snprintf(text, sizeof text, "%04d-%02d-%02dT%02d:%02d", year, v[1], v[2], v[3], v[4]);
+    std::snprintf(text, sizeof text, "%04d-%02d-%02dT%02d:%02d", date.year, date.month, date.day, date.hour,
+                  date.minute);
     return text;
 }
 
-// A stored date of zeros only was never set: it is left out.
-bool isUnsetDate(const std::string& stored) {
-    bool digits = false;
-    for (const char c : stored) {
-        if (c >= '1' && c <= '9') return false;
-        digits = digits || c == '0';
-    }
-    return digits;
+// An all-zero stored date was never set: no text, no date.
+bool isSet(const oasys_properties& properties, const DateEntry& entry) {
+    return (properties.*entry.text).length != 0;
 }
 
-// One separator ends the keywords of two packagings and not of the third: shown without it.
-constexpr std::string_view kKeywordSeparator = ";";
-std::string withoutTrailingSeparator(std::string value, const std::string& separator) {
-    if (value.size() >= separator.size() && value.compare(value.size() - separator.size(), separator.size(), separator) == 0)
-        value.resize(value.size() - separator.size());
-    return value;
-}
-
-// The value of a slot as shown: empty when it is left out.
-std::string slotValue(const PropertyRecord& record, const Slot& slot, const PropertyRecord& utf8,
-                      const std::string& charset) {
-    std::string value = slotText(record, slot.offset, charsetUnitSize(charset));
-    if (slot.kind == Kind::Date && isUnsetDate(slotText(utf8, slot.offset, 1))) return {};
-    if (slot.offset == KRM_PROP_KEYWORDS)
-        value = withoutTrailingSeparator(value, fromUtf8(std::string(kKeywordSeparator), charset));
-    return value;
-}
-
-void printLine(std::string_view key, const std::string& value, const std::string& charset, bool withKey = true) {
-    std::string head;
-    if (withKey) {
-        head = std::string(key) + ":";
-        head.resize(std::max(head.size() + 1, kKeyColumn), ' ');
-    }
+void printLine(std::string_view key, const std::string& value, const std::string& charset) {
+    std::string head = std::string(key) + ":";
+    head.resize(std::max(head.size() + 1, kKeyColumn), ' ');
     const std::string line = fromUtf8(head, charset) + value + fromUtf8("\n", charset);
     std::fwrite(line.data(), 1, line.size(), stdout);
 }
 
-void printText(const InputDocument& document, const PropertyRecord& utf8, const PropertyRecord& shown,
-               bool isoDates, bool passwordProtected, const std::string& charset) {
-    for (const Slot& slot : kSlots) {
-        std::string value = slotValue(shown, slot, utf8, charset);
-        if (value.empty()) continue;
-        if (slot.kind == Kind::Date && isoDates) {
-            const std::string iso = isoDate(slotText(utf8, slot.offset, 1));
-            if (!iso.empty()) value = fromUtf8(iso, charset);
-        }
-        printLine(slot.key, value, charset);
-    }
-    printLine(kPackagingKey, fromUtf8(std::string(packagingName(document.packaging)), charset), charset);
-    printLine(kPasswordKey, fromUtf8(passwordProtected ? "yes" : "no", charset), charset);
+void printTexts(const oasys_properties& properties, std::span<const TextEntry> entries, const std::string& charset) {
+    for (const TextEntry& entry : entries)
+        if (const std::string value = textOf(properties.*entry.field); !value.empty())
+            printLine(entry.key, value, charset);
 }
 
-void printJson(const std::string& shownPath, const InputDocument& document, const PropertyRecord& utf8,
-               bool passwordProtected) {
+void printText(const oasys_properties& properties, bool isoDates, const std::string& charset) {
+    printTexts(properties, kTextsBeforeDates, charset);
+    for (const DateEntry& entry : kDates) {
+        if (!isSet(properties, entry)) continue;
+        const std::string iso = isoDate(properties.*entry.date);
+        printLine(entry.key, isoDates && !iso.empty() ? fromUtf8(iso, charset) : textOf(properties.*entry.text),
+                  charset);
+    }
+    printTexts(properties, kTextsAfterDates, charset);
+    printLine(kPackagingKey, fromUtf8(std::string(packagingName(static_cast<Packaging>(properties.packaging))), charset),
+              charset);
+    printLine(kPasswordKey, fromUtf8(properties.password_protected ? "yes" : "no", charset), charset);
+}
+
+void printJson(const std::string& shownPath, const oasys_properties& properties) {
     std::string out = "{\"path\":" + jsonString(shownPath);
     if (!isValidUtf8(shownPath)) out += ",\"path_hex\":\"" + hexBytes(shownPath) + "\"";
-    out += ",\"packaging\":" + jsonString(packagingName(document.packaging)) +
-           ",\"password_protected\":" + (passwordProtected ? "true" : "false");
-    for (const Slot& slot : kSlots) {
-        const std::string value = slotValue(utf8, slot, utf8, kUtf8);
-        out += ",\"" + std::string(slot.jsonKey) + "\":";
-        if (slot.kind == Kind::Text) {
-            out += jsonString(value);
-        } else if (value.empty()) {
+    out += ",\"packaging\":" + jsonString(packagingName(static_cast<Packaging>(properties.packaging))) +
+           ",\"password_protected\":" + (properties.password_protected ? "true" : "false");
+    auto addTexts = [&](std::span<const TextEntry> entries) {
+        for (const TextEntry& entry : entries)
+            out += ",\"" + std::string(entry.jsonKey) + "\":" + jsonString(textOf(properties.*entry.field));
+    };
+    addTexts(kTextsBeforeDates);
+    for (const DateEntry& entry : kDates) {
+        out += ",\"" + std::string(entry.jsonKey) + "\":";
+        if (!isSet(properties, entry)) {
             out += "null";
-        } else {
-            const std::string iso = isoDate(value);
-            out += "{\"stored\":" + jsonString(value) + ",\"iso\":" + (iso.empty() ? "null" : jsonString(iso)) + "}";
+            continue;
         }
+        const std::string iso = isoDate(properties.*entry.date);
+        out += "{\"stored\":" + jsonString(textOf(properties.*entry.text)) +
+               ",\"iso\":" + (iso.empty() ? "null" : jsonString(iso)) + "}";
     }
+    addTexts(kTextsAfterDates);
     out += "}\n";
     std::fwrite(out.data(), 1, out.size(), stdout);
 }
@@ -207,32 +150,28 @@ constexpr const char* kUsage =
     "documents (with --json one JSON object a line). \"-\" reads a document from standard input.\n\n";
 
 int fail(const std::string& shown, Outcome outcome, const std::string& cause) {
-    std::fprintf(stderr, "%s: %s: %s\n", kToolName, shownName(shown).c_str(), cause.c_str());
-    return outcomeInfo(outcome).exitCode;
+    std::fprintf(stderr, "%s: %s: %s\n", kToolName, shownName(shown).c_str(), oneLine(cause).c_str());
+    return exitCodeOf(outcome);
 }
 
 int showProperties(const Settings& settings, const std::string& argument, bool first) {
     const bool fromStdin = argument == "-";
     const std::string shown = fromStdin ? "standard input" : argument;
-    InputDocument document;
+    Document document;
     const OpenResult opened = fromStdin ? readStandardInput(settings.stdinLimit, settings.packaging, document)
-                                        : openDocument(argument, settings.packaging, false, document);
+                                        : openDocument(argument, settings.packaging, document);
     if (opened.outcome != Outcome::Ok) return fail(shown, opened.outcome, opened.cause);
 
-    const PropertiesResult utf8 = readProperties(document, kUtf8);
-    if (utf8.outcome != Outcome::Ok) return fail(shown, utf8.outcome, utf8.cause);
-    const bool passwordProtected = isPasswordProtected(document);
+    const PropertiesResult read = readProperties(document, settings.json ? kUtf8 : settings.charset);
+    if (read.outcome != Outcome::Ok) return fail(shown, read.outcome, read.cause);
     if (settings.json) {
-        printJson(shown, document, utf8.record, passwordProtected);
+        printJson(shown, *read.properties);
     } else {
-        if (!first) printLine("", "", settings.charset, false);
-        if (isUtf8Name(settings.charset)) {
-            printText(document, utf8.record, utf8.record, settings.isoDates, passwordProtected, settings.charset);
-        } else {
-            const PropertiesResult converted = readProperties(document, settings.charset);
-            if (converted.outcome != Outcome::Ok) return fail(shown, converted.outcome, converted.cause);
-            printText(document, utf8.record, converted.record, settings.isoDates, passwordProtected, settings.charset);
+        if (!first) {
+            const std::string blank = fromUtf8("\n", settings.charset);
+            std::fwrite(blank.data(), 1, blank.size(), stdout);
         }
+        printText(*read.properties, settings.isoDates, settings.charset);
     }
     // A write that failed while the buffer was flushed on its way leaves only the error flag.
     const bool written = std::fflush(stdout) == 0 && !std::ferror(stdout);

@@ -11,6 +11,7 @@
 #include <cstring>
 #include <random>
 #include <utility>
+#include <vector>
 
 namespace oasys_tools {
 
@@ -203,7 +204,8 @@ bool PendingFile::create(const OutputFolder& folder, const std::string& name, co
                          std::string& cause) {
     shown_ = folder.path() / name;
     struct stat existing {};
-    if (::fstatat(folder.fd(), name.c_str(), &existing, AT_SYMLINK_NOFOLLOW) == 0) {
+    if (::fstatat(folder.fd(), name.c_str(), &existing, AT_SYMLINK_NOFOLLOW) != 0) existing = {};
+    if (existing.st_mode != 0) {
         if (inputs.count(FileId{existing.st_dev, existing.st_ino})) {
             cause = "the text file " + shown_.string() + " would replace an input of this run; nothing was written";
             return false;
@@ -226,6 +228,8 @@ bool PendingFile::create(const OutputFolder& folder, const std::string& name, co
         temporary_.clear();
         return false;
     }
+    // A file replaced keeps its permissions; a new one has 0666 narrowed by the umask.
+    if (S_ISREG(existing.st_mode)) ::fchmod(fd_.get(), existing.st_mode & 07777);
     folder_ = folder.fd();
     name_ = name;
     return true;
@@ -251,6 +255,7 @@ void PendingFile::discard() {
 TextOutput TextOutput::standardOutput() {
     TextOutput output;
     output.fd_ = STDOUT_FILENO;
+    output.shown_ = "standard output";
     return output;
 }
 
@@ -266,6 +271,7 @@ std::optional<TextOutput> TextOutput::named(const fs::path& path, const FileIdSe
             return std::nullopt;
         }
         output.fd_ = output.direct_.get();
+        output.shown_ = path.string();
         return output;
     }
     std::optional<OutputFolder> folder = OutputFolder::parentOf(path, cause);
@@ -279,6 +285,7 @@ std::optional<TextOutput> TextOutput::inFolder(OutputFolder folder, const std::s
     output.folder_.emplace(std::move(folder));
     if (!output.pending_.create(*output.folder_, name, inputs, cause)) return std::nullopt;
     output.fd_ = output.pending_.fd();
+    output.shown_ = (output.folder_->path() / name).string();
     return output;
 }
 

@@ -122,6 +122,8 @@ public:
     // False when the write failed; error() then holds the system's code.
     bool write(const void* data, size_t size);
     uint64_t bytes() const { return bytes_; }
+    // Where the text goes, as messages name it.
+    const std::string& shownName() const { return shown_; }
     int error() const { return error_; }
     // keep: the text stays (a new file is renamed into place); otherwise a new file is removed.
     bool finish(bool keep, std::string& cause);
@@ -134,6 +136,7 @@ private:
     int fd_ = -1;
     uint64_t bytes_ = 0;
     int error_ = 0;
+    std::string shown_;
 };
 
 // The longest name of one file the file systems take (bytes).

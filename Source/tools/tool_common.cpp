@@ -1,176 +1,62 @@
 #include "tool_common.h"
 
-#include <fcntl.h>
 #include <signal.h>
-#include <unistd.h>
 
-#include <algorithm>
-#include <array>
-#include <cctype>
+#include <atomic>
 #include <cerrno>
 #include <csignal>
-#include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <fstream>
-#include <set>
-#include <stdexcept>
-#include <vector>
-
-#include <unicode/ucnv.h>
-
-#include "krm_host.h"
-#include "krm_zori2.h"
 
 namespace oasys_tools {
 
-namespace {
-
-constexpr std::string_view kPackagingNames[] = {"auto", "separated", "combined", "compound"};
-
-// Texts the filter searches anywhere in a path; a scratch directory must not contain them.
-constexpr std::string_view kFilterPathMarkers[] = {".DOC", ".doc", ".FMT", ".fmt", ".GRP", ".grp"};
-
-bool equalsIgnoringCase(std::string_view a, std::string_view b) {
-    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](unsigned char x, unsigned char y) {
-               return std::toupper(x) == std::toupper(y);
-           });
+std::string_view packagingName(Packaging packaging) {
+    const char* name = oasys_packaging_name(static_cast<oasys_packaging>(packaging));
+    return name != nullptr ? name : "auto";
 }
-
-bool containsFilterMarker(const std::string& path) {
-    return std::any_of(std::begin(kFilterPathMarkers), std::end(kFilterPathMarkers),
-                       [&](std::string_view marker) { return path.find(marker) != std::string::npos; });
-}
-
-} // namespace
-
-std::string_view packagingName(Packaging packaging) { return kPackagingNames[static_cast<size_t>(packaging)]; }
 
 std::optional<Packaging> parsePackaging(std::string_view name) {
-    for (size_t i = 0; i < std::size(kPackagingNames); ++i)
-        if (kPackagingNames[i] == name) return static_cast<Packaging>(i);
-    return std::nullopt;
+    oasys_packaging packaging = OASYS_PACKAGING_AUTO;
+    if (!oasys_packaging_parse(std::string(name).c_str(), &packaging)) return std::nullopt;
+    return static_cast<Packaging>(packaging);
 }
 
-uint16_t formatCodeOf(Packaging packaging) {
-    switch (packaging) {
-    case Packaging::Separated: return KRM_FORMAT_SEPARATED;
-    case Packaging::Combined: return KRM_FORMAT_COMBINED;
-    case Packaging::Compound: return KRM_FORMAT_COMPOUND;
-    case Packaging::Auto: break;
-    }
-    return 0;
-}
-
-const OutcomeInfo& outcomeInfo(Outcome outcome) {
-    for (const OutcomeInfo& info : kOutcomes)
-        if (info.outcome == outcome) return info;
-    return kOutcomes[std::size(kOutcomes) - 1];
-}
+std::string_view wordOf(Outcome outcome) { return oasys_status_name(static_cast<oasys_status>(outcome)); }
 
 void printExitStatusHelp(std::FILE* out, std::span<const Outcome> outcomes) {
     std::fprintf(out, "\nExit status (with several documents the most severe met):\n");
     for (const Outcome outcome : outcomes) {
-        const OutcomeInfo& info = outcomeInfo(outcome);
-        std::fprintf(out, "  %-3d %.*s\n", info.exitCode, static_cast<int>(info.description.size()),
-                     info.description.data());
+        const char* description = outcome == Outcome::Usage
+                                      ? "wrong usage: unknown option, bad value, unknown charset"
+                                      : oasys_status_description(static_cast<oasys_status>(outcome));
+        std::fprintf(out, "  %-3d %s\n", exitCodeOf(outcome), description);
     }
     std::fprintf(out, "  130 interrupted (SIGINT), 143 terminated (SIGTERM)\n");
 }
 
-Outcome worse(Outcome a, Outcome b) { return outcomeInfo(a).exitCode >= outcomeInfo(b).exitCode ? a : b; }
+Outcome worse(Outcome a, Outcome b) { return exitCodeOf(a) >= exitCodeOf(b) ? a : b; }
 
-Outcome outcomeOfCode(int32_t code) {
-    switch (code) {
-    case KRM_OK: return Outcome::Ok;
-    case KRM_ERR_OUTPUT_LIMIT: return Outcome::OutputLimit;
-    case KRM_ERR_NO_TEXT: return Outcome::NoText;
-    case KRM_ERR_PASSWORD: return Outcome::Password;
-    case KRM_ERR_UNSUPPORTED: return Outcome::NotOasys;
-    case KRM_ERR_OPEN: return Outcome::Unreadable;
-    case KRM_ERR_WRITE: return Outcome::OutputError;
-    default: return Outcome::Broken; // 12, 3000, 3006 and anything unknown
-    }
-}
-
-std::string causeOfCode(int32_t code) {
-    switch (code) {
-    case KRM_OK: return "done";
-    case KRM_ERR_NO_MEMORY: return "the filter could not allocate its working memory";
-    case KRM_ERR_OPEN: return "a file of the document could not be opened";
-    case KRM_ERR_WRITE: return "writing the text failed";
-    case KRM_ERR_BROKEN: return "the document is broken (damaged structure, failed read or conversion)";
-    case KRM_ERR_PASSWORD: return "the document is password-protected";
-    case KRM_ERR_UNSUPPORTED: return "the filter does not accept this document";
-    case KRM_ERR_NO_TEXT: return "the document holds no visible text";
-    case KRM_ERR_OUTPUT_LIMIT: return "the maximum output size was reached; the text up to it was written";
-    case KRM_ERR_LOOP_GUARD: return "the document is broken (a loop passed the limit of the loop guard)";
-    default: return "the filter returned code " + std::to_string(code);
-    }
-}
-
-bool isUsableCharset(const std::string& name) {
-    if (name.empty() || name.size() >= KRM_CHARSET_NAME_MAX) return false;
-    UErrorCode status = U_ZERO_ERROR;
-    UConverter* converter = ucnv_open(name.c_str(), &status);
-    if (converter) ucnv_close(converter);
-    return U_SUCCESS(status) && converter != nullptr;
-}
+bool isUsableCharset(const std::string& name) { return oasys_charset_usable(name.c_str()) != 0; }
 
 void listCharsets(std::FILE* out) {
-    // Every converter with all its names: the common ones ("EUC-JP") are aliases of ICU's own.
-    std::set<std::string> printed;
-    const int32_t count = ucnv_countAvailable();
-    for (int32_t i = 0; i < count; ++i) {
-        const char* converter = ucnv_getAvailableName(i);
-        if (!converter) continue;
-        UErrorCode status = U_ZERO_ERROR;
-        const uint16_t aliases = ucnv_countAliases(converter, &status);
-        if (printed.insert(converter).second) std::fprintf(out, "%s\n", converter);
-        for (uint16_t a = 0; U_SUCCESS(status) && a < aliases; ++a) {
-            const char* alias = ucnv_getAlias(converter, a, &status);
-            if (U_SUCCESS(status) && alias && printed.insert(alias).second) std::fprintf(out, "%s\n", alias);
-        }
-    }
+    oasys_charset_list([](void* context, const char* name) { std::fprintf(static_cast<std::FILE*>(context), "%s\n", name); },
+                       out);
 }
 
-bool isUtf8Name(const std::string& name) {
-    UErrorCode status = U_ZERO_ERROR;
-    const char* canonical = ucnv_getCanonicalName(name.c_str(), "", &status);
-    if (U_SUCCESS(status) && canonical && std::strcmp(canonical, "UTF-8") == 0) return true;
-    return equalsIgnoringCase(name, "UTF-8") || equalsIgnoringCase(name, "UTF8");
-}
-
-size_t charsetUnitSize(const std::string& name) {
-    UErrorCode status = U_ZERO_ERROR;
-    UConverter* converter = ucnv_open(name.c_str(), &status);
-    if (!converter) return 1;
-    const size_t size = static_cast<size_t>(std::max<int8_t>(1, ucnv_getMinCharSize(converter)));
-    ucnv_close(converter);
-    return size;
-}
+bool isUtf8Name(const std::string& name) { return oasys_charset_is_utf8(name.c_str()) != 0; }
 
 std::string fromUtf8(const std::string& text, const std::string& charset) {
     if (text.empty() || isUtf8Name(charset)) return text;
-    std::vector<char> buffer(text.size() * 4 + 16);
-    UErrorCode status = U_ZERO_ERROR;
-    const int32_t length = ucnv_convert(charset.c_str(), "UTF-8", buffer.data(), static_cast<int32_t>(buffer.size()),
-                                        text.data(), static_cast<int32_t>(text.size()), &status);
-    if (U_FAILURE(status)) return text;
-    return std::string(buffer.data(), static_cast<size_t>(length));
-}
-
-HostOptions makeHostOptions(const std::string& charset, uint32_t flags, uint32_t maxOutputSize) {
-    HostOptions options{};
-    std::snprintf(options.outputCharset, sizeof options.outputCharset, "%s", charset.c_str());
-    options.optionFlags = flags;
-    options.maxOutputSize = maxOutputSize;
-    return options;
+    oasys_buffer buffer{};
+    const bool converted = oasys_text_from_utf8(charset.c_str(), text.data(), text.size(), &buffer, nullptr) == OASYS_OK;
+    std::string out = converted ? std::string(buffer.data, buffer.size) : text;
+    oasys_buffer_free(&buffer);
+    return out;
 }
 
 ScratchDir::ScratchDir() {
     std::string base = "/tmp";
-    if (const char* tmp = std::getenv("TMPDIR"); tmp && *tmp && !containsFilterMarker(tmp)) base = tmp;
+    if (const char* tmp = std::getenv("TMPDIR"); tmp && *tmp) base = tmp;
     std::string pattern = base + "/oasys-tools-XXXXXX";
     if (!mkdtemp(pattern.data())) throw std::runtime_error("cannot create a working directory in " + base);
     path_ = pattern;
@@ -182,9 +68,14 @@ ScratchDir::~ScratchDir() {
 }
 
 namespace {
-volatile std::sig_atomic_t receivedSignal = 0;
+// Read by every worker thread: a lock-free atomic is both thread-safe and safe in a handler.
+std::atomic<int> receivedSignal{0};
+static_assert(std::atomic<int>::is_always_lock_free);
 extern "C" void noteSignal(int signal) {
-    if (receivedSignal == 0) receivedSignal = signal;
+    const int savedErrno = errno;
+    int none = 0;
+    receivedSignal.compare_exchange_strong(none, signal);
+    errno = savedErrno;
 }
 } // namespace
 
@@ -196,7 +87,7 @@ void installInterruptHandlers() {
     for (const int signal : {SIGINT, SIGTERM}) ::sigaction(signal, &action, nullptr);
 }
 
-int interruptSignal() { return receivedSignal; }
+int interruptSignal() { return receivedSignal.load(); }
 
 namespace {
 
@@ -288,6 +179,17 @@ std::string shownName(std::string_view name) {
         out += escaped ? *escaped : std::string(1, c);
     }
     return out + "'";
+}
+
+std::string oneLine(std::string_view message) {
+    std::string out;
+    for (const char c : message) {
+        const auto byte = static_cast<unsigned char>(c);
+        const std::optional<std::string> escaped =
+            byte < 0x20 || byte == 0x7F ? escapeOf(c, '\0', "\\x%02x") : std::nullopt;
+        out += escaped ? *escaped : std::string(1, c);
+    }
+    return out;
 }
 
 std::optional<uint64_t> parseCount(std::string_view text, uint64_t max) {

@@ -1,21 +1,21 @@
-// Shared parts of the command-line tools oasys2txt and oasysinfo: how a document's packaging is
-// recognised, how it is handed to the filter under a name the filter accepts, the outcome classes
-// with their exit codes and messages, charset checks and small text helpers.
+// Shared parts of the command-line tools oasys2txt and oasysinfo: packagings and outcomes with
+// their exit codes, charsets, the private working folder, interruption, text helpers and the
+// command line.
 //
-// The tools drive the filter only through its exported C interface, exactly as a host would.
+// The tools ask liboasys (oasys.h) every question about a document; this is only their frame.
 #pragma once
 
 #include <cstdint>
+#include <cstdio>
 #include <filesystem>
 #include <optional>
 #include <span>
+#include <stdexcept>
 #include <string>
 #include <string_view>
-#include <stdexcept>
 #include <vector>
-#include <cstdio>
 
-#include "krm_types.h"
+#include "oasys.h"
 
 namespace oasys_tools {
 
@@ -23,43 +23,26 @@ namespace fs = std::filesystem;
 
 // ---- Packaging -------------------------------------------------------------------------------
 
-enum class Packaging { Auto, Separated, Combined, Compound };
+enum class Packaging { Auto = OASYS_PACKAGING_AUTO, Separated = OASYS_PACKAGING_SEPARATED,
+                       Combined = OASYS_PACKAGING_COMBINED, Compound = OASYS_PACKAGING_COMPOUND };
 
 std::string_view packagingName(Packaging packaging);
 // "auto", "separated", "combined" or "compound"; nullopt for anything else.
 std::optional<Packaging> parsePackaging(std::string_view name);
-uint16_t formatCodeOf(Packaging packaging);
-
-// The first bytes of an OLE compound file and of a combined OASYS document.
-inline constexpr unsigned char kOleSignature[8] = {0xD0, 0xCF, 0x11, 0xE0, 0xA1, 0xB1, 0x1A, 0xE1};
-inline constexpr unsigned char kCombinedSignature[4] = {0xF1, 0x10, 0x80, 0x00};
 
 // ---- Outcomes and exit codes -----------------------------------------------------------------
-// One table: the outcome class of a document, its exit code and its word in reports. The exit
-// code of a run is the highest code met, so the classes are ordered from mild to severe.
+// The outcome of a document is liboasys's status, whose number is the exit code; the exit code
+// of a run is the highest met, so the outcomes are ordered from mild to severe.
 
-enum class Outcome { Ok, OutputLimit, NoText, Password, NotOasys, Broken, Unreadable, OutputError, Usage };
-
-struct OutcomeInfo {
-    Outcome outcome;
-    int exitCode;
-    std::string_view word;        // in reports and summaries
-    std::string_view description; // in the man page and the README
+enum class Outcome {
+    Ok = OASYS_OK, OutputLimit = OASYS_OUTPUT_LIMIT, NoText = OASYS_NO_TEXT, Password = OASYS_PASSWORD,
+    NotOasys = OASYS_NOT_OASYS, Broken = OASYS_BROKEN, Unreadable = OASYS_UNREADABLE,
+    OutputError = OASYS_OUTPUT_ERROR, Usage = OASYS_BAD_ARGUMENT
 };
 
-inline constexpr OutcomeInfo kOutcomes[] = {
-    {Outcome::Ok, 0, "ok", "every document succeeded"},
-    {Outcome::OutputLimit, 1, "output-limit", "the maximum output size was reached; the text up to it was written"},
-    {Outcome::NoText, 2, "no-text", "the document holds no visible text"},
-    {Outcome::Password, 3, "password", "the document is password-protected"},
-    {Outcome::NotOasys, 4, "not-oasys", "not an OASYS document"},
-    {Outcome::Broken, 5, "broken", "the document is broken"},
-    {Outcome::Unreadable, 6, "unreadable", "the document or one of its files is missing or unreadable"},
-    {Outcome::OutputError, 7, "output-error", "the text could not be written"},
-    {Outcome::Usage, 64, "usage", "wrong usage: unknown option, bad value, unknown charset"},
-};
-
-const OutcomeInfo& outcomeInfo(Outcome outcome);
+inline int exitCodeOf(Outcome outcome) { return static_cast<int>(outcome); }
+// Its word in reports and summaries ("ok", "no-text", ...).
+std::string_view wordOf(Outcome outcome);
 // The outcomes each tool can end with, for its help.
 inline constexpr Outcome kTextToolOutcomes[] = {Outcome::Ok,       Outcome::OutputLimit, Outcome::NoText,
                                                 Outcome::Password, Outcome::NotOasys,    Outcome::Broken,
@@ -69,26 +52,16 @@ inline constexpr Outcome kInfoToolOutcomes[] = {Outcome::Ok,         Outcome::No
 // The more severe of two outcomes.
 Outcome worse(Outcome a, Outcome b);
 
-// The outcome class of a return code of the filter.
-Outcome outcomeOfCode(int32_t code);
-// The cause in words for a return code, as error messages show it.
-std::string causeOfCode(int32_t code);
-
 // ---- Charsets --------------------------------------------------------------------------------
 
-// True when the conversion service can write this charset (ICU knows the name and it fits the
-// option record).
+// True when the text can be written in this charset.
 bool isUsableCharset(const std::string& name);
 // Prints every charset name the conversion service accepts, one a line.
 void listCharsets(std::FILE* out);
 // True for the names of UTF-8 ("UTF-8", "utf8", ...).
 bool isUtf8Name(const std::string& name);
-// Bytes of the smallest code unit of the charset: 2 for UTF-16, 4 for UTF-32, else 1.
-size_t charsetUnitSize(const std::string& name);
-// UTF-8 text converted to the charset; the input unchanged for UTF-8 itself.
+// UTF-8 text converted to the charset (labels written beside a document's texts).
 std::string fromUtf8(const std::string& text, const std::string& charset);
-
-HostOptions makeHostOptions(const std::string& charset, uint32_t flags, uint32_t maxOutputSize = 0);
 
 // ---- Private working directory ---------------------------------------------------------------
 
@@ -125,6 +98,9 @@ std::string hexBytes(std::string_view text);
 // A name as shown in messages: in single quotes, a quote, a backslash and every control character
 // escaped (\n, \t, \xHH), so that a name can never make a line of its own.
 std::string shownName(std::string_view name);
+// A message as it goes to standard error: every control character escaped (a cause may hold a
+// name that came from elsewhere), so that each message stays one line.
+std::string oneLine(std::string_view message);
 // A whole decimal number in [0, max]; nullopt when the text is anything else.
 std::optional<uint64_t> parseCount(std::string_view text, uint64_t max);
 
@@ -207,11 +183,37 @@ void printOptionHelp(std::FILE* out, const OptionDef<Settings> (&table)[N]) {
 void printExitStatusHelp(std::FILE* out, std::span<const Outcome> outcomes);
 
 // The settings both tools have; each tool's Settings derives from it.
+// The default bound of standard input kept in memory, and the option that raises it.
+inline constexpr uint64_t kDefaultStdinLimit = 512ull << 20;
+inline constexpr std::string_view kStdinLimitOption = "--stdin-limit";
+
 struct CommonSettings {
     std::string charset = "UTF-8";
     bool help = false;
     bool version = false;
+    uint64_t stdinLimit = kDefaultStdinLimit;
 };
+
+// The options both tools have, each written once.
+template <class Settings>
+constexpr OptionDef<Settings> kStdinLimitOptionDef = {
+    kStdinLimitOption, "N", "keep at most N bytes of standard input (default 536870912)",
+    [](Settings& s, std::string_view v) {
+        const auto n = parseCount(v, UINT64_MAX);
+        if (!n) throw UsageError(std::string(kStdinLimitOption) + " needs a whole number, not " + std::string(v));
+        s.stdinLimit = *n;
+    }};
+template <class Settings>
+constexpr OptionDef<Settings> kHelpOptionDef = {"-h", "", "this help",
+                                                [](Settings& s, std::string_view) { s.help = true; }};
+template <class Settings>
+constexpr OptionDef<Settings> kLongHelpOptionDef = {"--help", "", "this help", kHelpOptionDef<Settings>.apply};
+template <class Settings>
+constexpr OptionDef<Settings> kVersionOptionDef = {"-v", "", "the version",
+                                                   [](Settings& s, std::string_view) { s.version = true; }};
+template <class Settings>
+constexpr OptionDef<Settings> kLongVersionOptionDef = {"--version", "", "the version",
+                                                       kVersionOptionDef<Settings>.apply};
 
 // The frame of both tools: options, -h, -v, the charset check, and wrong usage (message and exit
 // code 64) or an unexpected failure (output error) caught at the top.
@@ -229,17 +231,17 @@ int runTool(const char* toolName, const char* usage, const OptionDef<Settings> (
             return 0;
         }
         if (settings.version) {
-            std::printf("%s %s\n", toolName, KRM_TOOLS_VERSION);
+            std::printf("%s %s\n", toolName, oasys_version());
             return 0;
         }
         if (!isUsableCharset(settings.charset)) throw UsageError("unknown output charset " + settings.charset);
         return body(settings, arguments);
     } catch (const UsageError& error) {
-        std::fprintf(stderr, "%s: %s\nTry '%s -h' for help.\n", toolName, error.what(), toolName);
-        return outcomeInfo(Outcome::Usage).exitCode;
+        std::fprintf(stderr, "%s: %s\nTry '%s -h' for help.\n", toolName, oneLine(error.what()).c_str(), toolName);
+        return exitCodeOf(Outcome::Usage);
     } catch (const std::exception& error) {
-        std::fprintf(stderr, "%s: %s\n", toolName, error.what());
-        return outcomeInfo(Outcome::OutputError).exitCode;
+        std::fprintf(stderr, "%s: %s\n", toolName, oneLine(error.what()).c_str());
+        return exitCodeOf(Outcome::OutputError);
     }
 }
 

@@ -18,16 +18,22 @@ using namespace oasys_test;
 
 namespace {
 
-ToolRun spawnAndWait(const std::vector<std::string>& argv, const std::optional<fs::path>& stdinFile) {
-    TempDir capture;
-    const fs::path outFile = capture / "stdout";
-    const fs::path errFile = capture / "stderr";
+// Starts argv with standard input from stdinFile (else /dev/null), standard output to stdoutFd
+// (else the file "stdout" of the capture folder) and standard error to its file "stderr".
+pid_t spawn(const std::vector<std::string>& argv, const fs::path& capture, const std::optional<fs::path>& stdinFile,
+            int stdoutFd = -1) {
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, stdinFile ? stdinFile->c_str() : "/dev/null", O_RDONLY,
                                      0);
-    posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, outFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, errFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    if (stdoutFd >= 0) {
+        posix_spawn_file_actions_adddup2(&actions, stdoutFd, STDOUT_FILENO);
+    } else {
+        posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, (capture / "stdout").c_str(),
+                                         O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    }
+    posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, (capture / "stderr").c_str(),
+                                     O_WRONLY | O_CREAT | O_TRUNC, 0600);
     std::vector<char*> args;
     for (const std::string& a : argv) args.push_back(const_cast<char*>(a.c_str()));
     args.push_back(nullptr);
@@ -35,19 +41,49 @@ ToolRun spawnAndWait(const std::vector<std::string>& argv, const std::optional<f
     const int spawned = posix_spawn(&pid, args[0], &actions, nullptr, args.data(), environ);
     posix_spawn_file_actions_destroy(&actions);
     if (spawned != 0) throw std::runtime_error("cannot start " + argv[0]);
+    return pid;
+}
+
+ToolRun collect(pid_t pid, const fs::path& capture) {
     int waitStatus = 0;
     waitpid(pid, &waitStatus, 0);
-    return {WIFEXITED(waitStatus) ? WEXITSTATUS(waitStatus) : -1, readText(outFile), readText(errFile)};
+    const fs::path out = capture / "stdout";
+    return {WIFEXITED(waitStatus) ? WEXITSTATUS(waitStatus) : -1, fs::exists(out) ? readText(out) : "",
+            readText(capture / "stderr"), WIFSIGNALED(waitStatus) ? WTERMSIG(waitStatus) : 0};
+}
+
+ToolRun spawnAndWait(const std::vector<std::string>& argv, const std::optional<fs::path>& stdinFile) {
+    TempDir capture;
+    return collect(spawn(argv, capture.path(), stdinFile), capture.path());
+}
+
+std::vector<std::string> commandOf(const fs::path& tool, const std::vector<std::string>& arguments) {
+    std::vector<std::string> argv{tool.string()};
+    argv.insert(argv.end(), arguments.begin(), arguments.end());
+    return argv;
 }
 
 } // namespace
 
 ToolRun runTool(const fs::path& tool, const std::vector<std::string>& arguments,
                 const std::optional<fs::path>& stdinFile) {
-    std::vector<std::string> argv{tool.string()};
-    argv.insert(argv.end(), arguments.begin(), arguments.end());
-    return spawnAndWait(argv, stdinFile);
+    return spawnAndWait(commandOf(tool, arguments), stdinFile);
 }
+
+ToolRun runIntoClosedPipe(const fs::path& tool, const std::vector<std::string>& arguments) {
+    int ends[2];
+    if (pipe(ends) != 0) throw std::runtime_error("cannot make a pipe");
+    close(ends[0]);
+    TempDir capture;
+    const pid_t pid = spawn(commandOf(tool, arguments), capture.path(), std::nullopt, ends[1]);
+    close(ends[1]);
+    return collect(pid, capture.path());
+}
+
+BackgroundTool::BackgroundTool(const fs::path& tool, const std::vector<std::string>& arguments)
+    : pid_(spawn(commandOf(tool, arguments), capture_.path(), std::nullopt)) {}
+
+ToolRun BackgroundTool::finish() { return collect(pid_, capture_.path()); }
 
 ToolRun runOnTerminal(const std::string& commandLine) {
     return spawnAndWait({"/usr/bin/script", "-qec", commandLine, "/dev/null"}, std::nullopt);
@@ -84,6 +120,17 @@ Bytes bodyOf(const std::vector<std::string>& lines) {
     Bytes body;
     for (const std::string& line : lines) body = concat({body, bytes(line), crlf()});
     return concat({body, endOfText()});
+}
+
+Bytes longBody(int lines) {
+    Bytes body;
+    for (int i = 0; i < lines; ++i) {
+        const std::string line = "Line " + std::to_string(i) + " of a long document, with words\r\n";
+        body.insert(body.end(), line.begin(), line.end());
+    }
+    const Bytes end = endOfText();
+    body.insert(body.end(), end.begin(), end.end());
+    return body;
 }
 
 Bytes formatOf(const std::string& title, uint16_t flagWord) {

@@ -2,6 +2,8 @@
 // standard error; documents and the fixture shared by the tool tests.
 #pragma once
 
+#include <sys/types.h>
+
 #include <filesystem>
 #include <optional>
 #include <string>
@@ -19,6 +21,7 @@ struct ToolRun {
     int status = -1; // exit status; -1 when the tool did not exit normally
     std::string out;
     std::string err;
+    int signal = 0;  // the signal that ended the tool, 0 when it exited
 };
 
 inline const fs::path kOasys2txt = OASYS2TXT_PATH;
@@ -31,6 +34,20 @@ ToolRun runTool(const fs::path& tool, const std::vector<std::string>& arguments,
                 const std::optional<fs::path>& stdinFile = std::nullopt);
 // Runs a shell command line under a pseudo-terminal (util-linux script), output as one text.
 ToolRun runOnTerminal(const std::string& commandLine);
+// Runs the tool with standard output on a pipe whose reader has gone.
+ToolRun runIntoClosedPipe(const fs::path& tool, const std::vector<std::string>& arguments);
+
+// A tool running in the background; finish() waits for it and collects what it wrote.
+class BackgroundTool {
+public:
+    BackgroundTool(const fs::path& tool, const std::vector<std::string>& arguments);
+    pid_t pid() const { return pid_; }
+    ToolRun finish();
+
+private:
+    oasys_test::TempDir capture_;
+    pid_t pid_ = -1;
+};
 
 // A case description as a test name (letters, digits and '_').
 std::string testNameOf(const char* description);
@@ -43,6 +60,9 @@ std::string convertFromUtf8(const std::string& utf8, const char* charset);
 
 // A body with these ASCII or Shift-JIS lines, each ended by CR LF, and the end mark.
 Bytes bodyOf(const std::vector<std::string>& lines);
+// A body of this many numbered lines ("Line <n> of a long document, with words"): about 1 MB for
+// 30 000.
+Bytes longBody(int lines);
 // A format block with this title, password flag word and default fields.
 Bytes formatOf(const std::string& title = "T", uint16_t flagWord = 0);
 
