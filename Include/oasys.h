@@ -130,7 +130,7 @@ OASYS_API oasys_status oasys_open_path(const char* path, oasys_packaging packagi
                                        oasys_result* result);
 OASYS_API oasys_status oasys_open_memory(const void* data, size_t size, oasys_packaging packaging,
                                          oasys_document** document, oasys_result* result);
-/* body may be null with body_size 0 when only the properties are wanted. */
+/* body may be null with body_size 0 when only the properties are wanted; format is needed. */
 OASYS_API oasys_status oasys_open_separated_memory(const void* body, size_t body_size, const void* format,
                                                    size_t format_size, oasys_document** document,
                                                    oasys_result* result);
