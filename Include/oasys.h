@@ -160,7 +160,8 @@ OASYS_API oasys_status oasys_password_protected(oasys_document* document, int* i
  * renamed over it only when text is to be kept, so a failure leaves whatever stood at the path as
  * it was. A link to a regular file keeps the link and replaces its target the same way. A
  * destination that is not a regular file (a device, a named pipe) is written directly and never
- * removed or created. On OASYS_OK the file exists afterwards, empty or not. A new file gets the
+ * removed or created; so is an existing file in a folder that takes no new file (rewritten only
+ * once the text is to be kept). On OASYS_OK the file exists afterwards, empty or not. A new file gets the
  * permissions 0666 narrowed by the umask; a replaced one keeps its own. */
 OASYS_API oasys_status oasys_extract_to_path(oasys_document* document, const char* path, const oasys_options* options,
                                              oasys_result* result);
