@@ -331,7 +331,7 @@ private:
 
     Descriptor fd_;
     const OpenMode mode_;
-    std::unique_ptr<uint8_t[]> window_ = std::make_unique<uint8_t[]>(kWindowSize);
+    std::unique_ptr<uint8_t[]> window_ = std::make_unique_for_overwrite<uint8_t[]>(kWindowSize); // not cleared: only filled bytes are read
     WindowUse use_ = WindowUse::None;
     uint64_t windowStart_ = 0;
     size_t windowLength_ = 0;
