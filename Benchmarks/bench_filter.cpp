@@ -86,6 +86,34 @@ BENCHMARK(BM_SeparatedText)->DenseRange(0, 1)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_CombinedText)->DenseRange(0, 1)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_CompoundText)->DenseRange(0, 1)->Unit(benchmark::kMillisecond);
 
+// Small documents, one after the other: what each call costs besides its text.
+void BM_SmallDocument(benchmark::State& state) {
+    static const struct Small {
+        TempDir dir;
+        std::filesystem::path paths[3];
+        Small() {
+            const Bytes text = concat({bytes("\x93\xFA\x96\x7B\x8C\xEA OASYS"), crlf(), endOfText()});
+            const Bytes format = makePropertyBlock({});
+            paths[0] = writeSeparated(dir / "SMALL", text, format).doc;
+            paths[1] = dir / "small.oas";
+            writeFile(paths[1], makeCombinedDocument(format, text));
+            paths[2] = dir / "small.ole";
+            writeCompoundDocument(paths[2], format, text);
+        }
+    } small;
+    const uint16_t codes[3] = {KRM_FORMAT_SEPARATED, KRM_FORMAT_COMBINED, KRM_FORMAT_COMPOUND};
+    HostOptions options{};
+    std::strcpy(options.outputCharset, "UTF-8");
+    const std::string out = (small.dir / "out.txt").string();
+    const int which = static_cast<int>(state.range(0));
+    for (auto _ : state) {
+        std::filesystem::remove(out); // a new file each time, as in a batch
+        if (GetTextWithErrCallback(small.paths[which].c_str(), out.c_str(), &options, &codes[which], 0) != KRM_OK)
+            state.SkipWithError("text extraction failed");
+    }
+}
+BENCHMARK(BM_SmallDocument)->DenseRange(0, 2)->Unit(benchmark::kMicrosecond);
+
 void BM_GetProperty(benchmark::State& state) {
     HostOptions options{};
     std::strcpy(options.outputCharset, "UTF-8");

@@ -90,7 +90,8 @@ public:
     // A descriptor opened here stands at offset 0; one handed in may stand anywhere.
     enum class Offset { AtStart, Unknown };
     BufferedFile(Descriptor&& fd, const OpenMode& mode, Offset offset)
-        : fd_(std::move(fd)), mode_(mode), kernelOffset_(offset == Offset::AtStart ? 0 : kUnknownOffset) {}
+        : fd_(std::move(fd)), mode_(mode), kernelOffset_(offset == Offset::AtStart ? 0 : kUnknownOffset),
+          adoptedPipeStarted_(offset == Offset::AtStart) {}
 
     // Nothing here is locked: a handle is used by one thread at a time.
     size_t read(uint8_t* destination, size_t length) {
@@ -266,6 +267,13 @@ private:
         if (position == kernelOffset_) {
             return true;
         }
+        if (!adoptedPipeStarted_ && !seekable()) {
+            // A pipe handed in (a bound standard input or output) stands where it stands: its
+            // first read or write starts there, and the later ones follow on.
+            adoptedPipeStarted_ = true;
+            kernelOffset_ = position;
+            return true;
+        }
         if (::lseek(fd_.get(), static_cast<off_t>(position), SEEK_SET) < 0) {
             return false;
         }
@@ -324,12 +332,13 @@ private:
 
     Descriptor fd_;
     const OpenMode mode_;
-    std::unique_ptr<uint8_t[]> window_ = std::make_unique<uint8_t[]>(kWindowSize);
+    std::unique_ptr<uint8_t[]> window_ = std::make_unique_for_overwrite<uint8_t[]>(kWindowSize); // not cleared: only filled bytes are read
     WindowUse use_ = WindowUse::None;
     uint64_t windowStart_ = 0;
     size_t windowLength_ = 0;
     uint64_t position_ = 0;
     uint64_t kernelOffset_;
+    bool adoptedPipeStarted_; // true but for a descriptor handed in that has not been used yet
     std::optional<bool> seekable_;
     bool failed_ = false; // a write-out failed: the file no longer holds what was written
 };

@@ -202,11 +202,21 @@ uint32_t openStorage(GsfInput* input) {
     return storages().create(Counter::OpenStorages, GObjectRef<GsfInfile>(infile));
 }
 
+bool isAscii(const char* text) {
+    for (; *text != '\0'; ++text) {
+        if (static_cast<unsigned char>(*text) >= 0x80) return false;
+    }
+    return true;
+}
+
 // Compound-file names compare without regard to case. Names are UTF-8 in libgsf; a name that is
 // not UTF-8 on either side can only match byte for byte, ASCII letters folded.
 bool sameEntryName(const char* entryName, const char* wanted) {
     if (g_ascii_strcasecmp(entryName, wanted) == 0) {
         return true;
+    }
+    if (isAscii(entryName) && isAscii(wanted)) {
+        return false; // ASCII letters are all the folding there is (the usual case, once per entry)
     }
     if (!g_utf8_validate(entryName, -1, nullptr) || !g_utf8_validate(wanted, -1, nullptr)) {
         return false;
