@@ -1,5 +1,6 @@
 #include "documents.h"
 
+#include <poll.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -15,6 +16,8 @@ namespace {
 // stands for its document, the others belong to it.
 constexpr std::string_view kBodyExtension = ".DOC";
 constexpr std::string_view kMemberExtensions[] = {".DOC", ".FMT", ".GRP"};
+// How often a wait for standard input looks whether the run was interrupted.
+constexpr int kInterruptCheckMilliseconds = 100;
 // Bytes enough for liboasys to tell a document from its signature.
 constexpr size_t kSignatureBytes = 8;
 
@@ -59,6 +62,10 @@ OpenResult readStandardInput(uint64_t limit, Packaging requested, Document& out)
     bool looked = requested != Packaging::Auto;
     for (;;) {
         if (interruptSignal() != 0) return {Outcome::Unreadable, "interrupted while reading standard input"};
+        // A signal may reach another thread of the process and leave a read waiting: look again
+        // every kInterruptCheckMilliseconds.
+        struct pollfd input {STDIN_FILENO, POLLIN, 0};
+        if (::poll(&input, 1, kInterruptCheckMilliseconds) == 0) continue;
         const ssize_t got = ::read(STDIN_FILENO, buffer.data(), buffer.size());
         if (got < 0 && errno == EINTR) continue;
         if (got < 0) return {Outcome::Unreadable, systemCause("cannot read standard input", errno)};

@@ -213,6 +213,9 @@ const Case kCases[] = {
      "'standard input': not an OASYS document"},
     {"endless standard input that is no document", "",
      {"sh", "-c", "cat /dev/zero | TMPDIR=@/tmp oasys2txt - @/z.txt"}, 4, "not an OASYS document", {"z.txt!"}},
+    {"standard input interrupted", "",
+     {"sh", "-c", "sleep 1 | { exec 3<&0; TMPDIR=@/tmp oasys2txt - @/z.txt <&3 & p=$!; sleep 0.3; kill -TERM $p; wait $p; }"}, 143,
+     "interrupted while reading standard input", {"z.txt!"}},
     {"standard input past its bound", "",
      {"sh", "-c", "{ cat @/doc.oas; head -c 100000 /dev/zero; } | oasys2txt --stdin-limit 1000 - @/z.txt"}, 6,
      "--stdin-limit raises the bound", {"z.txt!"}},
@@ -262,13 +265,13 @@ std::string stateOf(const fs::path& file, char kind) {
     }
 }
 
-void expectFileState(const fs::path& folder, const std::string& spec,
+void expectFileState(const fs::path& folder, const std::string& expected,
                      const std::map<std::string, std::string>& before) {
-    const size_t at = spec.find_first_of("=~!#:-");
-    const std::string name = spec.substr(0, at);
-    const std::string rest = expand(spec.substr(at + 1), folder);
+    const size_t at = expected.find_first_of("=~!#:-");
+    const std::string name = expected.substr(0, at);
+    const std::string rest = expand(expected.substr(at + 1), folder);
     const fs::path file = folder / name;
-    switch (spec[at]) {
+    switch (expected[at]) {
     case '=': EXPECT_EQ(stateOf(file, '='), rest) << name; break;
     case '~': EXPECT_NE(stateOf(file, '=').find(rest), std::string::npos) << name << ": " << stateOf(file, '='); break;
     case '!': EXPECT_FALSE(fs::exists(fs::symlink_status(file))) << name; break;
@@ -288,8 +291,10 @@ TEST_P(Cases, StatusMessagesAndFiles) {
     fs::create_directories(dir / "tmp");
     ASSERT_EQ(runTool("/bin/sh", {"-c", "cd '" + dir.path().string() + "' || exit 1\n" + c.setup}).status, 0);
     std::map<std::string, std::string> before;
-    for (const std::string& spec : c.files)
-        if (spec.back() == '#') before[spec.substr(0, spec.size() - 1)] = readText(dir / spec.substr(0, spec.size() - 1));
+    for (const std::string& expected : c.files) {
+        const std::string name = expected.substr(0, expected.size() - 1);
+        if (expected.back() == '#') before[name] = readText(dir / name);
+    }
 
     std::vector<std::string> arguments;
     for (const std::string& a : c.command) arguments.push_back(expand(a, dir.path()));
@@ -316,7 +321,7 @@ TEST_P(Cases, StatusMessagesAndFiles) {
     if (c.out) {
         EXPECT_NE(run.out.find(expand(c.out, dir.path())), std::string::npos) << run.out;
     }
-    for (const std::string& spec : c.files) expectFileState(dir.path(), spec, before);
+    for (const std::string& expected : c.files) expectFileState(dir.path(), expected, before);
     EXPECT_TRUE(fs::is_empty(dir / "tmp")) << "nothing is left in the temporary folder";
 }
 
