@@ -92,10 +92,11 @@ std::vector<std::string> namesInAnyCase(const std::string& folder, const std::st
 std::optional<std::string> findMember(const std::string& folder, const std::string& stem, std::string_view given,
                                       std::string_view wanted) {
     const std::string base = folder.empty() ? std::string() : folder + "/";
-    std::vector<std::string> names = {stem + inCaseOf(wanted, given), stem + std::string(wanted),
-                                      stem + lowered(wanted)};
-    for (std::string& name : namesInAnyCase(folder, stem, wanted)) names.push_back(std::move(name));
-    for (const std::string& name : names)
+    for (const std::string& name : {stem + inCaseOf(wanted, given), stem + std::string(wanted), stem + lowered(wanted)})
+        if (isRegularFile(base + name)) return base + name;
+    // Only then the folder is read: in an archive folder of thousands of documents, reading it for
+    // every document would cost more than the documents themselves.
+    for (const std::string& name : namesInAnyCase(folder, stem, wanted))
         if (isRegularFile(base + name)) return base + name;
     return std::nullopt;
 }
