@@ -242,14 +242,11 @@ void appendMapped(std::span<const CodeRange> ranges, const uint8_t* characterBuf
     }
 }
 
-} // namespace
-
-extern "C" {
-
 // A lead byte or CR as the very last byte of the source has no second byte: the short read leaves
 // 0x00 there, which no row accepts, so the character is CODE_INVALID (the decoder then stops at
 // its body size). The position still moves past the byte that was asked for.
-KRM_EXPORT int32_t GetCodeType(uint32_t source, uint8_t* characterBuffer, uint32_t* position, uint32_t accessMode) {
+// The decoder calls this once per character: inline here, behind the exported GetCodeType.
+inline int32_t codeTypeAt(uint32_t source, uint8_t* characterBuffer, uint32_t* position, uint32_t accessMode) {
     if (characterBuffer == nullptr || position == nullptr) return CODE_INVALID;
     const uint8_t first = characterBuffer[0];
     if (first == kEndOfText) return CODE_EOF;
@@ -269,6 +266,14 @@ KRM_EXPORT int32_t GetCodeType(uint32_t source, uint8_t* characterBuffer, uint32
         return CODE_BLOCK_BREAK;
     }
     return classifyPair(first, second);
+}
+
+} // namespace
+
+extern "C" {
+
+KRM_EXPORT int32_t GetCodeType(uint32_t source, uint8_t* characterBuffer, uint32_t* position, uint32_t accessMode) {
+    return codeTypeAt(source, characterBuffer, position, accessMode);
 }
 
 KRM_EXPORT void KeitoJis(const uint8_t* characterBuffer, uint8_t* output, uint32_t* outputLength,
@@ -537,7 +542,7 @@ int32_t Decoder::run(bool bodyStartsABlock) {
     for (;;) {
         if (line.length > kLineLimit) return KRM_ERR_BROKEN; // no OASYS line is that long
         if (krm_containers::loopGuardTripped(options, context.loopCounter1)) return KRM_ERR_LOOP_GUARD;
-        const int32_t codeClass = GetCodeType(source, character.data(), &position, accessMode);
+        const int32_t codeClass = codeTypeAt(source, character.data(), &position, accessMode);
         if (codeClass == CODE_CRLF) {
             if (const int32_t rc = flushLine(); rc != KRM_OK) return rc;
             readNextByte();
