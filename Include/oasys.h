@@ -130,7 +130,7 @@ OASYS_API oasys_status oasys_open_path(const char* path, oasys_packaging packagi
                                        oasys_result* result);
 OASYS_API oasys_status oasys_open_memory(const void* data, size_t size, oasys_packaging packaging,
                                          oasys_document** document, oasys_result* result);
-/* body may be null with body_size 0 when only the properties are wanted. */
+/* body may be null with body_size 0 when only the properties are wanted; format is needed. */
 OASYS_API oasys_status oasys_open_separated_memory(const void* body, size_t body_size, const void* format,
                                                    size_t format_size, oasys_document** document,
                                                    oasys_result* result);
@@ -160,7 +160,8 @@ OASYS_API oasys_status oasys_password_protected(oasys_document* document, int* i
  * renamed over it only when text is to be kept, so a failure leaves whatever stood at the path as
  * it was. A link to a regular file keeps the link and replaces its target the same way. A
  * destination that is not a regular file (a device, a named pipe) is written directly and never
- * removed or created. On OASYS_OK the file exists afterwards, empty or not. A new file gets the
+ * removed or created; so is an existing file in a folder that takes no new file (rewritten only
+ * once the text is to be kept). On OASYS_OK the file exists afterwards, empty or not. A new file gets the
  * permissions 0666 narrowed by the umask; a replaced one keeps its own. */
 OASYS_API oasys_status oasys_extract_to_path(oasys_document* document, const char* path, const oasys_options* options,
                                              oasys_result* result);

@@ -293,8 +293,8 @@ OASYS_API oasys_status oasys_open_separated_memory(const void* body, size_t body
                                                    oasys_result* result) {
     return oasys::guarded(result, [&] {
         Outcome outcome(result, OASYS_PACKAGING_SEPARATED);
-        if ((body == nullptr && body_size != 0) || (format == nullptr && format_size != 0) || document == nullptr)
-            return outcome.fail(OASYS_BAD_ARGUMENT, "the members' bytes and a place for the document are needed");
+        if ((body == nullptr && body_size != 0) || format == nullptr || document == nullptr)
+            return outcome.fail(OASYS_BAD_ARGUMENT, "the format file's bytes and a place for the document are needed");
         *document = nullptr;
         auto opened = std::make_unique<oasys_document>();
         opened->packaging = OASYS_PACKAGING_SEPARATED;

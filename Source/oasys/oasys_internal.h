@@ -2,6 +2,7 @@
 // are filled. The C interface is oasys.h; nothing here crosses it.
 #pragma once
 
+#include <cerrno>
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -117,7 +118,7 @@ oasys_status guarded(oasys_result* result, Body&& body) noexcept {
     try {
         return body();
     } catch (...) {
-        return Outcome(result).fail(OASYS_OUTPUT_ERROR, "out of memory", 12 /* ENOMEM */);
+        return Outcome(result).fail(OASYS_OUTPUT_ERROR, "out of memory", ENOMEM);
     }
 }
 

@@ -28,6 +28,7 @@ namespace {
 constexpr size_t kChunkSize = 64 * 1024;
 constexpr mode_t kNewFileMode = 0666; // narrowed by the umask, as any new file
 constexpr mode_t kPermissionBits = 07777;
+constexpr const char* kTemporaryName = ".oasys-text-XXXXXX"; // hidden, beside the destination
 
 // Hands the first size bytes of a file to put, a chunk at a time; false (errno set) when reading
 // fails or put refuses.
@@ -103,9 +104,16 @@ public:
         if (direct_) return Sink::prepare(outcome);
         const size_t slash = target_.rfind('/');
         const std::string folder = slash == std::string::npos ? "." : target_.substr(0, slash == 0 ? 1 : slash);
-        const std::string name = slash == std::string::npos ? target_ : target_.substr(slash + 1);
-        std::string pattern = folder + "/." + name + ".XXXXXX";
+        // A name of its own, so that a destination name of any length leaves room for it.
+        std::string pattern = folder + "/" + kTemporaryName;
         text_.reset(::mkostemp(pattern.data(), O_CLOEXEC));
+        if (!text_.valid() && (errno == EACCES || errno == EPERM) && replacesFile_ &&
+            ::access(target_.c_str(), W_OK) == 0) {
+            // A folder that takes no new file, with a file we may write: it is rewritten in place,
+            // still only once the text is to be kept.
+            direct_ = truncate_ = true;
+            return Sink::prepare(outcome);
+        }
         if (!text_.valid())
             return outcome.fail(OASYS_OUTPUT_ERROR, systemMessage("cannot create a file in " + folder, errno), errno);
         temporary_ = pattern;
@@ -152,6 +160,7 @@ private:
             return outcome.fail(OASYS_OUTPUT_ERROR, destination_ + " is a directory", EISDIR);
         if (S_ISREG(status.st_mode)) {
             mode_ = status.st_mode & kPermissionBits;
+            replacesFile_ = true;
         } else {
             direct_ = true; // a device or a pipe: written as it is, never replaced
         }
@@ -159,7 +168,7 @@ private:
     }
 
     oasys_status writeDirectly(uint64_t size, Outcome& outcome) {
-        UniqueFd out(::open(destination_.c_str(), O_WRONLY | O_CLOEXEC | O_NOCTTY));
+        UniqueFd out(::open(destination_.c_str(), O_WRONLY | O_CLOEXEC | O_NOCTTY | (truncate_ ? O_TRUNC : 0)));
         const bool written = out.valid() && forEachChunk(text_.get(), size, [&](const char* data, size_t length) {
                                  return writeAll(out.get(), data, length);
                              });
@@ -174,7 +183,9 @@ private:
     std::string target_;
     std::string temporary_;
     mode_t mode_ = kNewFileMode;
-    bool direct_ = false;
+    bool replacesFile_ = false; // an existing regular file is replaced
+    bool direct_ = false;       // the destination is written in place
+    bool truncate_ = false;     // ... and truncated first
 };
 
 // Delivers through a writer of the caller's kind.

@@ -239,6 +239,7 @@ TEST_F(DocumentTable, OpenRefusals) {
     EXPECT_EQ(oasys_open_memory("abc", 3, OASYS_PACKAGING_AUTO, &document, nullptr), OASYS_NOT_OASYS);
     EXPECT_EQ(oasys_open_memory("abc", 3, OASYS_PACKAGING_SEPARATED, &document, nullptr), OASYS_BAD_ARGUMENT);
     EXPECT_EQ(oasys_open_path(nullptr, OASYS_PACKAGING_AUTO, &document, nullptr), OASYS_BAD_ARGUMENT);
+    EXPECT_EQ(oasys_open_separated_memory("abc", 3, nullptr, 0, &document, nullptr), OASYS_BAD_ARGUMENT);
     EXPECT_EQ(oasys_open_fd(-1, OASYS_PACKAGING_AUTO, &document, nullptr), OASYS_BAD_ARGUMENT);
 }
 

@@ -186,6 +186,10 @@ TEST_F(Sinks, OkLeavesATextFileEvenAnEmptyOne) {
     EXPECT_EQ(oasys_extract_to_path(document_, path.c_str(), nullptr, &result), OASYS_OK);
     EXPECT_TRUE(fs::is_regular_file(path));
     EXPECT_EQ(fs::file_size(path), 0u);
+    // A name as long as the system allows still leaves room for the temporary file beside it.
+    const fs::path longName = out_ / std::string(255, 'n');
+    EXPECT_EQ(oasys_extract_to_path(document_, longName.c_str(), nullptr, &result), OASYS_OK);
+    EXPECT_TRUE(fs::is_regular_file(longName));
     // A new file gets the usual mode, a replaced one keeps its own.
     const mode_t mask = ::umask(0);
     ::umask(mask);
