@@ -14,6 +14,7 @@ TEST(TextHelpers, Utf8Validity) {
         bool valid;
     } cases[] = {
         {"plain", true},
+        {"\xC2\xA9", true},                   // ©, the smallest lead byte of two
         {"\xE6\x97\xA5\xE6\x9C\xAC", true},   // 日本
         {"\xE0\xA0\x80", true},               // U+0800, the first three-byte character
         {"\xF0\x90\x80\x80", true},           // U+10000
