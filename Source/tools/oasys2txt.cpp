@@ -472,7 +472,9 @@ int run(Settings& settings, const std::vector<std::string>& arguments) {
     }
     if (batch) console.message(summaryOf(results));
     if (closedPipe) {
-        // Standard output closed by its reader: end quietly, as a GNU tool does.
+        // Standard output closed by its reader: end quietly, as a GNU tool does (after removing
+        // the private log folder, which no destructor removes after the signal).
+        places.logScratch.reset();
         std::signal(SIGPIPE, SIG_DFL);
         std::raise(SIGPIPE);
     }

@@ -187,9 +187,13 @@ TEST_F(Safety, PathsTooLongForTheSystemHaveTheirReportLines) {
 
 TEST_F(Safety, AClosedPipeEndsTheToolQuietly) {
     const fs::path document = writeSeparated(dir / "long", longBody(20000), formatOf()).doc;
-    const ToolRun run = runIntoClosedPipe(kOasys2txt, {document.string()});
+    fs::create_directories(dir / "tmp");
+    setenv("TMPDIR", (dir / "tmp").c_str(), 1);
+    const ToolRun run = runIntoClosedPipe(kOasys2txt, {"--log", (dir / "logs").string(), document.string()});
+    unsetenv("TMPDIR");
     EXPECT_EQ(run.signal, SIGPIPE);
     EXPECT_EQ(run.err, "");
+    EXPECT_TRUE(fs::is_empty(dir / "tmp")) << "the private log folder is removed";
 }
 
 } // namespace

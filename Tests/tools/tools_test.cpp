@@ -343,6 +343,7 @@ TEST_F(Oasys2txt, OutputCharsetsOfBothTools) {
         EXPECT_EQ(runTool(kOasysinfo, {"-enc", charset, sample}).out, convertFromUtf8(info, charset));
     }
     const ToolRun list = runTool(kOasys2txt, {"-listenc"});
+    EXPECT_EQ(list.status, 0);
     for (const char* name : {"\nUTF-8\n", "\nUTF-16LE\n", "\nEUC-JP\n"})
         EXPECT_NE(("\n" + list.out).find(name), std::string::npos) << name;
 }
