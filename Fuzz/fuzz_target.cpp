@@ -1,5 +1,6 @@
 // One libFuzzer program per reader: KRM_FUZZ_TARGET names the function of fuzz_targets.h that
 // takes the input (the build compiles this file once per target).
+#include <cstdlib>
 #include <exception>
 
 #include "fuzz_targets.h"
@@ -11,5 +12,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         // The writer refuses what it cannot lay out (e.g. a scratch file it cannot write);
         // that is no finding about the filter.
     }
+    // A handle, block or binding left behind is a finding like a crash.
+    if (!oasys_fuzz::hostReleasedEverything()) std::abort();
     return 0;
 }
