@@ -144,11 +144,14 @@ inline int32_t libraryMemory(const uint8_t* data, size_t size) {
     const int32_t detected = useDocument([&](oasys_document** document, oasys_result* result) {
         return oasys_open_memory(in.data(), in.size(), OASYS_PACKAGING_AUTO, document, result);
     });
+    // Pointers into the input, as an application hands them in: an empty format part is still given.
     const auto mark = std::search(in.begin(), in.end(), kFormatMark.begin(), kFormatMark.end());
-    const Bytes body(in.begin(), mark);
-    const Bytes format = mark == in.end() ? plainFormat() : Bytes(mark + kFormatMark.size(), in.end());
+    const Bytes plain = plainFormat();
+    const size_t bodySize = static_cast<size_t>(mark - in.begin());
+    const uint8_t* format = mark == in.end() ? plain.data() : in.data() + bodySize + kFormatMark.size();
+    const size_t formatSize = mark == in.end() ? plain.size() : in.size() - bodySize - kFormatMark.size();
     const int32_t separated = useDocument([&](oasys_document** document, oasys_result* result) {
-        return oasys_open_separated_memory(body.data(), body.size(), format.data(), format.size(), document, result);
+        return oasys_open_separated_memory(in.data(), bodySize, format, formatSize, document, result);
     });
     return std::min(detected, separated); // a broken contract outranks any filter code
 }
