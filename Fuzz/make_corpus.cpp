@@ -94,15 +94,24 @@ int main(int argc, char** argv) {
     const std::filesystem::path dir = argv[1];
     const Bytes format = makePropertyBlock({});
     TempDir scratch;
+    // liboasys takes one input as a whole document and as a separated pair around the mark.
+    const auto separatedPair = [](const Bytes& body, const Bytes& block) {
+        return concat({body, Bytes(oasys_fuzz::kFormatMark.begin(), oasys_fuzz::kFormatMark.end()), block});
+    };
     for (const Body& b : bodies()) {
         const Bytes body = layBlocks(b.text, b.cuts).bytes;
+        const Bytes combined = makeCombinedDocument(format, b.text, b.cuts);
         put(dir, "separated", b.name, body);
         put(dir, "compound_body", b.name, body);
-        put(dir, "combined", b.name, makeCombinedDocument(format, b.text, b.cuts));
+        put(dir, "combined", b.name, combined);
+        put(dir, "library_memory", "combined-" + b.name, combined);
+        put(dir, "library_memory", "separated-" + b.name, separatedPair(body, format));
     }
+    const Bytes shortBody = concat({bytes("x"), crlf(), endOfText()});
     for (const auto& [name, block] : formats()) {
         put(dir, "property_fmt", name, block);
-        put(dir, "property_combined", name, makeCombinedDocument(block, concat({bytes("x"), crlf(), endOfText()})));
+        put(dir, "property_combined", name, makeCombinedDocument(block, shortBody));
+        put(dir, "library_memory", "format-" + name, separatedPair(layBlocks(shortBody, {}).bytes, block));
     }
     const std::vector<std::pair<std::string, Bytes>> lists = {
         {"usual", makeStreamList({{"DOC1.FMT", "2"}, {"DOC1.DOC", "1"}})},
@@ -116,6 +125,7 @@ int main(int argc, char** argv) {
         writeCompound(scratch / "c.oas", {{KRM_STREAM_LIST_NAME, list}, {"DOC1.FMT", format},
                                           {"DOC1.DOC", oasys_fuzz::plainBody()}});
         put(dir, "compound_file", name, readFile(scratch / "c.oas"));
+        put(dir, "library_memory", "compound-" + name, readFile(scratch / "c.oas"));
     }
     std::printf("seeds written to %s\n", dir.c_str());
     return 0;

@@ -38,7 +38,7 @@ TEST_P(FuzzReplay, EveryStoredInputEndsWithAKnownCode) {
         const int32_t code = target.run(data.data(), data.size());
         EXPECT_TRUE(std::find(std::begin(kKnownCodes), std::end(kKnownCodes), code) != std::end(kKnownCodes))
             << path.filename() << " returned " << code;
-        oasys_test::expectHostCountersZero();
+        EXPECT_TRUE(hostReleasedEverything()) << path.filename() << " left a handle, block or binding";
     }
 }
 
