@@ -102,7 +102,7 @@ void addInputIds(const fs::path& path, FileIdSet& ids) {
 FolderEntry classifyFolderEntry(const fs::path& path, std::string& cause) {
     const std::string extension = path.extension().string();
     if (equalsIgnoringCase(extension, kBodyExtension)) return FolderEntry::Document;
-    if (isMemberExtension(extension)) return FolderEntry::Other;
+    if (isMemberExtension(extension)) return FolderEntry::Member;
     Document document;
     const OpenResult opened = openDocument(path, Packaging::Auto, document);
     switch (opened.outcome) {

@@ -46,8 +46,9 @@ OpenResult readStandardInput(uint64_t limit, Packaging requested, Document& out)
 void addInputIds(const fs::path& path, FileIdSet& ids);
 
 // A file met in a folder: a document (the body of a separated document, or a combined or compound
-// document, damaged or not), something else, or a file that cannot be read (cause set).
-enum class FolderEntry { Document, Other, Unreadable };
+// document, damaged or not), another member of a separated document (read with its body),
+// something else, or a file that cannot be read (cause set).
+enum class FolderEntry { Document, Member, Other, Unreadable };
 FolderEntry classifyFolderEntry(const fs::path& path, std::string& cause);
 
 } // namespace oasys_tools

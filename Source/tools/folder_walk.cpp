@@ -9,7 +9,7 @@ namespace oasys_tools {
 namespace {
 
 void walk(const fs::path& folder, const fs::path& relative, bool recursive, const FileIdSet& skip,
-          std::vector<FoundEntry>& found) {
+          std::vector<FoundEntry>& found, FileIdSet& inputs) {
     std::error_code error;
     std::vector<fs::directory_entry> entries;
     fs::directory_iterator it(folder, error);
@@ -24,7 +24,7 @@ void walk(const fs::path& folder, const fs::path& relative, bool recursive, cons
         const fs::file_status own = entry.symlink_status(error);
         if (!error && fs::is_directory(own)) {
             const auto id = fileIdOf(entry.path());
-            if (recursive && !(id && skip.count(*id))) walk(entry.path(), relative / name, recursive, skip, found);
+            if (recursive && !(id && skip.count(*id))) walk(entry.path(), relative / name, recursive, skip, found, inputs);
             continue;
         }
         const fs::file_status target = error ? own : entry.status(error);
@@ -36,9 +36,13 @@ void walk(const fs::path& folder, const fs::path& relative, bool recursive, cons
         }
         if (!fs::is_regular_file(target)) continue;
         std::string cause;
-        switch (classifyFolderEntry(entry.path(), cause)) {
+        const FolderEntry kind = classifyFolderEntry(entry.path(), cause);
+        if (kind == FolderEntry::Document || kind == FolderEntry::Member)
+            if (const auto id = fileIdOf(entry.path())) inputs.insert(*id);
+        switch (kind) {
         case FolderEntry::Document: found.push_back({entry.path(), relative / name, {}}); break;
         case FolderEntry::Unreadable: found.push_back({entry.path(), relative / name, cause}); break;
+        case FolderEntry::Member:
         case FolderEntry::Other: break;
         }
     }
@@ -46,8 +50,9 @@ void walk(const fs::path& folder, const fs::path& relative, bool recursive, cons
 
 } // namespace
 
-void walkFolder(const fs::path& folder, bool recursive, const FileIdSet& skip, std::vector<FoundEntry>& found) {
-    walk(folder, {}, recursive, skip, found);
+void walkFolder(const fs::path& folder, bool recursive, const FileIdSet& skip, std::vector<FoundEntry>& found,
+                FileIdSet& inputs) {
+    walk(folder, {}, recursive, skip, found, inputs);
 }
 
 } // namespace oasys_tools

@@ -19,7 +19,10 @@ struct FoundEntry {
 
 // Every document in the folder (with subfolders when recursive) in name order. Folders in `skip`
 // (the run's own output folders) are not entered; links to folders are not followed, and pipes,
-// devices and sockets are no documents.
-void walkFolder(const fs::path& folder, bool recursive, const FileIdSet& skip, std::vector<FoundEntry>& found);
+// devices and sockets are no documents. inputs receives the identity of every file the documents
+// found may read (each document and every member of a separated document), from the listing the
+// walk reads anyway: a folder of thousands of documents is read once, not once per document.
+void walkFolder(const fs::path& folder, bool recursive, const FileIdSet& skip, std::vector<FoundEntry>& found,
+                FileIdSet& inputs);
 
 } // namespace oasys_tools

@@ -258,7 +258,9 @@ std::vector<Job> collectJobs(const std::vector<std::string>& arguments, const Se
     std::set<fs::path> outputsTaken;
     FileIdSet skip{places.outputRoot->id()};
     if (places.logRoot) skip.insert(places.logRoot->id());
-    auto add = [&](const fs::path& source, const fs::path& relative, const std::string& unreadable) {
+    // A document named on the command line brings its own members; those found in a folder were
+    // taken from the folder's listing by the walk.
+    auto add = [&](const fs::path& source, const fs::path& relative, const std::string& unreadable, bool named) {
         Job job;
         job.source = source;
         job.shown = source.string();
@@ -271,7 +273,7 @@ std::vector<Job> collectJobs(const std::vector<std::string>& arguments, const Se
             job.blocked = Outcome::OutputError;
             job.blockedCause = "its text file " + key.string() + " is already written for another document";
         }
-        addInputIds(source, places.inputs);
+        if (named) addInputIds(source, places.inputs);
         job.index = jobs.size();
         jobs.push_back(std::move(job));
     };
@@ -282,12 +284,12 @@ std::vector<Job> collectJobs(const std::vector<std::string>& arguments, const Se
             throw UsageError(shownName(argument) + " lies in the output folder; it is not read as input");
         std::error_code error;
         if (!fs::is_directory(path, error)) {
-            add(path, path.filename(), {});
+            add(path, path.filename(), {}, true);
             continue;
         }
         std::vector<FoundEntry> found;
-        walkFolder(path, settings.recursive, skip, found);
-        for (const FoundEntry& entry : found) add(entry.path, entry.relative, entry.unreadable);
+        walkFolder(path, settings.recursive, skip, found, places.inputs);
+        for (const FoundEntry& entry : found) add(entry.path, entry.relative, entry.unreadable, false);
     }
     return jobs;
 }
