@@ -99,17 +99,11 @@ void addInputIds(const fs::path& path, FileIdSet& ids) {
     }
 }
 
-FolderEntry classifyFolderEntry(const fs::path& path, std::string& cause) {
+FolderEntry classifyFolderEntry(const fs::path& path) {
     const std::string extension = path.extension().string();
     if (equalsIgnoringCase(extension, kBodyExtension)) return FolderEntry::Document;
     if (isMemberExtension(extension)) return FolderEntry::Member;
-    Document document;
-    const OpenResult opened = openDocument(path, Packaging::Auto, document);
-    switch (opened.outcome) {
-    case Outcome::NotOasys: return FolderEntry::Other;
-    case Outcome::Unreadable: cause = opened.cause; return FolderEntry::Unreadable;
-    default: return FolderEntry::Document;
-    }
+    return FolderEntry::Candidate;
 }
 
 } // namespace oasys_tools

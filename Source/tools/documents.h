@@ -45,10 +45,11 @@ OpenResult readStandardInput(uint64_t limit, Packaging requested, Document& out)
 // a member of the same separated document), for the check that no output replaces an input.
 void addInputIds(const fs::path& path, FileIdSet& ids);
 
-// A file met in a folder: a document (the body of a separated document, or a combined or compound
-// document, damaged or not), another member of a separated document (read with its body),
-// something else, or a file that cannot be read (cause set).
-enum class FolderEntry { Document, Member, Other, Unreadable };
-FolderEntry classifyFolderEntry(const fs::path& path, std::string& cause);
+// A file met in a folder, by its name: the body of a separated document, another member of one
+// (read with its body), or any other file, which is a document only when its first bytes say so.
+// The bytes are looked at when the document is opened for its work, by the batch's workers: the
+// walk reads no file, and a document is opened once.
+enum class FolderEntry { Document, Member, Candidate };
+FolderEntry classifyFolderEntry(const fs::path& path);
 
 } // namespace oasys_tools

@@ -35,16 +35,10 @@ void walk(const fs::path& folder, const fs::path& relative, bool recursive, cons
             continue;
         }
         if (!fs::is_regular_file(target)) continue;
-        std::string cause;
-        const FolderEntry kind = classifyFolderEntry(entry.path(), cause);
-        if (kind == FolderEntry::Document || kind == FolderEntry::Member)
-            if (const auto id = fileIdOf(entry.path())) inputs.insert(*id);
-        switch (kind) {
-        case FolderEntry::Document: found.push_back({entry.path(), relative / name, {}}); break;
-        case FolderEntry::Unreadable: found.push_back({entry.path(), relative / name, cause}); break;
-        case FolderEntry::Member:
-        case FolderEntry::Other: break;
-        }
+        if (const auto id = fileIdOf(entry.path())) inputs.insert(*id);
+        const FolderEntry kind = classifyFolderEntry(entry.path());
+        if (kind != FolderEntry::Member)
+            found.push_back({entry.path(), relative / name, {}, kind == FolderEntry::Candidate});
     }
 }
 

@@ -15,9 +15,10 @@ struct FoundEntry {
     fs::path path;          // as the tool reaches it
     fs::path relative;      // beneath the folder given
     std::string unreadable; // the cause when the file or folder cannot be read
+    bool candidate = false; // a document only if its first bytes say so (classifyFolderEntry)
 };
 
-// Every document in the folder (with subfolders when recursive) in name order. Folders in `skip`
+// Every document and candidate in the folder (with subfolders when recursive) in name order. Folders in `skip`
 // (the run's own output folders) are not entered; links to folders are not followed, and pipes,
 // devices and sockets are no documents. inputs receives the identity of every file the documents
 // found may read (each document and every member of a separated document), from the listing the

@@ -110,6 +110,7 @@ struct Job {
     bool fromStdin = false;
     std::optional<Outcome> blocked;   // an outcome found before the run (unreadable, taken name)
     std::string blockedCause;
+    bool candidate = false;           // found in a folder: no report when it is no OASYS document
 };
 
 struct JobResult {
@@ -120,7 +121,11 @@ struct JobResult {
     int64_t milliseconds = 0;
     std::string cause;
     bool closedPipe = false; // standard output was closed by its reader
+    bool noDocument = false; // a candidate that is no OASYS document: not a document of the run
 };
+
+// A result that counts in the report, the summary and the exit status.
+bool isDocumentResult(const std::optional<JobResult>& result) { return result && !result->noDocument; }
 
 // What every job of a run shares.
 struct RunPlaces {
@@ -200,6 +205,7 @@ JobResult runJob(const Job& job, const Settings& settings, const RunPlaces& plac
     const OpenResult opened = job.fromStdin ? readStandardInput(settings.stdinLimit, settings.packaging, document)
                                             : openDocument(job.source, settings.packaging, document);
     if (opened.packaging != Packaging::Auto) result.packaging = opened.packaging;
+    result.noDocument = job.candidate && opened.outcome == Outcome::NotOasys;
     if (opened.outcome != Outcome::Ok) return finish(opened.outcome, opened.cause);
 
     std::string cause;
@@ -289,7 +295,10 @@ std::vector<Job> collectJobs(const std::vector<std::string>& arguments, const Se
         }
         std::vector<FoundEntry> found;
         walkFolder(path, settings.recursive, skip, found, places.inputs);
-        for (const FoundEntry& entry : found) add(entry.path, entry.relative, entry.unreadable, false);
+        for (const FoundEntry& entry : found) {
+            add(entry.path, entry.relative, entry.unreadable, false);
+            jobs.back().candidate = entry.candidate;
+        }
     }
     return jobs;
 }
@@ -325,7 +334,7 @@ std::vector<std::optional<JobResult>> runJobs(const std::vector<Job>& jobs, cons
     auto work = [&] {
         for (size_t i = next++; i < jobs.size() && interruptSignal() == 0; i = next++) {
             results[i] = runJobCatching(jobs[i], settings, places);
-            if (results[i]->outcome != Outcome::Ok && !results[i]->closedPipe)
+            if (isDocumentResult(results[i]) && results[i]->outcome != Outcome::Ok && !results[i]->closedPipe)
                 console.message(shownName(jobs[i].shown) + ": " + results[i]->cause);
             {
                 std::lock_guard lock(doneMutex);
@@ -379,7 +388,7 @@ bool writeReport(const fs::path& file, const std::vector<Job>& jobs,
     if (!folder || !report.create(*folder, file.filename().string(), inputs, cause)) return false;
     std::string text;
     for (size_t i = 0; i < jobs.size(); ++i)
-        if (results[i]) text += reportLine(jobs[i], *results[i]);
+        if (isDocumentResult(results[i])) text += reportLine(jobs[i], *results[i]);
     if (::write(report.fd(), text.data(), text.size()) != static_cast<ssize_t>(text.size())) {
         cause = systemCause("cannot write the report " + file.string(), errno);
         return false;
@@ -389,9 +398,10 @@ bool writeReport(const fs::path& file, const std::vector<Job>& jobs,
 
 std::string summaryOf(const std::vector<std::optional<JobResult>>& results) {
     std::map<int, size_t> counts; // by exit code, so that the words come mild to severe
-    size_t finished = 0;
+    size_t finished = 0, notStarted = 0;
     for (const auto& r : results) {
-        if (!r) continue;
+        notStarted += r ? 0 : 1;
+        if (!isDocumentResult(r)) continue;
         ++finished;
         ++counts[exitCodeOf(r->outcome)];
     }
@@ -401,8 +411,7 @@ std::string summaryOf(const std::vector<std::optional<JobResult>>& results) {
         text += separator + std::to_string(count) + " " + std::string(wordOf(static_cast<Outcome>(exitCode)));
         separator = ", ";
     }
-    if (finished < results.size())
-        text += "; interrupted, " + std::to_string(results.size() - finished) + " not started";
+    if (notStarted > 0) text += "; interrupted, " + std::to_string(notStarted) + " not started";
     return text;
 }
 
@@ -463,7 +472,7 @@ int run(Settings& settings, const std::vector<std::string>& arguments) {
     Outcome overall = Outcome::Ok;
     bool closedPipe = false;
     for (const auto& r : results) {
-        if (!r) continue;
+        if (!isDocumentResult(r)) continue;
         overall = worse(overall, r->outcome);
         closedPipe = closedPipe || r->closedPipe;
     }
