@@ -194,12 +194,16 @@ TEST_F(FileTest, HandlesOfReusedSlotsAreNewAndTheOldOnesStayRefused) {
     for (int i = 0; i < 3000; ++i) { // more than the slots that wait before reuse
         const uint32_t next = KRM_FileOpen((dir / "a.bin").c_str(), "rb");
         ASSERT_TRUE(given.insert(next).second) << "handle " << next << " given twice";
-        if (live != 0) ASSERT_EQ(KRM_FileClose(live), 0);
+        if (live != 0) {
+            ASSERT_EQ(KRM_FileClose(live), 0);
+        }
         live = next;
     }
     uint8_t byte = 0;
     for (const uint32_t old : given) {
-        if (old != live) ASSERT_EQ(KRM_FileRead(&byte, 1, 1, old), 0u) << "stale " << old;
+        if (old != live) {
+            ASSERT_EQ(KRM_FileRead(&byte, 1, 1, old), 0u) << "stale " << old;
+        }
     }
     EXPECT_EQ(KRM_FileRead(&byte, 1, 1, live), 1u);
     EXPECT_EQ(KRM_FileClose(live), 0);
@@ -228,7 +232,9 @@ TEST_F(FileTest, RemoveTakesOnlyRegularFiles) {
     for (const char* name : {"folder", "one.txt", "link", "pipe", "device", "missing.txt"}) {
         SCOPED_TRACE(name);
         EXPECT_EQ(KRM_FileRemoveIfSizeIsZero((dir / name).c_str()), 0);
-        if (std::string_view(name) != "one.txt") EXPECT_NE(KRM_FileRemove((dir / name).c_str()), 0);
+        if (std::string_view(name) != "one.txt") {
+            EXPECT_NE(KRM_FileRemove((dir / name).c_str()), 0);
+        }
     }
     for (const char* name : {"folder", "one.txt", "link", "pipe", "empty.txt"})
         EXPECT_TRUE(std::filesystem::exists(std::filesystem::symlink_status(dir / name))) << name;
