@@ -1,14 +1,9 @@
 # Installs the build into a fresh prefix and builds the liboasys example against it, once with
 # pkg-config (the library found at run time through the rpath given at link time) and once with
 # find_package (CMake writes the rpath itself); each must write the sample's text as expected.
-# Arguments: BUILD_DIR WORK_DIR EXAMPLE_DIR SAMPLE EXPECTED CC GENERATOR.
+# Arguments: BUILD_DIR WORK_DIR EXAMPLE_DIR SAMPLE EXPECTED VERSION CC GENERATOR.
 
-function(run_checked)
-  execute_process(COMMAND ${ARGV} RESULT_VARIABLE rc OUTPUT_VARIABLE out ERROR_VARIABLE err)
-  if(NOT rc EQUAL 0)
-    message(FATAL_ERROR "failed (${rc}): ${ARGV}\n${out}\n${err}")
-  endif()
-endfunction()
+include(${CMAKE_CURRENT_LIST_DIR}/../cmake/run_checked.cmake)
 
 file(REMOVE_RECURSE ${WORK_DIR})
 file(MAKE_DIRECTORY ${WORK_DIR})

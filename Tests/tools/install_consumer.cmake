@@ -2,12 +2,7 @@
 # with pkg-config and once with find_package and compares the text each extracts from a sample.
 # Arguments: BUILD_DIR VERSION WORK_DIR CONSUMER_DIR SAMPLE EXPECTED CC GENERATOR.
 
-function(run_checked)
-  execute_process(COMMAND ${ARGV} RESULT_VARIABLE rc OUTPUT_VARIABLE out ERROR_VARIABLE err)
-  if(NOT rc EQUAL 0)
-    message(FATAL_ERROR "failed (${rc}): ${ARGV}\n${out}\n${err}")
-  endif()
-endfunction()
+include(${CMAKE_CURRENT_LIST_DIR}/../cmake/run_checked.cmake)
 
 function(expect_same_text produced)
   run_checked(${CMAKE_COMMAND} -E compare_files ${produced} ${EXPECTED})
