@@ -229,6 +229,37 @@ oasys_status handOver(std::unique_ptr<oasys_document>& document, oasys_document*
     return outcome.ok();
 }
 
+// A document from one source that hold() takes in (bytes or a descriptor of the caller's), its
+// packaging as asked or told by its first bytes.
+template <class Hold>
+oasys_status openSingle(oasys_packaging packaging, Hold&& hold, oasys_document** document, Outcome& outcome) {
+    if (packaging == OASYS_PACKAGING_SEPARATED)
+        return outcome.fail(OASYS_BAD_ARGUMENT, "a separated document comes as its two members");
+    *document = nullptr;
+    auto opened = std::make_unique<oasys_document>();
+    if (const oasys_status status = hold(opened->source); status != OASYS_OK) return status;
+    if (const oasys_status status = settlePackaging(*opened, packaging, false, outcome); status != OASYS_OK)
+        return status;
+    return handOver(opened, document, outcome);
+}
+
+// A separated document from its two members, each taken in by its hold(); without a body, the
+// reason is kept for the calls that need the text.
+template <class HoldBody, class HoldFormat>
+oasys_status openSeparated(bool bodyGiven, HoldBody&& holdBody, HoldFormat&& holdFormat, oasys_document** document,
+                           Outcome& outcome) {
+    *document = nullptr;
+    auto opened = std::make_unique<oasys_document>();
+    opened->packaging = OASYS_PACKAGING_SEPARATED;
+    if (!bodyGiven) {
+        opened->sourceMissing = "its text file was not given";
+    } else if (const oasys_status status = holdBody(opened->source); status != OASYS_OK) {
+        return status;
+    }
+    if (const oasys_status status = holdFormat(opened->format); status != OASYS_OK) return status;
+    return handOver(opened, document, outcome);
+}
+
 } // namespace
 
 oasys_status checkCompound(const oasys_document& document, Outcome& outcome) {
@@ -277,15 +308,8 @@ OASYS_API oasys_status oasys_open_memory(const void* data, size_t size, oasys_pa
         Outcome outcome(result, packaging);
         if ((data == nullptr && size != 0) || document == nullptr || packaging > OASYS_PACKAGING_COMPOUND)
             return outcome.fail(OASYS_BAD_ARGUMENT, "the bytes and a place for the document are needed");
-        if (packaging == OASYS_PACKAGING_SEPARATED)
-            return outcome.fail(OASYS_BAD_ARGUMENT, "a separated document comes as its two members");
-        *document = nullptr;
-        auto opened = std::make_unique<oasys_document>();
-        if (const oasys_status status = oasys::holdBytes(data, size, opened->source, outcome); status != OASYS_OK)
-            return status;
-        if (const oasys_status status = oasys::settlePackaging(*opened, packaging, false, outcome); status != OASYS_OK)
-            return status;
-        return oasys::handOver(opened, document, outcome);
+        return oasys::openSingle(
+            packaging, [&](UniqueFd& held) { return oasys::holdBytes(data, size, held, outcome); }, document, outcome);
     });
 }
 
@@ -296,19 +320,9 @@ OASYS_API oasys_status oasys_open_separated_memory(const void* body, size_t body
         Outcome outcome(result, OASYS_PACKAGING_SEPARATED);
         if ((body == nullptr && body_size != 0) || format == nullptr || document == nullptr)
             return outcome.fail(OASYS_BAD_ARGUMENT, "the format file's bytes and a place for the document are needed");
-        *document = nullptr;
-        auto opened = std::make_unique<oasys_document>();
-        opened->packaging = OASYS_PACKAGING_SEPARATED;
-        if (body != nullptr) {
-            if (const oasys_status status = oasys::holdBytes(body, body_size, opened->source, outcome); status != OASYS_OK)
-                return status;
-        } else {
-            opened->sourceMissing = "its text file was not given";
-        }
-        if (const oasys_status status = oasys::holdBytes(format, format_size, opened->format, outcome);
-            status != OASYS_OK)
-            return status;
-        return oasys::handOver(opened, document, outcome);
+        return oasys::openSeparated(
+            body != nullptr, [&](UniqueFd& held) { return oasys::holdBytes(body, body_size, held, outcome); },
+            [&](UniqueFd& held) { return oasys::holdBytes(format, format_size, held, outcome); }, document, outcome);
     });
 }
 
@@ -318,15 +332,8 @@ OASYS_API oasys_status oasys_open_fd(int fd, oasys_packaging packaging, oasys_do
         Outcome outcome(result, packaging);
         if (document == nullptr || packaging > OASYS_PACKAGING_COMPOUND)
             return outcome.fail(OASYS_BAD_ARGUMENT, "a place for the document is needed");
-        if (packaging == OASYS_PACKAGING_SEPARATED)
-            return outcome.fail(OASYS_BAD_ARGUMENT, "a separated document comes as its two members");
-        *document = nullptr;
-        auto opened = std::make_unique<oasys_document>();
-        if (const oasys_status status = oasys::adoptDescriptor(fd, opened->source, outcome); status != OASYS_OK)
-            return status;
-        if (const oasys_status status = oasys::settlePackaging(*opened, packaging, false, outcome); status != OASYS_OK)
-            return status;
-        return oasys::handOver(opened, document, outcome);
+        return oasys::openSingle(
+            packaging, [&](UniqueFd& held) { return oasys::adoptDescriptor(fd, held, outcome); }, document, outcome);
     });
 }
 
@@ -335,18 +342,9 @@ OASYS_API oasys_status oasys_open_separated_fds(int body_fd, int format_fd, oasy
     return oasys::guarded(result, [&] {
         Outcome outcome(result, OASYS_PACKAGING_SEPARATED);
         if (document == nullptr) return outcome.fail(OASYS_BAD_ARGUMENT, "a place for the document is needed");
-        *document = nullptr;
-        auto opened = std::make_unique<oasys_document>();
-        opened->packaging = OASYS_PACKAGING_SEPARATED;
-        if (body_fd >= 0) {
-            if (const oasys_status status = oasys::adoptDescriptor(body_fd, opened->source, outcome); status != OASYS_OK)
-                return status;
-        } else {
-            opened->sourceMissing = "its text file was not given";
-        }
-        if (const oasys_status status = oasys::adoptDescriptor(format_fd, opened->format, outcome); status != OASYS_OK)
-            return status;
-        return oasys::handOver(opened, document, outcome);
+        return oasys::openSeparated(
+            body_fd >= 0, [&](UniqueFd& held) { return oasys::adoptDescriptor(body_fd, held, outcome); },
+            [&](UniqueFd& held) { return oasys::adoptDescriptor(format_fd, held, outcome); }, document, outcome);
     });
 }
 
