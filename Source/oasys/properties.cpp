@@ -31,8 +31,6 @@ constexpr int32_t kEntryFound = 1; // GetStreamInf found the entry asked for
 // The part directory's name entry: after the tag F4 FD, six bytes, then a 13-byte 8.3 name.
 constexpr uint32_t kEntryNameGap = 6;
 constexpr size_t kPartNameSize = 13;
-constexpr std::string_view kFormatPartMark = ".FMT";
-constexpr std::string_view kBodyPartMark = ".DOC";
 
 // Walks a combined document as its reader does, up to the first block read after a part named
 // ".FMT" (the format block), and tests the flag there. Every step reads forward within the file,
@@ -93,8 +91,9 @@ private:
         KRM_FileSeek(file_, namePosition, krm_containers::kSeekFromStart);
         const uint32_t got = KRM_FileRead(name.data(), 1, kPartNameSize, file_);
         const std::string_view partName(name.data(), strnlen(name.data(), got));
-        if (partName.find(kFormatPartMark) != std::string_view::npos) formatSeen_ = true;
-        if (partName.find(kBodyPartMark) != std::string_view::npos) bodySeen_ = true;
+        // A part is named as the separated member it stands for.
+        if (partName.find(kFormatExtension) != std::string_view::npos) formatSeen_ = true;
+        if (partName.find(kBodyExtension) != std::string_view::npos) bodySeen_ = true;
     }
 
     const uint32_t file_;
