@@ -75,7 +75,7 @@ oasys_status Outcome::finish(oasys_status status, const std::string& message, in
     return status;
 }
 
-oasys_status Outcome::ok() { return finish(OASYS_OK, "done"); }
+oasys_status Outcome::ok() { return finish(OASYS_OK, "done", 0); }
 
 oasys_status Outcome::fail(oasys_status status, const std::string& message, int systemError) {
     return finish(status, message, systemError);

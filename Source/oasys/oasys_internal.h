@@ -42,9 +42,11 @@ public:
     void setPackaging(oasys_packaging packaging) { result_.packaging = packaging; }
     void setFilterCode(int32_t code) { result_.filter_code = code; }
     void setBytes(uint64_t bytes) { result_.bytes = bytes; }
-    oasys_status finish(oasys_status status, const std::string& message, int systemError = 0);
 
 private:
+    // ok() and fail() both end here, where the result is handed to the caller.
+    oasys_status finish(oasys_status status, const std::string& message, int systemError);
+
     oasys_result* target_;
     oasys_result result_{};
 };
