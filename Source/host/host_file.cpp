@@ -23,7 +23,6 @@ namespace {
 
 constexpr size_t kWindowSize = 64 * 1024;
 constexpr mode_t kCreatePermissions = 0666; // narrowed by the process umask, as fopen does
-enum Origin : uint16_t { kFromStart = 0, kFromCurrent = 1, kFromEnd = 2 };
 
 // What an fopen mode text asks for.
 struct OpenMode {
@@ -452,11 +451,8 @@ KRM_EXPORT int32_t KRM_FileSeek(uint32_t file, uint32_t offset, uint16_t origin)
     if (!open) {
         return krm_host::kFailed;
     }
-    // From the start the offset reaches up to 4 GiB; from the current position or the end it is
-    // a signed distance, so that a caller can step back.
-    const int64_t distance = origin == krm_host::kFromStart ? static_cast<int64_t>(offset)
-                                                            : static_cast<int64_t>(static_cast<int32_t>(offset));
-    return open->seek(distance, static_cast<krm_host::Origin>(origin)) ? 0 : krm_host::kFailed;
+    const bool moved = open->seek(krm_host::seekDistance(offset, origin), static_cast<krm_host::Origin>(origin));
+    return moved ? 0 : krm_host::kFailed;
 }
 
 KRM_EXPORT uint32_t KRM_FileTell(uint32_t file) {

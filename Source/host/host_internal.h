@@ -75,6 +75,15 @@ inline void copySmall(uint8_t* destination, const uint8_t* source, size_t length
     }
 }
 
+// Where a seek of the file and compound-stream services counts from.
+enum Origin : uint16_t { kFromStart = 0, kFromCurrent = 1, kFromEnd = 2 };
+
+// A seek's 32-bit offset as a distance: from the start it reaches up to 4 GiB; from the current
+// position or the end it is a signed step, so that a caller can step back.
+inline int64_t seekDistance(uint32_t offset, int origin) {
+    return origin == kFromStart ? static_cast<int64_t>(offset) : static_cast<int64_t>(static_cast<int32_t>(offset));
+}
+
 // The result of a host call that failed (close, seek, remove, a log write, a stream write).
 constexpr int32_t kFailed = -1;
 

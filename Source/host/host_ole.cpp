@@ -112,8 +112,6 @@ public:
         return readSlowly(destination, count);
     }
 
-    enum Origin : int16_t { kFromStart = 0, kFromCurrent = 1, kFromEnd = 2 };
-
     // The new position; a target outside the stream leaves the position as it was.
     uint64_t seek(int64_t distance, int16_t origin) {
         int64_t base = 0;
@@ -353,10 +351,7 @@ KRM_EXPORT uint32_t KRM_2OLEseekStream(uint32_t stream, uint32_t offset, int16_t
     if (open == nullptr) {
         return 0;
     }
-    // From the start the offset reaches up to 4 GiB; from the current position or the end it is
-    // a signed step.
-    const int64_t distance = origin == 0 ? static_cast<int64_t>(offset) : static_cast<int64_t>(static_cast<int32_t>(offset));
-    const uint64_t position = open->seek(distance, origin);
+    const uint64_t position = open->seek(krm_host::seekDistance(offset, origin), origin);
     return static_cast<uint32_t>(std::min<uint64_t>(position, std::numeric_limits<uint32_t>::max()));
 }
 
