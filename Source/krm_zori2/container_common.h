@@ -18,6 +18,7 @@
 #pragma once
 
 #include <array>
+#include <cstddef>
 #include <cstdint>
 
 #include "krm_host.h"
@@ -39,6 +40,11 @@ inline constexpr int32_t kWordWidth = 2;   // tags and length words
 inline constexpr int32_t kDWordWidth = 4;  // begin and end marks
 inline constexpr uint32_t kLengthWordSize = 2;
 inline constexpr uint32_t kBlockHeaderSize = kWordWidth + kLengthWordSize; // F0 04, then the data length
+
+// The name entry of a part directory: the tag, six bytes we do not interpret, then an 8.3 name
+// in 13 bytes that normally ends with a NUL.
+inline constexpr uint32_t kEntryNameGap = 6; // from just past the tag to the name
+inline constexpr size_t kPartNameSize = 13;
 
 // Every reader addresses a plain file or a compound-file stream through one access mode, and
 // positions it from the start or from the end.

@@ -21,10 +21,6 @@ using krm_entry::logFileLine;
 using krm_entry::logText;
 
 
-// The name entry of a part directory: the tag, six bytes we do not interpret, then an 8.3 name
-// in 13 bytes that normally ends with a NUL.
-constexpr uint32_t kEntryNameGap = 6;        // from just past the tag to the name
-constexpr size_t kPartNameSize = 13;
 // The parts are named like the members of a separated document, in upper case only.
 constexpr std::string_view kFormatPartMark = krm_names::extensionOf(krm_names::Member::Format).upper;
 constexpr std::string_view kBodyPartMark = krm_names::extensionOf(krm_names::Member::Body).upper;

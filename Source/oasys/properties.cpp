@@ -23,14 +23,12 @@ constexpr const char* kUtf8 = "UTF-8";
 
 // ---- The password flag ---------------------------------------------------------------------------
 
-constexpr uint32_t kPlainFile = 0;
-constexpr uint32_t kStreamAccess = 1;
+using krm_containers::kEntryNameGap;
+using krm_containers::kPartNameSize;
+using krm_containers::kPlainFileAccess;
+using krm_containers::kStreamAccess;
 constexpr uint32_t kFormatBlockStart = 0;
 constexpr int32_t kEntryFound = 1; // GetStreamInf found the entry asked for
-
-// The part directory's name entry: after the tag F4 FD, six bytes, then a 13-byte 8.3 name.
-constexpr uint32_t kEntryNameGap = 6;
-constexpr size_t kPartNameSize = 13;
 
 // Walks a combined document as its reader does, up to the first block read after a part named
 // ".FMT" (the format block), and tests the flag there. Every step reads forward within the file,
@@ -51,7 +49,7 @@ public:
                 if (!readWordAt(file_, position_, order_, length)) return OASYS_BROKEN;
                 position_ += kLengthWordSize;
                 if (formatSeen_) {
-                    passwordSet = havePassword(file_, position_, kPlainFile) == 1;
+                    passwordSet = havePassword(file_, position_, kPlainFileAccess) == 1;
                     return OASYS_OK;
                 }
                 if (bodySeen_) return OASYS_OK; // the body came first: no format block to test
@@ -111,7 +109,7 @@ oasys_status plainFilePassword(const std::string& path, bool combined, bool& pas
     if (combined) {
         status = CombinedPasswordWalk(file).run(passwordSet);
     } else {
-        passwordSet = havePassword(file, kFormatBlockStart, kPlainFile) == 1;
+        passwordSet = havePassword(file, kFormatBlockStart, kPlainFileAccess) == 1;
     }
     KRM_FileClose(file);
     if (status != OASYS_OK) return outcome.fail(status, "the document is broken (its frame is damaged)");
