@@ -142,26 +142,20 @@ oasys_status compoundPassword(const std::string& path, bool& passwordSet, Outcom
 
 // ---- Property slots ------------------------------------------------------------------------------
 
-// The slots of the PropertyRecord by increasing offset: a slot's text runs at most up to the next.
-constexpr std::array<uint32_t, 9> kSlotsByOffset = {
-    KRM_PROP_TITLE,    KRM_PROP_AUTHOR,        KRM_PROP_KEYWORDS, KRM_PROP_CATEGORY,   KRM_PROP_COMMENTS,
-    KRM_PROP_MODIFIED, KRM_PROP_DOCUMENT_TYPE, KRM_PROP_CREATED,  KRM_PROP_LAST_AUTHOR};
-
-uint32_t slotRoom(uint32_t slot) {
-    for (const uint32_t offset : kSlotsByOffset)
-        if (offset > slot) return offset - slot;
-    return KRM_PROPERTY_RECORD_SIZE - slot;
-}
-static_assert(KRM_PROPERTY_RECORD_SIZE - KRM_PROP_LAST_AUTHOR <= OASYS_PROPERTY_TEXT_SIZE - 4,
+// A slot of the PropertyRecord: its text runs at most to the slot's end.
+struct RecordSlot {
+    uint32_t offset;
+    uint32_t size;
+};
+static_assert(KRM_PROP_LAST_AUTHOR_SIZE <= OASYS_PROPERTY_TEXT_SIZE - 4,
               "every slot fits a text field with its terminator");
 
 // A slot's text: its bytes up to the first all-zero code unit of the charset (UTF-16 and UTF-32
 // texts hold zero bytes of their own).
-std::string_view slotText(const PropertyRecord& record, uint32_t slot, size_t unitSize) {
-    const uint32_t room = slotRoom(slot);
-    const uint8_t* start = record.bytes + slot;
+std::string_view slotText(const PropertyRecord& record, const RecordSlot& slot, size_t unitSize) {
+    const uint8_t* start = record.bytes + slot.offset;
     size_t length = 0;
-    while (length + unitSize <= room) {
+    while (length + unitSize <= slot.size) {
         bool zero = true;
         for (size_t i = 0; i < unitSize; ++i) zero = zero && start[length + i] == 0;
         if (zero) break;
@@ -237,26 +231,26 @@ std::string_view withoutTrailingSeparator(std::string_view keywords, const char*
 
 struct TextSlot {
     oasys_text oasys_properties::*field;
-    uint32_t slot;
+    RecordSlot slot;
 };
 constexpr TextSlot kTextSlots[] = {
-    {&oasys_properties::title, KRM_PROP_TITLE},
-    {&oasys_properties::author, KRM_PROP_AUTHOR},
-    {&oasys_properties::keywords, KRM_PROP_KEYWORDS},
-    {&oasys_properties::category, KRM_PROP_CATEGORY},
-    {&oasys_properties::comments, KRM_PROP_COMMENTS},
-    {&oasys_properties::last_author, KRM_PROP_LAST_AUTHOR},
-    {&oasys_properties::document_type, KRM_PROP_DOCUMENT_TYPE},
+    {&oasys_properties::title, {KRM_PROP_TITLE, KRM_PROP_TITLE_SIZE}},
+    {&oasys_properties::author, {KRM_PROP_AUTHOR, KRM_PROP_AUTHOR_SIZE}},
+    {&oasys_properties::keywords, {KRM_PROP_KEYWORDS, KRM_PROP_KEYWORDS_SIZE}},
+    {&oasys_properties::category, {KRM_PROP_CATEGORY, KRM_PROP_CATEGORY_SIZE}},
+    {&oasys_properties::comments, {KRM_PROP_COMMENTS, KRM_PROP_COMMENTS_SIZE}},
+    {&oasys_properties::last_author, {KRM_PROP_LAST_AUTHOR, KRM_PROP_LAST_AUTHOR_SIZE}},
+    {&oasys_properties::document_type, {KRM_PROP_DOCUMENT_TYPE, KRM_PROP_DOCUMENT_TYPE_SIZE}},
 };
 
 struct DateSlot {
     oasys_text oasys_properties::*text;
     oasys_date oasys_properties::*date;
-    uint32_t slot;
+    RecordSlot slot;
 };
 constexpr DateSlot kDateSlots[] = {
-    {&oasys_properties::created_text, &oasys_properties::created, KRM_PROP_CREATED},
-    {&oasys_properties::modified_text, &oasys_properties::modified, KRM_PROP_MODIFIED},
+    {&oasys_properties::created_text, &oasys_properties::created, {KRM_PROP_CREATED, KRM_PROP_CREATED_SIZE}},
+    {&oasys_properties::modified_text, &oasys_properties::modified, {KRM_PROP_MODIFIED, KRM_PROP_MODIFIED_SIZE}},
 };
 
 void fillFields(const PropertyRecord& utf8, const PropertyRecord& shown, const char* charset,
@@ -265,7 +259,7 @@ void fillFields(const PropertyRecord& utf8, const PropertyRecord& shown, const c
     KRM_CharsetUsable(charset, &unitSize);
     for (const TextSlot& slot : kTextSlots) {
         std::string_view text = slotText(shown, slot.slot, unitSize);
-        if (slot.slot == KRM_PROP_KEYWORDS && packaging != OASYS_PACKAGING_COMPOUND)
+        if (slot.slot.offset == KRM_PROP_KEYWORDS && packaging != OASYS_PACKAGING_COMPOUND)
             text = withoutTrailingSeparator(text, charset);
         setText(properties.*slot.field, text);
     }
