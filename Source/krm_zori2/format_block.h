@@ -8,6 +8,10 @@
 
 namespace krm_format_block {
 
+// A .FMT file and a compound document's format stream start with the block; in a combined
+// document it is the first block of the format part.
+inline constexpr uint32_t kStartOfFormatFile = 0;
+
 struct Field {
     uint32_t offset;
     uint32_t size;

@@ -70,7 +70,7 @@ struct CombinedWalk {
         return true;
     }
 
-    bool passwordSetAt(uint32_t blockData) const { return havePassword(file, blockData, 0) == 1; }
+    bool passwordSetAt(uint32_t blockData) const { return havePassword(file, blockData, kPlainFileAccess) == 1; }
 
     void readPartName(uint32_t namePosition);
     int32_t readPartHeader();

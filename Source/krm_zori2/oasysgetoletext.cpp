@@ -21,6 +21,7 @@
 
 #include "container_common.h"
 #include "entry_common.h"
+#include "format_block.h"
 #include "krm_host.h"
 #include "krm_zori2.h"
 
@@ -234,7 +235,7 @@ KRM_EXPORT int32_t GetOleTextContent(uint32_t storage, uint32_t outputFile, SrcI
         return code;
     const uint32_t format = openStream(storage, entry.streamName, *options, *context);
     if (format == 0) return KRM_ERR_BROKEN;
-    const uint32_t passwordSet = havePassword(format, 0, kStreamAccess);
+    const uint32_t passwordSet = havePassword(format, krm_format_block::kStartOfFormatFile, kStreamAccess);
     closeStream(format, entry.streamName, *options, *context);
     if (passwordSet == 1) return KRM_ERR_PASSWORD;
 

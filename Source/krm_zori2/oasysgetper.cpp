@@ -333,7 +333,7 @@ KRM_EXPORT int32_t GetOasSepProperty(uint32_t file, SrcInfo* srcInfo, HostOption
         PropertyText text(srcInfo, options, record, context);
         if (!writeDocumentType(text, kTypeSeparated, LogFailedConversion::No)) return KRM_ERR_BROKEN;
     }
-    const uint32_t decoded = decodeBlock(file, 0, srcInfo, options, record, context);
+    const uint32_t decoded = decodeBlock(file, krm_format_block::kStartOfFormatFile, srcInfo, options, record, context);
     return decoded != 0 ? KRM_OK : KRM_ERR_BROKEN;
 }
 

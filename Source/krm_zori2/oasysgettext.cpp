@@ -9,6 +9,7 @@
 
 #include "container_common.h"
 #include "entry_common.h"
+#include "format_block.h"
 #include "krm_host.h"
 #include "krm_zori2.h"
 #include "separated_names.h"
@@ -61,9 +62,9 @@ BranchOutcome readSeparated(const ReaderArguments& arguments, OpenSources& sourc
     }
     logFileLine(options, context, kOpenFormatLabel, sources.nameBuffer.data());
 
-    // The format block starts the .FMT file. Both questions are asked whatever the first answer is.
-    constexpr uint32_t kFormatBlockStart = 0;
-    sources.password = havePassword(sources.formatFile, kFormatBlockStart, krm_containers::kPlainFileAccess);
+    // Both questions are asked whatever the first answer is.
+    sources.password =
+        havePassword(sources.formatFile, krm_format_block::kStartOfFormatFile, krm_containers::kPlainFileAccess);
     const uint32_t bodySize = GetDocSize(sources.plainFile);
     if (sources.password != 0 || bodySize == 0) {
         return {false, KRM_OK};

@@ -13,6 +13,7 @@
 #include <string_view>
 
 #include "container_common.h"
+#include "format_block.h"
 #include "krm_host.h"
 #include "krm_zori2.h"
 
@@ -27,7 +28,7 @@ using krm_containers::kEntryNameGap;
 using krm_containers::kPartNameSize;
 using krm_containers::kPlainFileAccess;
 using krm_containers::kStreamAccess;
-constexpr uint32_t kFormatBlockStart = 0;
+using krm_format_block::kStartOfFormatFile;
 constexpr int32_t kEntryFound = 1; // GetStreamInf found the entry asked for
 
 // Walks a combined document as its reader does, up to the first block read after a part named
@@ -109,7 +110,7 @@ oasys_status plainFilePassword(const std::string& path, bool combined, bool& pas
     if (combined) {
         status = CombinedPasswordWalk(file).run(passwordSet);
     } else {
-        passwordSet = havePassword(file, kFormatBlockStart, kPlainFileAccess) == 1;
+        passwordSet = havePassword(file, kStartOfFormatFile, kPlainFileAccess) == 1;
     }
     KRM_FileClose(file);
     if (status != OASYS_OK) return outcome.fail(status, "the document is broken (its frame is damaged)");
@@ -132,7 +133,7 @@ oasys_status compoundPassword(const std::string& path, bool& passwordSet, Outcom
     }
     const uint32_t format = found == kEntryFound ? KRM_2OLEopenStream(storage, entry.streamName) : 0;
     if (format != 0) {
-        passwordSet = havePassword(format, kFormatBlockStart, kStreamAccess) == 1;
+        passwordSet = havePassword(format, kStartOfFormatFile, kStreamAccess) == 1;
         KRM_2OLEcloseStream(format);
     }
     KRM_2OLEclose(storage);
