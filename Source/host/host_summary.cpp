@@ -58,16 +58,16 @@ constexpr uint32_t kCodepageUtf16 = 1200, kCodepageWindows31J = 932, kCodepageUt
 
 // Record slots we fill, each with the size krm_types.h gives it.
 struct Slot {
-    uint32_t offset, end;
+    uint32_t offset, size;
 };
-constexpr Slot kTitleSlot{KRM_PROP_TITLE, KRM_PROP_TITLE + KRM_PROP_TITLE_SIZE};
-constexpr Slot kAuthorSlot{KRM_PROP_AUTHOR, KRM_PROP_AUTHOR + KRM_PROP_AUTHOR_SIZE};
-constexpr Slot kKeywordsSlot{KRM_PROP_KEYWORDS, KRM_PROP_KEYWORDS + KRM_PROP_KEYWORDS_SIZE};
-constexpr Slot kCategorySlot{KRM_PROP_CATEGORY, KRM_PROP_CATEGORY + KRM_PROP_CATEGORY_SIZE};
-constexpr Slot kCommentsSlot{KRM_PROP_COMMENTS, KRM_PROP_COMMENTS + KRM_PROP_COMMENTS_SIZE};
-constexpr Slot kModifiedSlot{KRM_PROP_MODIFIED, KRM_PROP_MODIFIED + KRM_PROP_MODIFIED_SIZE};
-constexpr Slot kCreatedSlot{KRM_PROP_CREATED, KRM_PROP_CREATED + KRM_PROP_CREATED_SIZE};
-constexpr Slot kLastAuthorSlot{KRM_PROP_LAST_AUTHOR, KRM_PROP_LAST_AUTHOR + KRM_PROP_LAST_AUTHOR_SIZE};
+constexpr Slot kTitleSlot{KRM_PROP_TITLE, KRM_PROP_TITLE_SIZE};
+constexpr Slot kAuthorSlot{KRM_PROP_AUTHOR, KRM_PROP_AUTHOR_SIZE};
+constexpr Slot kKeywordsSlot{KRM_PROP_KEYWORDS, KRM_PROP_KEYWORDS_SIZE};
+constexpr Slot kCategorySlot{KRM_PROP_CATEGORY, KRM_PROP_CATEGORY_SIZE};
+constexpr Slot kCommentsSlot{KRM_PROP_COMMENTS, KRM_PROP_COMMENTS_SIZE};
+constexpr Slot kModifiedSlot{KRM_PROP_MODIFIED, KRM_PROP_MODIFIED_SIZE};
+constexpr Slot kCreatedSlot{KRM_PROP_CREATED, KRM_PROP_CREATED_SIZE};
+constexpr Slot kLastAuthorSlot{KRM_PROP_LAST_AUTHOR, KRM_PROP_LAST_AUTHOR_SIZE};
 
 struct GObjectUnref {
     void operator()(gpointer object) const { g_object_unref(object); }
@@ -228,7 +228,7 @@ public:
     // terminator of the output charset (two bytes in UTF-16, four in UTF-32).
     bool put(const Slot& slot, const Source& source, std::span<const uint8_t> text) {
         const auto terminator = static_cast<uint32_t>(std::max<int8_t>(1, ucnv_getMinCharSize(output_.converter)));
-        const uint32_t room = slot.end - slot.offset - terminator;
+        const uint32_t room = slot.size - terminator;
         std::vector<uint8_t> converted(text.size() * 4 + 64);
         size_t produced = 0;
         while (!krm_host::conv::convertText(source, text, output_, 0, converted, produced)) {
@@ -311,7 +311,7 @@ int32_t withPropertySet(GsfInfile* ole, const char* streamName, const Fmtid& fmt
 }
 
 int32_t fillRecord(GsfInfile* ole, PropertyRecord& record, CachedConverter& output) {
-    for (const Slot& slot : kSummarySlots) std::memset(record.bytes + slot.offset, 0, slot.end - slot.offset);
+    for (const Slot& slot : kSummarySlots) std::memset(record.bytes + slot.offset, 0, slot.size);
     RecordWriter writer(record, output);
     const int32_t summary = withPropertySet(ole, kSummaryStream, kSummaryFmtid, [&](const PropertySet& set, uint32_t cp) {
         return putStoredText(writer, kTitleSlot, set, kPidTitle, cp) &&
