@@ -1,8 +1,5 @@
 #include "oasys_support.h"
 
-#include <fstream>
-#include <iterator>
-
 #include "krm_host.h"
 #include "krm_zori2.h"
 #include "test_util.h"
@@ -71,8 +68,8 @@ std::string filterText(const fs::path& path, oasys_packaging packaging) {
 }
 
 std::string readText(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), {});
+    const Bytes content = readFile(path);
+    return std::string(content.begin(), content.end());
 }
 
 } // namespace oasys_lib_test

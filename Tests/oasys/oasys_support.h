@@ -28,6 +28,7 @@ std::filesystem::path writeDocument(const std::filesystem::path& dir, oasys_pack
 // The text the filter's stream entry gives for the document at path (upper-case names).
 std::string filterText(const std::filesystem::path& path, oasys_packaging packaging);
 
+// The whole file as text (the writer's readFile: a file that cannot be read fails the test).
 std::string readText(const std::filesystem::path& path);
 
 } // namespace oasys_lib_test
