@@ -143,6 +143,13 @@ std::string CallBinding::sourcePath(const oasys_document& document, bool forProp
     return prefix_ + document.name + std::string(forProperties ? kFormatExtension : kBodyExtension);
 }
 
+oasys_status membersPresent(const oasys_document& document, bool readsBody, Outcome& outcome) {
+    if (document.packaging != OASYS_PACKAGING_SEPARATED) return OASYS_OK;
+    if (readsBody && !document.source.valid()) return outcome.fail(OASYS_UNREADABLE, document.sourceMissing);
+    if (!document.format.valid()) return outcome.fail(OASYS_UNREADABLE, document.formatMissing);
+    return OASYS_OK;
+}
+
 oasys_status hostOptionsOf(const oasys_options* options, HostOptions& host, Outcome& outcome) {
     oasys_options defaults;
     oasys_options_init(&defaults);

@@ -124,6 +124,10 @@ oasys_status guarded(oasys_result* result, Body&& body) noexcept {
     }
 }
 
+// UNREADABLE with the reason when a member the call reads is missing: a separated document's
+// format file always, its body when the call reads the text.
+oasys_status membersPresent(const oasys_document& document, bool readsBody, Outcome& outcome);
+
 // Whether a compound file is an OASYS document: BROKEN when it cannot be opened as a compound
 // file, NOT_OASYS without the stream list.
 oasys_status checkCompound(const oasys_document& document, Outcome& outcome);

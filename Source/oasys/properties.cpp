@@ -285,8 +285,7 @@ oasys_status callGetProperty(const oasys_document& document, const CallBinding& 
 } // namespace
 
 oasys_status passwordOf(const oasys_document& document, bool& passwordSet, Outcome& outcome) {
-    if (document.packaging == OASYS_PACKAGING_SEPARATED && !document.format.valid())
-        return outcome.fail(OASYS_UNREADABLE, document.formatMissing);
+    if (const oasys_status status = membersPresent(document, false, outcome); status != OASYS_OK) return status;
     CallBinding binding;
     if (const oasys_status status = binding.bind(document, -1, nullptr, outcome); status != OASYS_OK) return status;
     const std::string path = binding.sourcePath(document, true);
@@ -328,8 +327,8 @@ OASYS_API oasys_status oasys_read_properties(oasys_document* document, const oas
         if (const oasys_status status = oasys::hostOptionsOf(options, host, outcome); status != OASYS_OK)
             return status;
         host.optionFlags &= ~static_cast<uint32_t>(KRM_OPT_SIZE_LIMIT | KRM_OPT_RULED_LINES);
-        if (document->packaging == OASYS_PACKAGING_SEPARATED && !document->format.valid())
-            return outcome.fail(OASYS_UNREADABLE, document->formatMissing);
+        if (const oasys_status status = oasys::membersPresent(*document, false, outcome); status != OASYS_OK)
+            return status;
 
         oasys::CallBinding binding;
         const char* logPath = options != nullptr ? options->log_path : nullptr;

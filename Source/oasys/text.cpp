@@ -225,10 +225,7 @@ bool keepsText(oasys_status status, bool strict, uint64_t size) {
 oasys_status extract(oasys_document* document, const oasys_options* options, Sink& sink, Outcome& outcome) {
     HostOptions host{};
     if (const oasys_status status = hostOptionsOf(options, host, outcome); status != OASYS_OK) return status;
-    if (document->packaging == OASYS_PACKAGING_SEPARATED) {
-        if (!document->source.valid()) return outcome.fail(OASYS_UNREADABLE, document->sourceMissing);
-        if (!document->format.valid()) return outcome.fail(OASYS_UNREADABLE, document->formatMissing);
-    }
+    if (const oasys_status status = membersPresent(*document, true, outcome); status != OASYS_OK) return status;
     if (const oasys_status status = sink.prepare(outcome); status != OASYS_OK) return status;
 
     CallBinding binding;
