@@ -182,23 +182,6 @@ uint16_t formatCodeOf(oasys_packaging packaging) {
     }
 }
 
-bool readWhole(int fd, std::string& content) {
-    constexpr size_t kChunk = 64 * 1024;
-    content.clear();
-    for (;;) {
-        const size_t had = content.size();
-        content.resize(had + kChunk);
-        const ssize_t got = ::pread(fd, content.data() + had, kChunk, static_cast<off_t>(had));
-        if (got < 0 && errno == EINTR) {
-            content.resize(had);
-            continue;
-        }
-        content.resize(had + (got > 0 ? static_cast<size_t>(got) : 0));
-        if (got < 0) return false;
-        if (got == 0) return true;
-    }
-}
-
 bool appendToBuffer(oasys_buffer& buffer, const char* data, size_t size) {
     constexpr size_t kTerminator = 4; // zero bytes after the data: a text in any charset ends there
     if (size > SIZE_MAX - kTerminator - buffer.size) return false;

@@ -104,9 +104,6 @@ private:
 oasys_status hostOptionsOf(const oasys_options* options, HostOptions& host, Outcome& outcome);
 uint16_t formatCodeOf(oasys_packaging packaging);
 
-// Reads everything of a descriptor from offset 0 (pread) into a string; false with errno set.
-bool readWhole(int fd, std::string& content);
-
 // Appends to a growing buffer, keeping four zero bytes after the data; false when out of memory.
 bool appendToBuffer(oasys_buffer& buffer, const char* data, size_t size);
 
