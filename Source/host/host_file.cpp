@@ -86,11 +86,7 @@ private:
 
 class BufferedFile {
 public:
-    // A descriptor opened here stands at offset 0; one handed in may stand anywhere.
-    enum class Offset { AtStart, Unknown };
-    BufferedFile(Descriptor&& fd, const OpenMode& mode, Offset offset)
-        : fd_(std::move(fd)), mode_(mode), kernelOffset_(offset == Offset::AtStart ? 0 : kUnknownOffset),
-          adoptedPipeStarted_(offset == Offset::AtStart) {}
+    BufferedFile(Descriptor&& fd, const OpenMode& mode) : fd_(std::move(fd)), mode_(mode) {}
 
     // Nothing here is locked: a handle is used by one thread at a time.
     size_t read(uint8_t* destination, size_t length) {
@@ -266,13 +262,6 @@ private:
         if (position == kernelOffset_) {
             return true;
         }
-        if (!adoptedPipeStarted_ && !seekable()) {
-            // A pipe handed in (a bound standard input or output) stands where it stands: its
-            // first read or write starts there, and the later ones follow on.
-            adoptedPipeStarted_ = true;
-            kernelOffset_ = position;
-            return true;
-        }
         if (::lseek(fd_.get(), static_cast<off_t>(position), SEEK_SET) < 0) {
             return false;
         }
@@ -336,8 +325,7 @@ private:
     uint64_t windowStart_ = 0;
     size_t windowLength_ = 0;
     uint64_t position_ = 0;
-    uint64_t kernelOffset_;
-    bool adoptedPipeStarted_; // true but for a descriptor handed in that has not been used yet
+    uint64_t kernelOffset_ = 0; // a descriptor opened here stands at offset 0
     std::optional<bool> seekable_;
     bool failed_ = false; // a write-out failed: the file no longer holds what was written
 };
@@ -346,14 +334,6 @@ KRM_HOST_HANDLE_TABLE(BufferedFile, fileTable, HandleKind::File);
 
 HandleTable<BufferedFile>& files() {
     return fileTable;
-}
-
-uint32_t registerFile(Descriptor&& fd, const OpenMode& mode, BufferedFile::Offset offset) {
-    struct stat status {};
-    if (fd.get() < 0 || ::fstat(fd.get(), &status) != 0 || S_ISDIR(status.st_mode)) {
-        return 0; // a folder is no file to read or write
-    }
-    return files().create(Counter::OpenFiles, std::move(fd), mode, offset);
 }
 
 uint32_t openFile(const char* path, const char* mode) {
@@ -365,7 +345,12 @@ uint32_t openFile(const char* path, const char* mode) {
     do {
         opened = ::open(path, parsed->flags, kCreatePermissions);
     } while (opened < 0 && errno == EINTR);
-    return registerFile(Descriptor(opened), *parsed, BufferedFile::Offset::AtStart);
+    Descriptor fd(opened);
+    struct stat status {};
+    if (opened < 0 || ::fstat(fd.get(), &status) != 0 || S_ISDIR(status.st_mode)) {
+        return 0; // a folder is no file to read or write
+    }
+    return files().create(Counter::OpenFiles, std::move(fd), *parsed);
 }
 
 uint32_t clampToWord(uint64_t value) {
@@ -373,12 +358,6 @@ uint32_t clampToWord(uint64_t value) {
 }
 
 } // namespace
-
-uint32_t adoptFileDescriptor(int fd, const char* mode) {
-    Descriptor owned(fd); // closed here when no handle takes it
-    const std::optional<OpenMode> parsed = parseMode(mode);
-    return parsed ? registerFile(std::move(owned), *parsed, BufferedFile::Offset::Unknown) : 0;
-}
 
 bool writeAllToDescriptor(int fd, const uint8_t* data, size_t length) {
     while (length > 0) {

@@ -51,14 +51,6 @@ public:
 // of that name is no stream).
 GsfInput* findTopLevelStream(GsfInfile* infile, const char* name);
 
-// Handles for descriptors that are already open (a host application's bound descriptors, say).
-// The handle owns the descriptor from then on and closes it on its release; when no handle can be
-// made (a bad mode, a folder, not a compound file) the descriptor is closed at once.
-//   adoptFileDescriptor: a plain-file handle, read and written as the fopen mode text says.
-//   adoptCompoundFileDescriptor: a storage handle, as KRM_2OLEopen gives for a path.
-uint32_t adoptFileDescriptor(int fd, const char* mode);
-uint32_t adoptCompoundFileDescriptor(int fd);
-
 // Writes every byte to the file descriptor, going on after partial writes and interruptions;
 // false when the system refuses a write.
 bool writeAllToDescriptor(int fd, const uint8_t* data, size_t length);

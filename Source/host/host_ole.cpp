@@ -8,11 +8,9 @@
 #include "krm_host.h"
 
 #include <gsf/gsf.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <array>
-#include <cstdio>
 #include <cstring>
 #include <memory>
 #include <new>
@@ -270,19 +268,6 @@ GsfQuietScope::GsfQuietScope() {
 
 GsfQuietScope::~GsfQuietScope() {
     --quietDepth;
-}
-
-uint32_t adoptCompoundFileDescriptor(int fd) {
-    ensureGsfInitialised();
-    // libgsf reads from where the descriptor stands until its first seek: start at the start.
-    std::FILE* file = fd >= 0 && ::lseek(fd, 0, SEEK_SET) == 0 ? ::fdopen(fd, "rb") : nullptr;
-    if (file == nullptr) {
-        if (fd >= 0) ::close(fd);
-        return 0;
-    }
-    const GsfQuietScope quiet;
-    // Not kept open: the input closes the file when it goes.
-    return openStorage(gsf_input_stdio_new_FILE("", file, FALSE));
 }
 
 } // namespace krm_host
