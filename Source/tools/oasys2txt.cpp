@@ -40,7 +40,6 @@ constexpr auto kProgressInterval = std::chrono::milliseconds(100);
 constexpr int kProgressBarWidth = 30;
 
 struct Settings : CommonSettings {
-    Packaging packaging = Packaging::Auto;
     TextRequest text;
     std::optional<fs::path> logDirectory;
     bool quiet = false;
@@ -56,12 +55,7 @@ constexpr OptionDef<Settings> kOptions[] = {
      [](Settings& s, std::string_view v) { s.charset = std::string(v); }},
     {"-listenc", "", "list the output charset names and exit",
      [](Settings& s, std::string_view) { s.listCharsets = true; }},
-    {"--packaging", "KIND", "auto (default), separated, combined or compound",
-     [](Settings& s, std::string_view v) {
-         const auto packaging = parsePackaging(v);
-         if (!packaging) throw UsageError("unknown packaging " + std::string(v));
-         s.packaging = *packaging;
-     }},
+    kPackagingOptionDef<Settings>,
     {"--ruled-lines", "", "ruled lines as box-drawing characters instead of spaces",
      [](Settings& s, std::string_view) { s.text.ruledLines = true; }},
     {"--max-bytes", "N", "write at most N bytes of text per document",

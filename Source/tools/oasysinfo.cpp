@@ -20,7 +20,6 @@ constexpr const char* kToolName = "oasysinfo";
 constexpr const char* kUtf8 = "UTF-8";
 
 struct Settings : CommonSettings {
-    Packaging packaging = Packaging::Auto;
     bool isoDates = false;
     bool json = false;
 };
@@ -28,12 +27,7 @@ struct Settings : CommonSettings {
 constexpr OptionDef<Settings> kOptions[] = {
     {"-enc", "NAME", "output charset (default UTF-8)",
      [](Settings& s, std::string_view v) { s.charset = std::string(v); }},
-    {"--packaging", "KIND", "auto (default), separated, combined or compound",
-     [](Settings& s, std::string_view v) {
-         const auto packaging = parsePackaging(v);
-         if (!packaging) throw UsageError("unknown packaging " + std::string(v));
-         s.packaging = *packaging;
-     }},
+    kPackagingOptionDef<Settings>,
     {"-isodates", "", "dates as ISO 8601 (years 80-99 are 19xx, 00-79 are 20xx)",
      [](Settings& s, std::string_view) { s.isoDates = true; }},
     {"--json", "", "one JSON object a line per document (UTF-8), dates as stored and as ISO 8601",

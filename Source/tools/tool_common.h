@@ -192,6 +192,7 @@ struct CommonSettings {
     bool help = false;
     bool version = false;
     uint64_t stdinLimit = kDefaultStdinLimit;
+    Packaging packaging = Packaging::Auto;
 };
 
 // The options both tools have, each written once.
@@ -202,6 +203,14 @@ constexpr OptionDef<Settings> kStdinLimitOptionDef = {
         const auto n = parseCount(v, UINT64_MAX);
         if (!n) throw UsageError(std::string(kStdinLimitOption) + " needs a whole number, not " + std::string(v));
         s.stdinLimit = *n;
+    }};
+template <class Settings>
+constexpr OptionDef<Settings> kPackagingOptionDef = {
+    "--packaging", "KIND", "auto (default), separated, combined or compound",
+    [](Settings& s, std::string_view v) {
+        const auto packaging = parsePackaging(v);
+        if (!packaging) throw UsageError("unknown packaging " + std::string(v));
+        s.packaging = *packaging;
     }};
 template <class Settings>
 constexpr OptionDef<Settings> kHelpOptionDef = {"-h", "", "this help",
