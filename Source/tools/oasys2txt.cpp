@@ -260,7 +260,8 @@ std::vector<Job> collectJobs(const std::vector<std::string>& arguments, const Se
     if (places.logRoot) skip.insert(places.logRoot->id());
     // A document named on the command line brings its own members; those found in a folder were
     // taken from the folder's listing by the walk.
-    auto add = [&](const fs::path& source, const fs::path& relative, const std::string& unreadable, bool named) {
+    auto add = [&](const fs::path& source, const fs::path& relative, const std::string& unreadable, bool named,
+                   bool candidate) {
         Job job;
         job.source = source;
         job.shown = source.string();
@@ -274,6 +275,7 @@ std::vector<Job> collectJobs(const std::vector<std::string>& arguments, const Se
             job.blockedCause = "its text file " + key.string() + " is already written for another document";
         }
         if (named) addInputIds(source, places.inputs);
+        job.candidate = candidate;
         job.index = jobs.size();
         jobs.push_back(std::move(job));
     };
@@ -284,15 +286,12 @@ std::vector<Job> collectJobs(const std::vector<std::string>& arguments, const Se
             throw UsageError(shownName(argument) + " lies in the output folder; it is not read as input");
         std::error_code error;
         if (!fs::is_directory(path, error)) {
-            add(path, path.filename(), {}, true);
+            add(path, path.filename(), {}, true, false);
             continue;
         }
         std::vector<FoundEntry> found;
         walkFolder(path, settings.recursive, skip, found, places.inputs);
-        for (const FoundEntry& entry : found) {
-            add(entry.path, entry.relative, entry.unreadable, false);
-            jobs.back().candidate = entry.candidate;
-        }
+        for (const FoundEntry& entry : found) add(entry.path, entry.relative, entry.unreadable, false, entry.candidate);
     }
     return jobs;
 }
