@@ -240,6 +240,29 @@ OASYS_API oasys_status oasys_charset_list(oasys_name_fn each, void* context);
 OASYS_API oasys_status oasys_text_from_utf8(const char* charset, const char* text, size_t length,
                                             oasys_buffer* buffer, oasys_result* result);
 
+/* ---- Names in a batch over folders ----------------------------------------------------------------
+ * The naming rules of a run over many documents, the same for every tool and binding. */
+
+/* What a file found in a folder is, by its name: a .DOC body (any case) stands for its separated
+ * document; a .FMT or .GRP file is read with its body and is no document of its own; any other
+ * file is a document only if its first bytes say so. */
+typedef enum oasys_name_role {
+    OASYS_NAME_OTHER = 0,
+    OASYS_NAME_BODY = 1,
+    OASYS_NAME_MEMBER = 2
+} oasys_name_role;
+OASYS_API oasys_name_role oasys_name_role_of(const char* name);
+
+/* The longest name of one file the file systems take, in bytes. */
+#define OASYS_NAME_MAX 255
+
+/* The file name of an output made for the document file `name` (one name, no folder): name + suffix
+ * (".txt"), or, when that is longer than OASYS_NAME_MAX bytes, the name cut at a UTF-8 character
+ * boundary and marked "~" plus eight hex digits of a hash of the whole name, so that different long
+ * names stay apart. Written NUL-terminated into out (OASYS_NAME_MAX + 1 bytes are always enough);
+ * returns its length, or 0 when an argument is null, out is too small or the suffix leaves no room. */
+OASYS_API size_t oasys_output_name(const char* name, const char* suffix, char* out, size_t out_size);
+
 /* ---- Version --------------------------------------------------------------------------------------
  * The project's version, "MAJOR.MINOR.PATCH", a static text. */
 OASYS_API const char* oasys_version(void);

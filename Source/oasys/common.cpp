@@ -37,6 +37,13 @@ constexpr StatusInfo kStatuses[] = {
     {OASYS_BAD_ARGUMENT, "usage", "wrong usage: a missing argument, a bad value, an unknown charset"},
 };
 
+// FNV-1a over the bytes: the mark that keeps long output names apart once they are cut.
+uint32_t nameHash(std::string_view text) {
+    uint32_t hash = 2166136261u;
+    for (const unsigned char c : text) hash = (hash ^ c) * 16777619u;
+    return hash;
+}
+
 const StatusInfo* statusInfo(oasys_status status) {
     for (const StatusInfo& info : kStatuses)
         if (info.status == status) return &info;
@@ -282,6 +289,27 @@ OASYS_API oasys_status oasys_text_from_utf8(const char* charset, const char* tex
     if (!oasys::appendToBuffer(*buffer, converted.data(), produced))
         return outcome.fail(OASYS_OUTPUT_ERROR, "out of memory", ENOMEM);
     return outcome.ok();
+}
+
+OASYS_API size_t oasys_output_name(const char* name, const char* suffix, char* out, size_t out_size) {
+    if (name == nullptr || suffix == nullptr || out == nullptr) return 0;
+    const std::string_view given(name), ending(suffix);
+    char mark[16] = "";
+    size_t keep = given.size();
+    if (given.size() + ending.size() > OASYS_NAME_MAX) {
+        std::snprintf(mark, sizeof mark, "~%08x", oasys::nameHash(given));
+        if (ending.size() + std::strlen(mark) > OASYS_NAME_MAX) return 0;
+        keep = OASYS_NAME_MAX - ending.size() - std::strlen(mark);
+        // Cut before a UTF-8 continuation byte never splits a character.
+        while (keep > 0 && (static_cast<unsigned char>(given[keep]) & 0xC0) == 0x80) --keep;
+    }
+    const size_t length = keep + std::strlen(mark) + ending.size();
+    if (length >= out_size) return 0;
+    std::memcpy(out, given.data(), keep);
+    std::memcpy(out + keep, mark, std::strlen(mark));
+    std::memcpy(out + keep + std::strlen(mark), ending.data(), ending.size());
+    out[length] = '\0';
+    return length;
 }
 
 OASYS_API const char* oasys_version(void) { return OASYS_VERSION_TEXT; }

@@ -348,6 +348,13 @@ OASYS_API oasys_status oasys_open_separated_fds(int body_fd, int format_fd, oasy
     });
 }
 
+OASYS_API oasys_name_role oasys_name_role_of(const char* name) {
+    if (name == nullptr) return OASYS_NAME_OTHER;
+    const std::string_view extension = oasys::extensionOf(std::string_view(name).substr(std::string_view(name).rfind('/') + 1));
+    if (oasys::equalsIgnoringCase(extension, oasys::kBodyExtension)) return OASYS_NAME_BODY;
+    return oasys::isSeparatedExtension(extension) ? OASYS_NAME_MEMBER : OASYS_NAME_OTHER;
+}
+
 OASYS_API void oasys_close(oasys_document* document) { delete document; }
 
 OASYS_API oasys_packaging oasys_document_packaging(const oasys_document* document) {

@@ -12,25 +12,13 @@ namespace oasys_tools {
 
 namespace {
 
-// The extensions by which a folder walk knows the members of a separated document: the body
-// stands for its document, the others belong to it.
-constexpr std::string_view kBodyExtension = ".DOC";
-constexpr std::string_view kMemberExtensions[] = {".DOC", ".FMT", ".GRP"};
 // How often a wait for standard input looks whether the run was interrupted.
 constexpr int kInterruptCheckMilliseconds = 100;
 // Bytes enough for liboasys to tell a document from its signature.
 constexpr size_t kSignatureBytes = 8;
 
-bool equalsIgnoringCase(std::string_view a, std::string_view b) {
-    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](unsigned char x, unsigned char y) {
-               return std::toupper(x) == std::toupper(y);
-           });
-}
-
-bool isMemberExtension(std::string_view extension) {
-    return std::any_of(std::begin(kMemberExtensions), std::end(kMemberExtensions),
-                       [&](std::string_view member) { return equalsIgnoringCase(extension, member); });
-}
+// A .DOC, .FMT or .GRP file, in any case: a member of a separated document.
+bool isMemberName(const fs::path& name) { return oasys_name_role_of(name.filename().c_str()) != OASYS_NAME_OTHER; }
 
 OpenResult resultOf(oasys_status status, const oasys_result& result) {
     return {static_cast<Outcome>(status), status == OASYS_OK ? std::string() : std::string(result.message),
@@ -88,22 +76,23 @@ OpenResult readStandardInput(uint64_t limit, Packaging requested, Document& out)
 
 void addInputIds(const fs::path& path, FileIdSet& ids) {
     if (const auto id = fileIdOf(path)) ids.insert(*id);
-    if (!isMemberExtension(path.extension().string())) return;
+    if (!isMemberName(path)) return;
     const fs::path folder = path.has_parent_path() ? path.parent_path() : fs::path(".");
     const std::string stem = path.stem().string();
     std::error_code error;
     for (fs::directory_iterator it(folder, error), end; !error && it != end; it.increment(error)) {
         const fs::path name = it->path().filename();
-        if (name.stem() == stem && isMemberExtension(name.extension().string()))
+        if (name.stem() == stem && isMemberName(name))
             if (const auto id = fileIdOf(it->path())) ids.insert(*id);
     }
 }
 
 FolderEntry classifyFolderEntry(const fs::path& path) {
-    const std::string extension = path.extension().string();
-    if (equalsIgnoringCase(extension, kBodyExtension)) return FolderEntry::Document;
-    if (isMemberExtension(extension)) return FolderEntry::Member;
-    return FolderEntry::Candidate;
+    switch (oasys_name_role_of(path.filename().c_str())) {
+    case OASYS_NAME_BODY: return FolderEntry::Document;
+    case OASYS_NAME_MEMBER: return FolderEntry::Member;
+    default: return FolderEntry::Candidate;
+    }
 }
 
 } // namespace oasys_tools

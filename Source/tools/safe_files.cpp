@@ -69,13 +69,6 @@ std::string randomSuffix() {
     return text;
 }
 
-// 32-bit FNV-1a: a short, stable mark of a long name.
-uint32_t nameHash(const std::string& text) {
-    uint32_t hash = 2166136261u;
-    for (const unsigned char c : text) hash = (hash ^ c) * 16777619u;
-    return hash;
-}
-
 bool writeAll(int fd, const void* data, size_t size, int& error) {
     const char* bytes = static_cast<const char*>(data);
     while (size > 0) {
@@ -306,13 +299,8 @@ bool TextOutput::finish(bool keep, std::string& cause) {
 }
 
 std::string soundFileName(const std::string& name, const std::string& suffix) {
-    if (name.size() + suffix.size() <= kNameMax) return name + suffix;
-    char mark[16];
-    std::snprintf(mark, sizeof mark, "~%08x", nameHash(name));
-    size_t keep = kNameMax - suffix.size() - std::strlen(mark);
-    // Cut before a UTF-8 continuation byte never splits a character.
-    while (keep > 0 && (static_cast<unsigned char>(name[keep]) & 0xC0) == 0x80) --keep;
-    return name.substr(0, keep) + mark + suffix;
+    char out[OASYS_NAME_MAX + 1];
+    return std::string(out, oasys_output_name(name.c_str(), suffix.c_str(), out, sizeof out));
 }
 
 } // namespace oasys_tools

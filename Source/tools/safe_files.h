@@ -18,6 +18,8 @@
 #include <set>
 #include <string>
 
+#include "oasys.h"
+
 namespace oasys_tools {
 
 namespace fs = std::filesystem;
@@ -140,9 +142,9 @@ private:
 };
 
 // The longest name of one file the file systems take (bytes).
-inline constexpr size_t kNameMax = 255;
-// name + suffix, shortened when it would be longer than kNameMax: the name is cut at a character
-// boundary and a short hash of the whole name keeps different long names apart.
+inline constexpr size_t kNameMax = OASYS_NAME_MAX;
+// name + suffix, shortened when it would be longer than kNameMax: liboasys's rule of output names
+// (oasys_output_name), which every batch over folders follows.
 std::string soundFileName(const std::string& name, const std::string& suffix);
 
 } // namespace oasys_tools
