@@ -1,0 +1,77 @@
+// Writes an archive of test documents for the tests of bindings and batch runs:
+//   make_documents <directory> <count>
+// <count> good documents cycling through the three packagings, alternately at the top and in
+// part1/, then the cases a batch must report without losing any: a password-protected document,
+// one without visible text, two broken ones (a combined document cut short, a compound file that
+// is no compound file), a separated body without its format file, a Japanese name and a file
+// that is no document at all (which a batch passes over without a report line).
+#include <cstdio>
+#include <cstdlib>
+#include <exception>
+#include <filesystem>
+#include <string>
+
+#include "oasys_writer.h"
+
+using namespace oasys_test;
+namespace fs = std::filesystem;
+
+namespace {
+
+Bytes bodyOf(const std::string& first, const std::string& second) {
+    return concat({bytes(first), crlf(), bytes(second), crlf(), endOfText()});
+}
+
+Bytes formatOf(const std::string& title, uint16_t flagWord = 0) {
+    PropertyFields fields;
+    fields.title = title;
+    fields.flagWord = flagWord;
+    fields.created = {0x98, 0x12, 0x31, 0x23, 0x59};
+    return makePropertyBlock(fields);
+}
+
+void writeGood(const fs::path& root, int i) {
+    char name[16];
+    std::snprintf(name, sizeof name, "doc%03d", i);
+    const fs::path folder = i % 2 ? root / "part1" : root;
+    // "Document i", then 日本 and a line number: every text differs from its neighbours.
+    const Bytes body = bodyOf("Document " + std::to_string(i), "\x93\xFA\x96\x7B line " + std::to_string(i % 7));
+    const Bytes format = formatOf(name);
+    switch (i % 3) {
+    case 0: writeSeparated(folder / name, body, format); break;
+    case 1: writeFile(folder / (std::string(name) + ".oas"), makeCombinedDocument(format, body, {3})); break;
+    default: writeCompoundDocument(folder / (std::string(name) + ".ole"), format, body); break;
+    }
+}
+
+void writeSpecial(const fs::path& root) {
+    const Bytes body = bodyOf("Special", "\x93\xFA\x96\x7B");
+    writeSeparated(root / "part1" / "secret", bodyOf("Hidden", "text"), formatOf("secret", 0x0008));
+    writeFile(root / "blank.oas", makeCombinedDocument(formatOf("blank"), concat({crlf(), endOfText()})));
+    const Bytes whole = makeCombinedDocument(formatOf("cut"), concat({bytes("Kept line"), crlf(), body}), {4});
+    writeFile(root / "cut.oas", Bytes(whole.begin(), whole.end() - 12));
+    writeFile(root / "garbled.ole", concat({bytes("\xD0\xCF\x11\xE0\xA1\xB1\x1A\xE1"), Bytes(600, 0x5A)}));
+    writeFile(root / "orphan.DOC", body);
+    writeFile(root / "\xE6\x97\xA5\xE6\x9C\xAC.oas", makeCombinedDocument(formatOf("nihon"), body)); // 日本.oas
+    writeFile(root / "readme.txt", bytes("not a document\n"));
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    if (argc != 3) {
+        std::fprintf(stderr, "usage: make_documents <directory> <count>\n");
+        return 64;
+    }
+    try {
+        const fs::path root = argv[1];
+        fs::create_directories(root / "part1");
+        const int count = std::atoi(argv[2]);
+        for (int i = 0; i < count; ++i) writeGood(root, i);
+        writeSpecial(root);
+    } catch (const std::exception& error) {
+        std::fprintf(stderr, "make_documents: %s\n", error.what());
+        return 1;
+    }
+    return 0;
+}
