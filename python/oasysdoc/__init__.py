@@ -40,12 +40,14 @@ class Error(Exception):
     """A document could not be read as asked.
 
     ``status`` is liboasys's status (the exit code of the tools), ``outcome`` its word ("broken",
-    ...), ``code`` the filter's return code (0 when the filter was not called) and ``path`` the
-    document's path (None for a document from memory)."""
+    ...), ``code`` the filter's return code (0 when the filter was not called), ``path`` the
+    document's path (None for a document from memory) and ``packaging`` the document's packaging
+    when it was known before the failure."""
 
-    def __init__(self, message: str, status: int, code: int = 0, path: Optional[str] = None):
+    def __init__(self, message: str, status: int, code: int = 0, path: Optional[str] = None,
+                 packaging: Optional[str] = None):
         super().__init__(f"{path}: {message}" if path else message)
-        self.message, self.status, self.code, self.path = message, status, code, path
+        self.message, self.status, self.code, self.path, self.packaging = message, status, code, path, packaging
 
     @property
     def outcome(self) -> str:
@@ -105,6 +107,17 @@ def _check(answer: tuple, path: Optional[str]) -> tuple:
     if status != OK:
         raise _error(status, code, message, path)
     return answer[3:]
+
+
+def _opened(answer: tuple, path: Optional[str]) -> "Document":
+    """The document of an open's (status, code, message, packaging, handle); else its exception,
+    with the packaging when it was known."""
+    status, code, message, packaging, handle = answer
+    if status != OK:
+        error = _error(status, code, message, path)
+        error.packaging = _oasysdoc.packaging_name(packaging) if packaging else None
+        raise error
+    return Document(handle, path)
 
 
 def _packaging_number(packaging: str) -> int:
@@ -213,28 +226,21 @@ def _python_codec(encoding: str) -> str:
                                    BAD_ARGUMENT) from None
 
 
-def _path_of(source: PathLike) -> tuple[bytes, str]:
-    raw = os.fsencode(source)
-    return raw, os.fsdecode(raw)
-
-
 def open(source: Union[PathLike, bytes], packaging: str = "auto") -> Document:  # noqa: A001 (as io.open)
     """Opens a document from a path (str or os.PathLike; a separated document by any of its
     members, in any case) or from bytes (a combined or compound document; a separated one from
     memory is :func:`open_separated`). packaging "auto" detects it."""
     number = _packaging_number(packaging)
     if isinstance(source, (bytes, bytearray, memoryview)):
-        handle, = _check(_oasysdoc.open_memory(bytes(source), number), None)[1:]
-        return Document(handle, None)
-    raw, path = _path_of(source)
-    handle, = _check(_oasysdoc.open_path(raw, number), path)[1:]
-    return Document(handle, path)
+        return _opened(_oasysdoc.open_memory(bytes(source), number), None)
+    raw = os.fsencode(source)
+    path = os.fsdecode(raw)
+    return _opened(_oasysdoc.open_path(raw, number), path)
 
 
 def open_separated(doc: bytes, fmt: bytes) -> Document:
     """Opens a separated document from the bytes of its .DOC body and its .FMT format file."""
-    handle, = _check(_oasysdoc.open_separated(bytes(doc), bytes(fmt)), None)[1:]
-    return Document(handle, None)
+    return _opened(_oasysdoc.open_separated(bytes(doc), bytes(fmt)), None)
 
 
 def detect(path: PathLike) -> str:
