@@ -5,4 +5,5 @@ export DEBIAN_FRONTEND=noninteractive
 SUDO=""; [ "$(id -u)" -ne 0 ] && SUDO="sudo"
 $SUDO apt-get update -qq
 $SUDO apt-get install -y -qq build-essential cmake ninja-build pkg-config \
-  libgsf-1-dev libgsf-bin libicu-dev libgtest-dev libgmock-dev libbenchmark-dev util-linux >/dev/null
+  libgsf-1-dev libgsf-bin libicu-dev libgtest-dev libgmock-dev libbenchmark-dev util-linux \
+  python3-dev pybind11-dev python3-pytest python3-dask python3-distributed >/dev/null

@@ -285,4 +285,6 @@ def main(argv: Optional[Sequence[str]] = None) -> int:
 
 
 if __name__ == "__main__":
-    sys.exit(main())
+    # Run as a command, this file is __main__: the tasks go out under the importable module's name.
+    from oasysdoc.archive import main as archive_main
+    sys.exit(archive_main())
