@@ -43,10 +43,11 @@ NAME_OTHER, NAME_BODY, NAME_MEMBER = 0, 1, 2  # oasysdoc._oasysdoc.name_role
 @dataclasses.dataclass(frozen=True)
 class Job:
     """One document of the run, as every worker reaches it."""
-    source: bytes                # its path
+    source: bytes                # its path; absolute once collected, as workers may stand elsewhere
     relative: bytes              # beneath its argument: names its text file
     candidate: bool = False      # found in a folder by no name of a member: a document only if OASYS
     blocked: Optional[tuple] = None  # (status, reason) found before the run: no work to do
+    shown: bytes = b""           # the path as found from the argument given: the report's
 
 
 @dataclasses.dataclass
@@ -123,6 +124,7 @@ def collect_jobs(inputs: Iterable[PathLike], out_dir: PathLike, recursive: bool 
         found = (_walk(argument, b"", recursive, skip) if os.path.isdir(argument)
                  else [Job(argument, os.path.basename(argument))])
         for job in found:
+            job = dataclasses.replace(job, source=os.path.abspath(job.source), shown=job.source)
             key = os.path.normpath(_output_of(job.relative))
             if not job.blocked and key in taken:
                 job = dataclasses.replace(job, blocked=(
@@ -171,7 +173,7 @@ def extract_document(job: Job, out_dir: bytes, encoding: str) -> Optional[dict]:
     """Extracts one document into its text file under out_dir; its report line, or None for a
     candidate that is no OASYS document. Never raises for the document's own failure."""
     started = time.monotonic()
-    line = {**_shown(job.source), "packaging": None, "code": None, "outcome": "ok", "reason": None, "bytes": None}
+    line = {**_shown(job.shown or job.source), "packaging": None, "code": None, "outcome": "ok", "reason": None, "bytes": None}
 
     def finish(status: int, reason: Optional[str] = None) -> dict:
         line.update(outcome=_oasysdoc.status_name(status), reason=reason,
@@ -202,7 +204,7 @@ def extract_document(job: Job, out_dir: bytes, encoding: str) -> Optional[dict]:
         if text is not None:
             _write_text(os.path.join(out_dir, _output_of(job.relative)), text)
     except OSError as error:
-        return finish(oasysdoc.OUTPUT_ERROR, f"cannot write the text of {os.fsdecode(job.source)}: {error}")
+        return finish(oasysdoc.OUTPUT_ERROR, f"cannot write the text of {os.fsdecode(job.shown)}: {error}")
     line["bytes"] = len(text) if text is not None else 0
     return finish(status, reason)
 

@@ -92,10 +92,12 @@ def test_a_killed_worker_loses_no_document(archive, client, tool_run, tmp_path):
 
 
 def test_command_joins_a_running_scheduler(archive, client, tmp_path):
+    # A folder named relative to the command's own folder, which the workers do not share.
     run = subprocess.run([sys.executable, "-m", "oasysdoc.archive", "--scheduler", client.scheduler.address,
-                          "-o", tmp_path / "out", "--report", tmp_path / "r.jsonl", archive / "part1"],
-                         capture_output=True, text=True, check=False)
+                          "-o", tmp_path / "out", "--report", tmp_path / "r.jsonl", "part1"],
+                         cwd=archive, capture_output=True, text=True, check=False)
     assert run.returncode == oasysdoc.PASSWORD, run.stderr
+    assert tool_report(tmp_path / "r.jsonl")["part1/secret.DOC"]["outcome"] == "password"
     assert f": {GOOD_DOCUMENTS // 2 + 1} documents: {GOOD_DOCUMENTS // 2} ok, 1 password\n" in run.stderr
     assert (tmp_path / "out" / "doc001.oas.txt").read_bytes() == run_tool(OASYS2TXT, archive / "part1/doc001.oas").stdout
 
