@@ -181,7 +181,7 @@ class Document:
         fields["packaging"] = _oasysdoc.packaging_name(fields["packaging"])
         return fields
 
-    def text_bytes(self, encoding: str = "UTF-8", ruled_lines: bool = False, max_bytes: Optional[int] = None,
+    def text_bytes(self, encoding: str = "utf-8", ruled_lines: bool = False, max_bytes: Optional[int] = None,
                    loop_guard: bool = False, strict: bool = False) -> bytes:
         """The text in any charset liboasys writes (:func:`charsets`); lines end with CR LF.
 
@@ -202,7 +202,7 @@ class Document:
             raise error
         return data
 
-    def text(self, encoding: str = "UTF-8", ruled_lines: bool = False, max_bytes: Optional[int] = None,
+    def text(self, encoding: str = "utf-8", ruled_lines: bool = False, max_bytes: Optional[int] = None,
              loop_guard: bool = False, strict: bool = False) -> str:
         """The text as str, written in `encoding` first (a character it cannot hold is lost as
         liboasys loses it) and decoded again; see :meth:`text_bytes`. ``partial`` of an

@@ -1,5 +1,5 @@
-"""Archive runs: the text of every document under some folders, one task per document on a Dask
-cluster (``dask.distributed``), with the tree, the names and the report of ``oasys2txt -o``.
+"""Archive runs: the text of every document under some folders, one task per few documents on a
+Dask cluster (``dask.distributed``), with the tree, the names and the report of ``oasys2txt -o``.
 
     from oasysdoc.archive import extract_archive
     summary = extract_archive(["archive/"], "texts/", report="run.jsonl")
@@ -38,6 +38,10 @@ PathLike = Union[str, bytes, "os.PathLike[str]", "os.PathLike[bytes]"]
 
 TEXT_SUFFIX = b".txt"
 NAME_OTHER, NAME_BODY, NAME_MEMBER = 0, 1, 2  # oasysdoc._oasysdoc.name_role
+# Documents per task: a task costs the scheduler about a millisecond, more than a small document
+# takes to extract (python/bench/bench_archive.py: with one document a task a run on two workers
+# took 4.3 times as long as oasys2txt -j 2, with 16 a third of it).
+BATCH = 16
 
 
 @dataclasses.dataclass(frozen=True)
@@ -209,6 +213,11 @@ def extract_document(job: Job, out_dir: bytes, encoding: str) -> Optional[dict]:
     return finish(status, reason)
 
 
+def extract_batch(jobs: Sequence[Job], out_dir: bytes, encoding: str) -> list:
+    """extract_document over a few documents: one task of the cluster."""
+    return [extract_document(job, out_dir, encoding) for job in jobs]
+
+
 # ---- The run (on the client) -----------------------------------------------------------------------
 
 def _report_line(line: dict) -> str:
@@ -233,25 +242,29 @@ def local_client(workers: Optional[int] = None):
 
 def extract_archive(inputs: Union[PathLike, Iterable[PathLike]], out_dir: PathLike, *, client=None,
                     encoding: str = "utf-8", recursive: bool = True, report: Optional[PathLike] = None,
-                    progress: Optional[bool] = None) -> Summary:
-    """Extracts every document of inputs (documents and folders) into out_dir, one task per
-    document on the Dask client's cluster (a local one when client is None), with oasys2txt's
+                    progress: Optional[bool] = None, batch: int = BATCH) -> Summary:
+    """Extracts every document of inputs (documents and folders) into out_dir, one task per batch
+    of documents on the Dask client's cluster (a local one when client is None), with oasys2txt's
     tree and names (``<relative path>.txt``). report: a JSON Lines file with oasys2txt's report
     fields (path, path_hex, packaging, code, outcome, reason, bytes, ms). progress: Dask's
-    progress bar (default: when standard output is a terminal)."""
+    progress bar (default: when standard output is a terminal). batch: documents per task."""
     if not _oasysdoc.charset_usable(encoding):
         raise oasysdoc.UnknownEncodingError(f"unknown encoding {encoding!r}", oasysdoc.BAD_ARGUMENT)
+    if not isinstance(batch, int) or batch < 1:
+        raise oasysdoc.BadArgumentError(f"batch must be a whole number of at least 1, not {batch!r}",
+                                        oasysdoc.BAD_ARGUMENT)
     if isinstance(inputs, (str, bytes, os.PathLike)):
         inputs = [inputs]
     out = os.path.abspath(os.fsencode(out_dir))
     os.makedirs(out, exist_ok=True)
     jobs = collect_jobs(inputs, out, recursive)
     with contextlib.nullcontext(client) if client is not None else local_client() as client:
-        futures = client.map(extract_document, jobs, out_dir=out, encoding=encoding, pure=False)
+        batches = [jobs[at:at + batch] for at in range(0, len(jobs), batch)]
+        futures = client.map(extract_batch, batches, out_dir=out, encoding=encoding, pure=False)
         if progress if progress is not None else sys.stdout.isatty():
             from distributed import progress as show_progress
             show_progress(futures)
-        lines = [line for line in client.gather(futures) if line is not None]
+        lines = [line for lines in client.gather(futures) for line in lines if line is not None]
     if report is not None:
         _write_report(report, lines)
     return Summary(lines)
@@ -267,15 +280,16 @@ def main(argv: Optional[Sequence[str]] = None) -> int:
     parser.add_argument("--scheduler", metavar="ADDRESS", help="a running Dask scheduler (tcp://host:8786)")
     parser.add_argument("-j", type=int, metavar="N", help="worker processes of the local cluster (default: cores)")
     parser.add_argument("-enc", "--encoding", default="UTF-8", metavar="NAME", help="output charset")
+    parser.add_argument("--batch", type=int, default=BATCH, metavar="N", help=f"documents per task (default {BATCH})")
     parser.add_argument("--no-recursive", dest="recursive", action="store_false", help="no subfolders")
     options = parser.parse_args(argv)
-    if options.j is not None and options.j < 1:
-        parser.error("-j needs a number of at least 1")
+    if (options.j is not None and options.j < 1) or options.batch < 1:
+        parser.error("-j and --batch need a number of at least 1")
     from distributed import Client
     try:
         with Client(options.scheduler) if options.scheduler else local_client(options.j) as client:
             summary = extract_archive(options.inputs, options.out, client=client, encoding=options.encoding,
-                                      recursive=options.recursive, report=options.report)
+                                      recursive=options.recursive, report=options.report, batch=options.batch)
     except oasysdoc.Error as error:
         print(f"{parser.prog}: {error}", file=sys.stderr)
         return error.status

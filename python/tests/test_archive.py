@@ -82,7 +82,8 @@ class KillOnce(WorkerPlugin):
 
 def test_a_killed_worker_loses_no_document(archive, client, tool_run, tmp_path):
     marker = tmp_path / "killed"
-    client.register_worker_plugin(KillOnce(str(marker), after=GOOD_DOCUMENTS // 6), name="kill-once")
+    # A task is 16 documents, a worker runs about 10 of the run's 20 tasks: the 4th is mid-run.
+    client.register_worker_plugin(KillOnce(str(marker), after=4), name="kill-once")
     try:
         extract_archive(archive, tmp_path / "out", client=client, report=tmp_path / "report.jsonl")
     finally:
@@ -105,6 +106,7 @@ def test_command_joins_a_running_scheduler(archive, client, tmp_path):
 @pytest.mark.parametrize("arguments, error", [
     ({"encoding": "KLINGON-8"}, oasysdoc.UnknownEncodingError),
     ({"inputs": "OUT/inner"}, oasysdoc.BadArgumentError),
+    ({"batch": 0}, oasysdoc.BadArgumentError),
 ])
 def test_bad_run_arguments_are_refused_before_any_work(tmp_path, arguments, error):
     (tmp_path / "OUT" / "inner").mkdir(parents=True)
