@@ -1,7 +1,8 @@
-// Writes an archive of test documents for the tests of bindings and batch runs:
-//   make_documents <directory> <count>
+// Writes an archive of test documents for the tests of bindings and batch runs (and their
+// benchmarks, with longer documents):
+//   make_documents <directory> <count> [<extra lines>]
 // <count> good documents cycling through the three packagings, alternately at the top and in
-// part1/, then the cases a batch must report without losing any: a password-protected document,
+// part1/, each with two lines and <extra lines> more (default 0), then the cases a batch must report without losing any: a password-protected document,
 // one without visible text, two broken ones (a combined document cut short, a compound file that
 // is no compound file), a separated body without its format file, a Japanese name and a file
 // that is no document at all (which a batch passes over without a report line).
@@ -18,8 +19,11 @@ namespace fs = std::filesystem;
 
 namespace {
 
-Bytes bodyOf(const std::string& first, const std::string& second) {
-    return concat({bytes(first), crlf(), bytes(second), crlf(), endOfText()});
+Bytes bodyOf(const std::string& first, const std::string& second, int extraLines = 0) {
+    Bytes body = concat({bytes(first), crlf(), bytes(second), crlf()});
+    const Bytes line = concat({bytes("\x93\xFA\x96\x7B and more text"), crlf()});
+    for (int i = 0; i < extraLines; ++i) body.insert(body.end(), line.begin(), line.end());
+    return concat({body, endOfText()});
 }
 
 Bytes formatOf(const std::string& title, uint16_t flagWord = 0) {
@@ -30,12 +34,13 @@ Bytes formatOf(const std::string& title, uint16_t flagWord = 0) {
     return makePropertyBlock(fields);
 }
 
-void writeGood(const fs::path& root, int i) {
+void writeGood(const fs::path& root, int i, int extraLines) {
     char name[16];
     std::snprintf(name, sizeof name, "doc%03d", i);
     const fs::path folder = i % 2 ? root / "part1" : root;
     // "Document i", then 日本 and a line number: every text differs from its neighbours.
-    const Bytes body = bodyOf("Document " + std::to_string(i), "\x93\xFA\x96\x7B line " + std::to_string(i % 7));
+    const Bytes body =
+        bodyOf("Document " + std::to_string(i), "\x93\xFA\x96\x7B line " + std::to_string(i % 7), extraLines);
     const Bytes format = formatOf(name);
     switch (i % 3) {
     case 0: writeSeparated(folder / name, body, format); break;
@@ -59,15 +64,16 @@ void writeSpecial(const fs::path& root) {
 } // namespace
 
 int main(int argc, char** argv) {
-    if (argc != 3) {
-        std::fprintf(stderr, "usage: make_documents <directory> <count>\n");
+    if (argc != 3 && argc != 4) {
+        std::fprintf(stderr, "usage: make_documents <directory> <count> [<extra lines>]\n");
         return 64;
     }
     try {
         const fs::path root = argv[1];
         fs::create_directories(root / "part1");
         const int count = std::atoi(argv[2]);
-        for (int i = 0; i < count; ++i) writeGood(root, i);
+        const int extraLines = argc == 4 ? std::atoi(argv[3]) : 0;
+        for (int i = 0; i < count; ++i) writeGood(root, i, extraLines);
         writeSpecial(root);
     } catch (const std::exception& error) {
         std::fprintf(stderr, "make_documents: %s\n", error.what());

@@ -3,7 +3,8 @@ machine may be shared): texts from 1 thread against N threads (the interpreter l
 while a document is read), and an archive run on a local Dask cluster against oasys2txt -r -j N
 over the same folder. Not part of ctest.
 
-    make_documents DIR 2000     (built with the tests: build/Tests/make_documents)
+    make_documents DIR 300 3000    (built with the tests: build/Tests/make_documents; 3000 more lines
+                                   a document, so that a document outweighs the cost of a thread)
     PYTHONPATH=build/python python3 python/bench/bench_archive.py --oasys2txt build/Source/tools/oasys2txt DIR
 """
 
