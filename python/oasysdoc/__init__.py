@@ -21,19 +21,20 @@ import os
 from typing import Any, Optional, Union
 
 from . import _oasysdoc
+# liboasys's statuses; the exception of each failure is in _ERRORS below.
+from ._oasysdoc import (BAD_ARGUMENT, BROKEN, NO_TEXT, NOT_OASYS, OK, OUTPUT_ERROR, OUTPUT_LIMIT, PASSWORD,
+                        UNREADABLE)
 
 __all__ = [
     "open", "open_separated", "detect", "charsets", "Document", "Error", "OutputLimitError", "NoTextError",
     "PasswordProtectedError", "NotOasysError", "BrokenDocumentError", "UnreadableError", "BadArgumentError",
-    "UnknownEncodingError", "version",
+    "OutputError", "UnknownEncodingError", "version",
 ]
 
 PathLike = Union[str, bytes, "os.PathLike[str]", "os.PathLike[bytes]"]
 
-# liboasys's statuses (oasys.h); the exception of each failure is in _ERRORS below.
-OK, OUTPUT_LIMIT, NO_TEXT, PASSWORD, NOT_OASYS, BROKEN, UNREADABLE, OUTPUT_ERROR, BAD_ARGUMENT = (
-    0, 1, 2, 3, 4, 5, 6, 7, 64)
-PACKAGINGS = {"auto": 0, "separated": 1, "combined": 2, "compound": 3}
+# "auto", "separated", "combined", "compound" and their numbers, as liboasys names them.
+PACKAGINGS = {_oasysdoc.packaging_name(number): number for number in range(4)}
 
 
 class Error(Exception):

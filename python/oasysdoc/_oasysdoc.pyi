@@ -3,7 +3,19 @@ message); the package oasysdoc turns a failure into its exception."""
 
 from typing import Optional
 
-_Answer = tuple[int, int, str]
+# liboasys's statuses and the roles of names.
+OK: int
+OUTPUT_LIMIT: int
+NO_TEXT: int
+PASSWORD: int
+NOT_OASYS: int
+BROKEN: int
+UNREADABLE: int
+OUTPUT_ERROR: int
+BAD_ARGUMENT: int
+NAME_OTHER: int
+NAME_BODY: int
+NAME_MEMBER: int
 
 class Handle:
     @property

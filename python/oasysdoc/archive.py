@@ -37,7 +37,6 @@ __all__ = ["extract_archive", "Summary"]
 PathLike = Union[str, bytes, "os.PathLike[str]", "os.PathLike[bytes]"]
 
 TEXT_SUFFIX = b".txt"
-NAME_OTHER, NAME_BODY, NAME_MEMBER = 0, 1, 2  # oasysdoc._oasysdoc.name_role
 # Documents per task: a task costs the scheduler about a millisecond, more than a small document
 # takes to extract (python/bench/bench_archive.py: with one document a task a run on two workers
 # took 4.3 times as long as oasys2txt -j 2, with 16 a third of it).
@@ -100,8 +99,8 @@ def _walk(folder: bytes, relative: bytes, recursive: bool, skip: set) -> Iterato
             yield Job(entry.path, inner, blocked=(oasysdoc.UNREADABLE, f"cannot be read: {error.strerror}"))
             continue
         role = _oasysdoc.name_role(entry.name)
-        if role != NAME_MEMBER:
-            yield Job(entry.path, inner, candidate=role == NAME_OTHER)
+        if role != _oasysdoc.NAME_MEMBER:
+            yield Job(entry.path, inner, candidate=role == _oasysdoc.NAME_OTHER)
 
 
 def _identity(path: bytes) -> tuple:

@@ -169,6 +169,14 @@ py::dict hostCounters() {
 
 PYBIND11_MODULE(_oasysdoc, m) {
     m.doc() = "liboasys for the oasysdoc package: answers are (status, filter code, message, ...) tuples";
+    for (const auto& [name, value] :
+         {std::pair{"OK", OASYS_OK}, {"OUTPUT_LIMIT", OASYS_OUTPUT_LIMIT}, {"NO_TEXT", OASYS_NO_TEXT},
+          {"PASSWORD", OASYS_PASSWORD}, {"NOT_OASYS", OASYS_NOT_OASYS}, {"BROKEN", OASYS_BROKEN},
+          {"UNREADABLE", OASYS_UNREADABLE}, {"OUTPUT_ERROR", OASYS_OUTPUT_ERROR}, {"BAD_ARGUMENT", OASYS_BAD_ARGUMENT}})
+        m.attr(name) = static_cast<int>(value);
+    for (const auto& [name, value] :
+         {std::pair{"NAME_OTHER", OASYS_NAME_OTHER}, {"NAME_BODY", OASYS_NAME_BODY}, {"NAME_MEMBER", OASYS_NAME_MEMBER}})
+        m.attr(name) = static_cast<int>(value);
 
     py::class_<Handle>(m, "Handle", "An open document of liboasys")
         .def("close", &Handle::close, "Releases the document; later calls answer 'the document is closed'")
@@ -221,7 +229,7 @@ PYBIND11_MODULE(_oasysdoc, m) {
     });
     m.def(
         "name_role", [](const py::bytes& name) { return static_cast<int>(oasys_name_role_of(std::string(viewOf(name)).c_str())); },
-        "0: any file, 1: a .DOC body, 2: a .FMT or .GRP member");
+        "NAME_OTHER: any file, NAME_BODY: a .DOC body, NAME_MEMBER: a .FMT or .GRP member");
     m.def(
         "output_name",
         [](const py::bytes& name, const py::bytes& suffix) {
