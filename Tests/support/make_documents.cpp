@@ -4,8 +4,8 @@
 // <count> good documents cycling through the three packagings, alternately at the top and in
 // part1/, each with two lines and <extra lines> more (default 0), then the cases a batch must report without losing any: a password-protected document,
 // one without visible text, two broken ones (a combined document cut short, a compound file that
-// is no compound file), a separated body without its format file, a Japanese name and a file
-// that is no document at all (which a batch passes over without a report line).
+// is no compound file), a separated body without its format file, a Japanese name, a name that
+// is no UTF-8 and a file that is no document at all (which a batch passes over without a report line).
 #include <cstdio>
 #include <cstdlib>
 #include <exception>
@@ -58,6 +58,7 @@ void writeSpecial(const fs::path& root) {
     writeFile(root / "garbled.ole", concat({bytes("\xD0\xCF\x11\xE0\xA1\xB1\x1A\xE1"), Bytes(600, 0x5A)}));
     writeFile(root / "orphan.DOC", body);
     writeFile(root / "\xE6\x97\xA5\xE6\x9C\xAC.oas", makeCombinedDocument(formatOf("nihon"), body)); // 日本.oas
+    writeFile(root / "latin1-\xE9.oas", makeCombinedDocument(formatOf("latin"), body)); // a name that is no UTF-8
     writeFile(root / "readme.txt", bytes("not a document\n"));
 }
 
