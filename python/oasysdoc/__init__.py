@@ -236,6 +236,8 @@ def open(source: Union[PathLike, bytes], packaging: str = "auto") -> Document:  
         return _opened(_oasysdoc.open_memory(bytes(source), number), None)
     raw = os.fsencode(source)
     path = os.fsdecode(raw)
+    if b"\0" in raw:
+        raise BadArgumentError("a path cannot hold a NUL byte", BAD_ARGUMENT, path=repr(path))
     return _opened(_oasysdoc.open_path(raw, number), path)
 
 

@@ -24,8 +24,8 @@ import dataclasses
 import json
 import logging
 import os
+import secrets
 import sys
-import tempfile
 import time
 from typing import Iterable, Iterator, Optional, Sequence, Union
 
@@ -145,23 +145,19 @@ def _is_within(path: bytes, folder: bytes) -> bool:
 # ---- One document (on a worker) ----------------------------------------------------------------
 
 def _write_text(path: bytes, text: bytes) -> None:
-    """Written as a new file beside its place and renamed over it when complete."""
-    os.makedirs(os.path.dirname(path), exist_ok=True)
-    descriptor, temporary = tempfile.mkstemp(prefix=b".", suffix=b".part", dir=os.path.dirname(path))
+    """Written as a new file beside its place (permissions 0666 narrowed by the umask) and renamed
+    over it when complete."""
+    folder, name = os.path.split(path)
+    os.makedirs(folder, exist_ok=True)
+    temporary = os.path.join(folder, b".%s.%s.part" % (name, secrets.token_hex(8).encode()))
+    descriptor = os.open(temporary, os.O_WRONLY | os.O_CREAT | os.O_EXCL | os.O_CLOEXEC, 0o666)
     try:
         with os.fdopen(descriptor, "wb") as file:
             file.write(text)
-        os.chmod(temporary, 0o666 & ~_umask())
         os.replace(temporary, path)
     except BaseException:
         os.unlink(temporary)
         raise
-
-
-def _umask() -> int:
-    mask = os.umask(0)
-    os.umask(mask)
-    return mask
 
 
 def _shown(path: bytes) -> dict:

@@ -117,6 +117,7 @@ BAD_INPUTS = [
      "max_bytes"),
     ("unknown encoding", lambda a, t: text_of(SAMPLES["combined"], encoding="KLINGON-8"),
      oasysdoc.UnknownEncodingError, "KLINGON-8"),
+    ("NUL in the path", lambda a, t: text_of(str(SAMPLES["combined"]) + "\0.txt"), oasysdoc.BadArgumentError, "NUL"),
     ("unknown packaging", lambda a, t: oasysdoc.open(SAMPLES["combined"], packaging="zip"),
      oasysdoc.BadArgumentError, "zip"),
     ("packaging forced wrong", lambda a, t: text_of(SAMPLES["compound"], "combined"),
