@@ -2,10 +2,12 @@
 // benchmarks, with longer documents):
 //   make_documents <directory> <count> [<extra lines>]
 // <count> good documents cycling through the three packagings, alternately at the top and in
-// part1/, each with two lines and <extra lines> more (default 0), then the cases a batch must report without losing any: a password-protected document,
-// one without visible text, two broken ones (a combined document cut short, a compound file that
-// is no compound file), a separated body without its format file, a Japanese name, a name that
-// is no UTF-8 and a file that is no document at all (which a batch passes over without a report line).
+// part1/, each with two lines and <extra lines> more (default 0), then the cases a batch must
+// report without losing any: a password-protected document, one without visible text, two broken
+// ones (a combined document cut short, a compound file that is no compound file), a separated
+// body without its format file, a Japanese name, a name that is no UTF-8, a name too long to take
+// a suffix, and a file that is no document at all (which a batch passes over without a report
+// line).
 #include <cstdio>
 #include <cstdlib>
 #include <exception>
@@ -59,6 +61,8 @@ void writeSpecial(const fs::path& root) {
     writeFile(root / "orphan.DOC", body);
     writeFile(root / "\xE6\x97\xA5\xE6\x9C\xAC.oas", makeCombinedDocument(formatOf("nihon"), body)); // 日本.oas
     writeFile(root / "latin1-\xE9.oas", makeCombinedDocument(formatOf("latin"), body)); // a name that is no UTF-8
+    // A name so long that its text file's name is cut and marked with a hash.
+    writeFile(root / (std::string(248, 'L') + ".oas"), makeCombinedDocument(formatOf("long"), body));
     writeFile(root / "readme.txt", bytes("not a document\n"));
 }
 

@@ -147,9 +147,10 @@ def _is_within(path: bytes, folder: bytes) -> bool:
 def _write_text(path: bytes, text: bytes) -> None:
     """Written as a new file beside its place (permissions 0666 narrowed by the umask) and renamed
     over it when complete."""
-    folder, name = os.path.split(path)
+    folder = os.path.dirname(path)
     os.makedirs(folder, exist_ok=True)
-    temporary = os.path.join(folder, b".%s.%s.part" % (name, secrets.token_hex(8).encode()))
+    # Not named after the file: a name may already be as long as a name can be.
+    temporary = os.path.join(folder, b".oasysdoc-%s.part" % secrets.token_hex(8).encode())
     descriptor = os.open(temporary, os.O_WRONLY | os.O_CREAT | os.O_EXCL | os.O_CLOEXEC, 0o666)
     try:
         with os.fdopen(descriptor, "wb") as file:

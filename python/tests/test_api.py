@@ -13,6 +13,14 @@ import oasysdoc
 from conftest import SAMPLES, OASYS2TXT, OASYSINFO, run_tool
 
 
+@pytest.fixture(autouse=True)
+def descriptors_released():
+    """A closed document keeps none of its files open."""
+    before = len(os.listdir("/proc/self/fd"))
+    yield
+    assert len(os.listdir("/proc/self/fd")) == before
+
+
 def open_from(kind: str, path: Path) -> oasysdoc.Document:
     """The document at path, opened by path (str or Path) or from its bytes."""
     if kind == "str":

@@ -46,10 +46,10 @@ def tree(root: Path) -> dict:
 
 def expect_the_tools_run(out: Path, report: Path, tool_run):
     texts, lines = tool_run
-    assert len(texts) == GOOD_DOCUMENTS + 3  # the salvaged text of the cut document, 日本.oas, latin1-\xe9.oas
+    assert len(texts) == GOOD_DOCUMENTS + 4  # cut.oas (salvaged), 日本.oas, latin1-\xe9.oas, LLL...L.oas
     assert tree(out) == texts
     ours = tool_report(report)
-    assert len(report.read_text("utf-8").splitlines()) == len(ours) == len(lines) == GOOD_DOCUMENTS + 7
+    assert len(report.read_text("utf-8").splitlines()) == len(ours) == len(lines) == GOOD_DOCUMENTS + 8
     for path, line in lines.items():
         assert {k: ours[path].get(k) for k in ("path_hex", "packaging", "code", "outcome", "bytes")} == {
             k: line.get(k) for k in ("path_hex", "packaging", "code", "outcome", "bytes")}, path
@@ -59,9 +59,9 @@ def expect_the_tools_run(out: Path, report: Path, tool_run):
 def test_archive_run_writes_what_oasys2txt_writes(archive, client, tool_run, tmp_path):
     summary = extract_archive([archive], tmp_path / "out", client=client, report=tmp_path / "report.jsonl")
     expect_the_tools_run(tmp_path / "out", tmp_path / "report.jsonl", tool_run)
-    expected = dict(SPECIAL_OUTCOMES, ok=GOOD_DOCUMENTS + 2)
+    expected = dict(SPECIAL_OUTCOMES, ok=GOOD_DOCUMENTS + 3)
     assert summary.outcomes == expected and summary.status == oasysdoc.UNREADABLE
-    assert str(summary).startswith(f"{GOOD_DOCUMENTS + 7} documents: {GOOD_DOCUMENTS + 2} ok, 1 no-text")
+    assert str(summary).startswith(f"{GOOD_DOCUMENTS + 8} documents: {GOOD_DOCUMENTS + 3} ok, 1 no-text")
 
 
 class KillOnce(WorkerPlugin):
