@@ -9,6 +9,8 @@
 //
 //   bench_table [--sizes 1,16,128] [--runs N] [--oasys2txt PATH] [--batch N]
 //   bench_table --peak-rss SOURCE FORMAT   (one extraction; prints the growth of resident memory)
+//   bench_table --write DIR SIZE_MB        (the documents of one size, kept for a profiler:
+//                                           perf record bench_table --peak-rss DIR/BODY16.DOC 1)
 #include <fcntl.h>
 #include <spawn.h>
 #include <sys/wait.h>
@@ -458,6 +460,11 @@ std::vector<size_t> parseSizes(const std::string& list) {
 
 int main(int argc, char** argv) {
     if (argc == 4 && std::strcmp(argv[1], "--peak-rss") == 0) return peakRssChild(argv[2], argv[3]);
+    if (argc == 4 && std::strcmp(argv[1], "--write") == 0) {
+        const size_t sizeMb = std::stoul(argv[3]);
+        writeDocuments(argv[2], "BODY" + std::to_string(sizeMb), bodyText(sizeMb * 1000 * 1000));
+        return 0;
+    }
     Options options;
     for (int i = 1; i + 1 < argc; i += 2) {
         const std::string flag = argv[i], value = argv[i + 1];
