@@ -461,8 +461,8 @@ std::vector<size_t> parseSizes(const std::string& list) {
 int main(int argc, char** argv) {
     if (argc == 4 && std::strcmp(argv[1], "--peak-rss") == 0) return peakRssChild(argv[2], argv[3]);
     if (argc == 4 && std::strcmp(argv[1], "--write") == 0) {
-        const size_t sizeMb = std::stoul(argv[3]);
-        writeDocuments(argv[2], "BODY" + std::to_string(sizeMb), bodyText(sizeMb * 1000 * 1000));
+        const double sizeMb = std::stod(argv[3]); // 0.004: 4 KB
+        writeDocuments(argv[2], "BODY" + std::string(argv[3]), bodyText(static_cast<size_t>(sizeMb * 1000 * 1000)));
         return 0;
     }
     Options options;
