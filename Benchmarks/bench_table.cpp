@@ -9,9 +9,13 @@
 //
 //   bench_table [--sizes 1,16,128] [--runs N] [--oasys2txt PATH] [--batch N]
 //   bench_table --peak-rss SOURCE FORMAT   (one extraction; prints the growth of resident memory)
+//   bench_table --write DIR SIZE_MB        (the documents of one size, kept for a profiler:
+//                                           perf record bench_table --peak-rss DIR/BODY16.DOC 1)
 #include <fcntl.h>
 #include <spawn.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
+#include <time.h>
 #include <unistd.h>
 #include <unicode/ucnv.h>
 
@@ -201,6 +205,11 @@ int32_t extractToStream(const Document& document, const fs::path& output) {
 
 // ---- Commands --------------------------------------------------------------------------------------
 
+double seconds(const timeval& time) { return static_cast<double>(time.tv_sec) + static_cast<double>(time.tv_usec) / 1e6; }
+
+// Processor time of the commands run so far (user and system), added up as each ends.
+double childCpuSeconds = 0;
+
 // Runs a command with its standard output sent to a file; its exit status.
 int runCommand(const std::vector<std::string>& arguments, const fs::path& output) {
     std::vector<char*> argv;
@@ -214,7 +223,9 @@ int runCommand(const std::vector<std::string>& arguments, const fs::path& output
     posix_spawn_file_actions_destroy(&actions);
     if (spawned != 0) return -1;
     int status = 0;
-    waitpid(child, &status, 0);
+    struct rusage usage {};
+    wait4(child, &status, 0, &usage);
+    childCpuSeconds += seconds(usage.ru_utime) + seconds(usage.ru_stime);
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
@@ -222,6 +233,25 @@ double secondsOf(const std::function<void()>& work) {
     const auto start = Clock::now();
     work();
     return std::chrono::duration<double>(Clock::now() - start).count();
+}
+
+double ownCpuSeconds() {
+    timespec now{};
+    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &now);
+    return static_cast<double>(now.tv_sec) + static_cast<double>(now.tv_nsec) / 1e9;
+}
+
+// Elapsed time, and the processor time of this process and of the commands it ran: on a machine
+// that others use at the same time, the processor time is the steadier figure of the work itself.
+struct Timing {
+    double wall = 0;
+    double cpu = 0;
+};
+
+Timing timingOf(const std::function<void()>& work) {
+    const double cpuBefore = ownCpuSeconds() + childCpuSeconds;
+    const double wall = secondsOf(work);
+    return {wall, ownCpuSeconds() + childCpuSeconds - cpuBefore};
 }
 
 double median(std::vector<double> values) {
@@ -233,17 +263,19 @@ double median(std::vector<double> values) {
 // Runs every measurement once per round, alternating, and keeps the median time of each. Before
 // each run (untimed) the outputs folder is emptied: rewriting a file truncated from full makes
 // the file system write it out at its close, which would time the disk, not the work.
-std::map<std::string, double> alternate(const std::vector<std::pair<std::string, std::function<void()>>>& work,
+std::map<std::string, Timing> alternate(const std::vector<std::pair<std::string, std::function<void()>>>& work,
                                         int rounds, const fs::path& outputs) {
-    std::map<std::string, std::vector<double>> times;
+    std::map<std::string, std::vector<double>> walls, cpus;
     for (int round = 0; round < rounds; ++round)
         for (const auto& [name, run] : work) {
             fs::remove_all(outputs);
             fs::create_directories(outputs);
-            times[name].push_back(secondsOf(run));
+            const Timing timing = timingOf(run);
+            walls[name].push_back(timing.wall);
+            cpus[name].push_back(timing.cpu);
         }
-    std::map<std::string, double> medians;
-    for (auto& [name, values] : times) medians[name] = median(values);
+    std::map<std::string, Timing> medians;
+    for (const auto& [name, values] : walls) medians[name] = {median(values), median(cpus[name])};
     return medians;
 }
 
@@ -340,9 +372,13 @@ std::string format(const char* pattern, double a, double b = 0) {
     return cell;
 }
 
-void speedRow(const std::string& what, const std::string& column, double megabytes, double seconds, double iconvRate) {
-    const double rate = megabytes / seconds;
-    table.set(what + ": MB/s (× iconv)", column, format("%.1f (%.2f×)", rate, rate / iconvRate));
+// MB/s and its ratio to iconv's in the same run, elapsed; then the ratio of processor time.
+void speedRow(const std::string& what, const std::string& column, double megabytes, Timing time, double iconvRate,
+              double iconvCpuRate) {
+    const double rate = megabytes / time.wall;
+    char cell[96];
+    std::snprintf(cell, sizeof cell, "%.1f (%.2f×; CPU %.2f×)", rate, rate / iconvRate, megabytes / time.cpu / iconvCpuRate);
+    table.set(what + ": MB/s (× iconv; CPU × iconv)", column, cell);
 }
 
 void throughputAt(size_t sizeMb, const Options& options, const fs::path& work) {
@@ -367,19 +403,22 @@ void throughputAt(size_t sizeMb, const Options& options, const fs::path& work) {
         if (extractToStream(set.separated, out) != KRM_OK) fail("stream extraction failed");
     });
     const int rounds = sizeMb >= 100 ? std::max(1, options.runs * 3 / 5) : options.runs;
-    const std::map<std::string, double> seconds = alternate(work_, rounds, outputs);
+    const std::map<std::string, Timing> times = alternate(work_, rounds, outputs);
 
     const double body = set.bodyBytes / kMega, plain = set.plainBytes / kMega;
-    const double iconvRate = plain / seconds.at("iconv");
+    const double iconvRate = plain / times.at("iconv").wall, iconvCpuRate = plain / times.at("iconv").cpu;
     const std::string column = std::to_string(sizeMb) + " MB";
-    speedRow("iconv -f CP932 -t UTF-8, plain text", column, plain, seconds.at("iconv"), iconvRate);
-    speedRow("uconv -f windows-31j -t UTF-8, plain text", column, plain, seconds.at("uconv"), iconvRate);
+    auto row = [&](const std::string& what, double megabytes, const std::string& name) {
+        speedRow(what, column, megabytes, times.at(name), iconvRate, iconvCpuRate);
+    };
+    row("iconv -f CP932 -t UTF-8, plain text", plain, "iconv");
+    row("uconv -f windows-31j -t UTF-8, plain text", plain, "uconv");
     for (const auto& [name, document] : packagings)
         for (const char* charset : {"UTF-8", "Shift_JIS"})
-            speedRow("text entry, " + name + " → " + charset, column, body, seconds.at(name + " → " + charset), iconvRate);
-    speedRow("stream entry, separated → UTF-8", column, body, seconds.at("stream entry, separated → UTF-8"), iconvRate);
-    table.set("seconds, separated → UTF-8", column, format("%.3f", seconds.at("separated → UTF-8")));
-    table.set("seconds, compound → UTF-8", column, format("%.3f", seconds.at("compound → UTF-8")));
+            row("text entry, " + name + " → " + charset, body, name + " → " + charset);
+    row("stream entry, separated → UTF-8", body, "stream entry, separated → UTF-8");
+    table.set("seconds, separated → UTF-8", column, format("%.3f", times.at("separated → UTF-8").wall));
+    table.set("seconds, compound → UTF-8", column, format("%.3f", times.at("compound → UTF-8").wall));
     for (const auto& [name, document] : packagings)
         table.set("peak resident memory above the process's baseline, one extraction, " + name + " → UTF-8 (KB)", column,
                   format("%.0f", static_cast<double>(peakRss(document, work))));
@@ -421,26 +460,29 @@ void smallDocumentFigures(const Options& options, const fs::path& work) {
           }}},
         options.runs, outputs);
     const std::string column = "size-free";
-    table.set("documents of 1 KB per second through the library, one thread (a third in each packaging)", column,
-              format("%.0f", small.size() / figures.at("text")));
-    table.set("properties per second through the library, one thread", column,
-              format("%.0f", small.size() / figures.at("properties")));
+    table.set("documents of 1 KB per second through the library, one thread (a third in each packaging); per CPU second",
+              column, format("%.0f; %.0f", small.size() / figures.at("text").wall, small.size() / figures.at("text").cpu));
+    table.set("properties per second through the library, one thread; per CPU second", column,
+              format("%.0f; %.0f", small.size() / figures.at("properties").wall, small.size() / figures.at("properties").cpu));
     fs::remove_all(work / "small1k");
 
     if (options.oasys2txt.empty()) return;
     const fs::path batch = work / "batch", texts = work / "texts";
     const std::vector<Document> documents = smallDocuments(batch, options.batch, 4000);
-    std::map<std::string, std::vector<double>> times;
+    std::map<std::string, std::vector<double>> times, cpus;
     for (int round = 0; round < options.runs; ++round)
         for (const char* jobs : {"1", "2"}) {
             fs::remove_all(texts);
-            times[jobs].push_back(secondsOf([&] {
+            const Timing timing = timingOf([&] {
                 runCommand({options.oasys2txt, "-q", "-j", jobs, "-o", texts.string(), batch.string()}, work / "tool.out");
-            }));
+            });
+            times[jobs].push_back(timing.wall);
+            cpus[jobs].push_back(timing.cpu);
         }
     const double one = median(times["1"]), two = median(times["2"]);
-    table.set("oasys2txt -j 1, " + std::to_string(documents.size()) + " documents of 4 KB: documents per second", column,
-              format("%.0f", documents.size() / one));
+    table.set("oasys2txt -j 1, " + std::to_string(documents.size()) +
+                  " documents of 4 KB: documents per second; per CPU second",
+              column, format("%.0f; %.0f", documents.size() / one, documents.size() / median(cpus["1"])));
     table.set("oasys2txt -j 2, the same: documents per second (× -j 1)", column,
               format("%.0f (%.2f×)", documents.size() / two, one / two));
     fs::remove_all(batch);
@@ -458,6 +500,11 @@ std::vector<size_t> parseSizes(const std::string& list) {
 
 int main(int argc, char** argv) {
     if (argc == 4 && std::strcmp(argv[1], "--peak-rss") == 0) return peakRssChild(argv[2], argv[3]);
+    if (argc == 4 && std::strcmp(argv[1], "--write") == 0) {
+        const double sizeMb = std::stod(argv[3]); // 0.004: 4 KB
+        writeDocuments(argv[2], "BODY" + std::string(argv[3]), bodyText(static_cast<size_t>(sizeMb * 1000 * 1000)));
+        return 0;
+    }
     Options options;
     for (int i = 1; i + 1 < argc; i += 2) {
         const std::string flag = argv[i], value = argv[i + 1];

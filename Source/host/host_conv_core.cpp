@@ -62,25 +62,45 @@ const PairTable& pairTable() {
     return table;
 }
 
-// One code of Windows-31J (or OASYS body) text from pos: its character; pos moves past the code.
-inline UChar decodeOneShiftJis(bool oasys, const PairTable& table, std::span<const uint8_t> text, size_t& pos) {
+// What one code of Windows-31J (or OASYS body) text is: a single byte, a pair of lead and trail
+// byte, or bytes without a character (0x80, 0xFD-0xFF, a lead byte without its trail byte,
+// OASYS's 0xA0 codes); pos moves past the code.
+enum class CodeShape : uint8_t { Single, Pair, NoCharacter };
+
+inline bool isSingleByteCode(uint8_t b) {
+    return b <= kLastSingleByte || (b >= kFirstHalfWidthKana && b <= kLastHalfWidthKana);
+}
+
+inline CodeShape nextCode(bool oasys, std::span<const uint8_t> text, size_t& pos) {
     const uint8_t b = text[pos];
-    if (b <= kLastSingleByte) {
+    if (isSingleByteCode(b)) {
         pos += 1;
-        return b;
-    }
-    if (b >= kFirstHalfWidthKana && b <= kLastHalfWidthKana) {
-        pos += 1;
-        return static_cast<UChar>(kHalfWidthKanaBase + (b - kFirstHalfWidthKana));
+        return CodeShape::Single;
     }
     const bool hasTrail = pos + 1 < text.size() && isTrail(text[pos + 1]);
     if (isLead(b) && hasTrail) {
-        const UChar u = table[leadIndex(b)][text[pos + 1] - kFirstTrail];
         pos += 2;
-        return u != 0 ? u : kGetaMark; // OASYS's own codes, 0xFCA8-0xFCC8, ...
+        return CodeShape::Pair;
     }
     pos += oasys && b == kOasysLead && hasTrail ? 2 : 1;
-    return kGetaMark; // 0x80, 0xFD-0xFF, a lead byte without its trail byte, OASYS's 0xA0 codes
+    return CodeShape::NoCharacter;
+}
+
+inline UChar singleByteCharacter(uint8_t b) {
+    return b <= kLastSingleByte ? b : static_cast<UChar>(kHalfWidthKanaBase + (b - kFirstHalfWidthKana));
+}
+
+// One code from pos: its character; pos moves past the code.
+inline UChar decodeOneShiftJis(bool oasys, const PairTable& table, std::span<const uint8_t> text, size_t& pos) {
+    const size_t start = pos;
+    switch (nextCode(oasys, text, pos)) {
+    case CodeShape::Single: return singleByteCharacter(text[start]);
+    case CodeShape::Pair: {
+        const UChar u = table[leadIndex(text[start])][text[start + 1] - kFirstTrail];
+        return u != 0 ? u : kGetaMark; // OASYS's own codes, 0xFCA8-0xFCC8, ...
+    }
+    default: return kGetaMark;
+    }
 }
 
 // Decodes Windows-31J (or OASYS body) bytes from pos into out; every code gives one UChar.
@@ -108,37 +128,66 @@ size_t decodeUcs2(std::span<const uint8_t> text, size_t& pos, UChar* out, size_t
 // UTF-8 output of Shift-JIS based text. Every code decodes to one character of the Basic
 // Multilingual Plane outside the surrogates, which UTF-8 writes by rule, so ICU's encoder (several
 // times the cost per line) is not needed; a test holds the result to ICU's for every one- and
-// two-byte code. A result that does not fit is cut as ICU cuts it: the bytes that fit are written,
-// the last character's too, and the conversion fails.
-bool writeUtf8(bool oasys, std::span<const uint8_t> text, std::span<uint8_t> destination, size_t& produced) {
-    constexpr size_t kLongest = 3; // bytes of a character of the Basic Multilingual Plane
+// two-byte code. The decoder converts every line, so each code's UTF-8 bytes are looked up, made
+// once from the pair table: the bytes in their order in the low three bytes of a word, their
+// count in the high byte.
+constexpr uint32_t packedUtf8(UChar u) {
+    if (u < 0x80) return 1u << 24 | u;
+    if (u < 0x800) return 2u << 24 | (0x80u | (u & 0x3F)) << 8 | (0xC0u | u >> 6);
+    return 3u << 24 | (0x80u | (u & 0x3F)) << 16 | (0x80u | (u >> 6 & 0x3F)) << 8 | (0xE0u | u >> 12);
+}
+
+struct Utf8Codes {
+    std::array<uint32_t, 256> single{}; // one-byte codes (0 for the other bytes, never looked up)
+    std::array<std::array<uint32_t, kTrailCount>, kLeadCount> pair{};
+};
+
+Utf8Codes buildUtf8Codes() {
+    Utf8Codes codes;
+    for (unsigned b = 0; b <= 0xFF; ++b)
+        if (isSingleByteCode(static_cast<uint8_t>(b))) codes.single[b] = packedUtf8(singleByteCharacter(static_cast<uint8_t>(b)));
     const PairTable& table = pairTable();
+    for (size_t lead = 0; lead < kLeadCount; ++lead)
+        for (size_t trail = 0; trail < kTrailCount; ++trail)
+            codes.pair[lead][trail] = packedUtf8(table[lead][trail] != 0 ? table[lead][trail] : kGetaMark);
+    return codes;
+}
+
+const Utf8Codes& utf8Codes() {
+    static const Utf8Codes codes = buildUtf8Codes();
+    return codes;
+}
+
+// The UTF-8 of one code from pos, as decodeOneShiftJis decodes it; pos moves past the code.
+inline uint32_t utf8OfOneCode(bool oasys, const Utf8Codes& codes, std::span<const uint8_t> text, size_t& pos) {
+    const size_t start = pos;
+    switch (nextCode(oasys, text, pos)) {
+    case CodeShape::Single: return codes.single[text[start]];
+    case CodeShape::Pair: return codes.pair[leadIndex(text[start])][text[start + 1] - kFirstTrail];
+    default: return packedUtf8(kGetaMark);
+    }
+}
+
+// A result that does not fit is cut as ICU cuts it: the bytes that fit are written, the last
+// character's too, and the conversion fails. Nothing is written past a character's own bytes.
+bool writeUtf8(bool oasys, std::span<const uint8_t> text, std::span<uint8_t> destination, size_t& produced) {
+    const Utf8Codes& codes = utf8Codes();
     uint8_t* const out = destination.data();
     const size_t capacity = destination.size();
     size_t at = 0;
     for (size_t pos = 0; pos < text.size();) {
-        const UChar u = decodeOneShiftJis(oasys, table, text, pos);
-        uint8_t encoded[kLongest];
-        size_t length;
-        if (u < 0x80) {
-            encoded[0] = static_cast<uint8_t>(u);
-            length = 1;
-        } else if (u < 0x800) {
-            encoded[0] = static_cast<uint8_t>(0xC0 | u >> 6);
-            encoded[1] = static_cast<uint8_t>(0x80 | (u & 0x3F));
-            length = 2;
-        } else {
-            encoded[0] = static_cast<uint8_t>(0xE0 | u >> 12);
-            encoded[1] = static_cast<uint8_t>(0x80 | (u >> 6 & 0x3F));
-            encoded[2] = static_cast<uint8_t>(0x80 | (u & 0x3F));
-            length = 3;
-        }
-        if (capacity - at < length) {
-            std::memcpy(out + at, encoded, capacity - at);
-            produced = capacity;
+        const uint32_t packed = utf8OfOneCode(oasys, codes, text, pos);
+        const size_t length = packed >> 24;
+        if (capacity - at < length) [[unlikely]] {
+            for (unsigned shift = 0; at < capacity; shift += 8) out[at++] = static_cast<uint8_t>(packed >> shift);
+            produced = at;
             return false;
         }
-        std::memcpy(out + at, encoded, length);
+        switch (length) {
+        case 3: out[at + 2] = static_cast<uint8_t>(packed >> 16); [[fallthrough]];
+        case 2: out[at + 1] = static_cast<uint8_t>(packed >> 8); [[fallthrough]];
+        default: out[at] = static_cast<uint8_t>(packed);
+        }
         at += length;
     }
     produced = at;
@@ -226,9 +275,16 @@ bool encodeChunk(CachedConverter& output, UChar* chunk, size_t n, bool flush, ch
 } // namespace
 
 CachedConverter* cachedConverter(std::string_view name) {
+    // The decoder asks for the same output charset at every line: the entry found last is
+    // compared first, before the name is hashed.
     thread_local std::unordered_map<std::string, CacheEntry> cache;
+    thread_local std::pair<const std::string, CacheEntry>* last = nullptr;
+    if (last != nullptr && last->first == name) return &last->second.converter;
     const std::string key(name);
-    if (auto found = cache.find(key); found != cache.end()) return &found->second.converter;
+    if (auto found = cache.find(key); found != cache.end()) {
+        last = &*found;
+        return &found->second.converter;
+    }
     if (key.empty()) return nullptr; // ICU would pick a locale default
     UErrorCode status = U_ZERO_ERROR;
     std::unique_ptr<UConverter, ConverterCloser> opened(ucnv_open(key.c_str(), &status));
@@ -246,6 +302,7 @@ CachedConverter* cachedConverter(std::string_view name) {
     ucnv_getSubstChars(c, entry.converter.ownSubstitute, &ownLength, &status);
     entry.converter.ownSubstituteLength = U_SUCCESS(status) ? ownLength : 0;
     auto [slot, inserted] = cache.emplace(key, std::move(entry));
+    last = &*slot;
     return &slot->second.converter; // unordered_map keeps element addresses on rehash
 }
 

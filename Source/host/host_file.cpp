@@ -89,19 +89,24 @@ public:
     BufferedFile(Descriptor&& fd, const OpenMode& mode) : fd_(std::move(fd)), mode_(mode) {}
 
     // Nothing here is locked: a handle is used by one thread at a time.
+    bool readSmallInWindow(uint8_t* destination, size_t length) {
+        return krm_host::readSmallInWindow(position_, windowStart_, readableLength_, window_.get(), destination, length);
+    }
+
+    // The one seek the decoder makes, to an offset from the start, which always succeeds.
+    void seekFromStart(uint32_t offset) { position_ = offset; }
+
     size_t read(uint8_t* destination, size_t length) {
-        // The decoder's one- and two-byte reads inside the window.
-        // Before the window the offset wraps to a huge value, so one comparison tells both ends.
         const uint64_t inWindow = position_ - windowStart_;
-        if (use_ == WindowUse::Reading && inWindow < windowLength_ && length <= windowLength_ - inWindow) [[likely]] {
-            copySmall(destination, window_.get() + inWindow, length);
+        if (inWindow < readableLength_ && length <= readableLength_ - inWindow) {
+            std::memcpy(destination, window_.get() + inWindow, length);
             position_ += length;
             return length;
         }
         return readSlowly(destination, length);
     }
 
-    [[gnu::noinline]] size_t readSlowly(uint8_t* destination, size_t length) {
+    size_t readSlowly(uint8_t* destination, size_t length) {
         if (!mode_.readable || (use_ == WindowUse::Writing && !flush())) {
             return 0;
         }
@@ -170,14 +175,6 @@ public:
     }
 
     bool seek(int64_t offset, Origin origin) {
-        if (origin == kFromStart && offset >= 0) [[likely]] {
-            position_ = static_cast<uint64_t>(offset);
-            return true;
-        }
-        return seekSlowly(offset, origin);
-    }
-
-    [[gnu::noinline]] bool seekSlowly(int64_t offset, Origin origin) {
         int64_t base = 0;
         switch (origin) {
         case kFromStart:
@@ -222,6 +219,7 @@ private:
     void dropWindow() {
         use_ = WindowUse::None;
         windowLength_ = 0;
+        readableLength_ = 0;
     }
 
     bool fillWindow(uint64_t position) {
@@ -235,7 +233,7 @@ private:
         }
         use_ = WindowUse::Reading;
         windowStart_ = start;
-        windowLength_ = static_cast<size_t>(got);
+        windowLength_ = readableLength_ = static_cast<size_t>(got);
         return windowHolds(position);
     }
 
@@ -318,13 +316,16 @@ private:
     // After a failed write nobody knows where the system's offset stands.
     static constexpr uint64_t kUnknownOffset = UINT64_MAX;
 
+    // What the per-byte path reads first, together.
+    uint64_t position_ = 0;
+    uint64_t windowStart_ = 0;
+    size_t readableLength_ = 0; // windowLength_ while the window holds bytes read, else 0
+    std::unique_ptr<uint8_t[]> window_ = std::make_unique_for_overwrite<uint8_t[]>(kWindowSize); // not cleared: only filled bytes are read
+
     Descriptor fd_;
     const OpenMode mode_;
-    std::unique_ptr<uint8_t[]> window_ = std::make_unique_for_overwrite<uint8_t[]>(kWindowSize); // not cleared: only filled bytes are read
     WindowUse use_ = WindowUse::None;
-    uint64_t windowStart_ = 0;
     size_t windowLength_ = 0;
-    uint64_t position_ = 0;
     uint64_t kernelOffset_ = 0; // a descriptor opened here stands at offset 0
     std::optional<bool> seekable_;
     bool failed_ = false; // a write-out failed: the file no longer holds what was written
@@ -400,7 +401,8 @@ KRM_EXPORT int32_t KRM_FileClose(uint32_t file) {
     return closed && !injectedFailure ? 0 : krm_host::kFailed;
 }
 
-KRM_EXPORT uint32_t KRM_FileRead(void* buffer, uint32_t size, uint32_t count, uint32_t file) {
+// The general path of a read: any size, the window's edges, the file's end, a bad argument.
+[[gnu::cold, gnu::noinline]] static uint32_t readGenerally(void* buffer, uint32_t size, uint32_t count, uint32_t file) {
     if (buffer == nullptr || size == 0 || count == 0) {
         return 0;
     }
@@ -411,6 +413,19 @@ KRM_EXPORT uint32_t KRM_FileRead(void* buffer, uint32_t size, uint32_t count, ui
     const size_t wanted = static_cast<size_t>(size) * count;
     const size_t bytes = open->read(static_cast<uint8_t*>(buffer), wanted);
     return bytes == wanted ? count : static_cast<uint32_t>(bytes / size); // whole elements, as fread counts them
+}
+
+// The decoder reads one or two bytes at a time, a million times a document: that case is served
+// here without saving a register; everything else goes the general path (the size check folds
+// a size or count of 0 in: its product less one is huge).
+KRM_EXPORT uint32_t KRM_FileRead(void* buffer, uint32_t size, uint32_t count, uint32_t file) {
+    const uint64_t wanted = uint64_t{size} * count;
+    BufferedFile* const open = files().find(file);
+    if (wanted - 1 < 2 && open != nullptr && buffer != nullptr &&
+        open->readSmallInWindow(static_cast<uint8_t*>(buffer), wanted)) [[likely]] {
+        return count;
+    }
+    return readGenerally(buffer, size, count, file);
 }
 
 KRM_EXPORT uint32_t KRM_FileWrite(const void* buffer, uint32_t size, uint32_t count, uint32_t file) {
@@ -425,13 +440,23 @@ KRM_EXPORT uint32_t KRM_FileWrite(const void* buffer, uint32_t size, uint32_t co
     return static_cast<uint32_t>(bytes / size);
 }
 
-KRM_EXPORT int32_t KRM_FileSeek(uint32_t file, uint32_t offset, uint16_t origin) {
+[[gnu::cold, gnu::noinline]] static int32_t seekGenerally(uint32_t file, uint32_t offset, uint16_t origin) {
     BufferedFile* const open = files().find(file);
     if (!open) {
         return krm_host::kFailed;
     }
     const bool moved = open->seek(krm_host::seekDistance(offset, origin), static_cast<krm_host::Origin>(origin));
     return moved ? 0 : krm_host::kFailed;
+}
+
+// The decoder seeks from the start before most reads; that seek cannot fail on a live handle.
+KRM_EXPORT int32_t KRM_FileSeek(uint32_t file, uint32_t offset, uint16_t origin) {
+    BufferedFile* const open = files().find(file);
+    if (origin == krm_host::kFromStart && open != nullptr) [[likely]] {
+        open->seekFromStart(offset);
+        return 0;
+    }
+    return seekGenerally(file, offset, origin);
 }
 
 KRM_EXPORT uint32_t KRM_FileTell(uint32_t file) {

@@ -52,10 +52,10 @@ public:
         }
     }
 
-    // The object of a live handle; null for 0, a stale, a forged or a foreign handle.
+    // The object of a live handle; null for 0, a stale, a forged or a foreign handle. A slot holds
+    // only handles of this table's kind, so matching the whole handle checks the kind too; slot 0
+    // is never used, so 0 finds nothing.
     Object* find(uint32_t handle) const noexcept {
-        if ((handle & kKindMask) != kindBits_) [[unlikely]]
-            return nullptr;
         const uint32_t index = handle & kSlotMask;
         const Slot* const chunk = chunks_[index >> kChunkShift].load(std::memory_order_acquire);
         if (chunk == nullptr) [[unlikely]]
@@ -171,7 +171,7 @@ private:
     const uint32_t kindBits_;
     std::mutex mutex_; // creating and releasing
     std::array<std::atomic<Slot*>, kChunkCount> chunks_{};
-    uint32_t usedSlots_ = 0;
+    uint32_t usedSlots_ = 1; // slot 0 stays free: see find()
     uint32_t freeHead_ = kNone, freeTail_ = kNone, freeCount_ = 0;
 };
 

@@ -55,16 +55,21 @@ GsfInput* findTopLevelStream(GsfInfile* infile, const char* name);
 // false when the system refuses a write.
 bool writeAllToDescriptor(int fd, const uint8_t* data, size_t length);
 
-// A copy for the decoder's one- and two-byte reads without a call into the C library.
-inline void copySmall(uint8_t* destination, const uint8_t* source, size_t length) {
-    if (length == 1) [[likely]] {
-        destination[0] = source[0];
-    } else if (length == 2) {
-        destination[0] = source[0];
-        destination[1] = source[1];
-    } else {
-        std::memcpy(destination, source, length);
+// The decoder's one- and two-byte reads inside a window of bytes read ahead, in a handful of
+// instructions; false (nothing read) sends the caller down its general path. Before the window the
+// offset wraps to a huge value, so one comparison tells both ends.
+inline bool readSmallInWindow(uint64_t& position, uint64_t windowStart, uint64_t readable, const uint8_t* window,
+                              uint8_t* destination, uint64_t length) {
+    const uint64_t inWindow = position - windowStart;
+    if (inWindow >= readable || length > readable - inWindow) [[unlikely]] {
+        return false;
     }
+    destination[0] = window[inWindow];
+    if (length == 2) {
+        destination[1] = window[inWindow + 1];
+    }
+    position += length;
+    return true;
 }
 
 // Where a seek of the file and compound-stream services counts from.

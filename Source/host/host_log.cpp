@@ -83,15 +83,9 @@ bool writeFormatted(std::FILE* file, std::string_view format, int32_t value) {
     return writeAll(file, format) && ok;
 }
 
-// Hands the text to write() when the flags ask for logging and the log is open; 0 when the text
-// was written or rightly ignored, kFailed for an unknown handle or a failed write. The filter
-// logs every step of its work, a few calls per line of text, so with the flag clear the call
-// returns at once, looking at nothing else.
+// The rest of writeToLog, out of line so that the call with the flag clear saves no register.
 template <class Write>
-int32_t writeToLog(uint32_t optionFlags, uint32_t handle, const char* text, Write write) {
-    if (!loggingWanted(optionFlags)) [[likely]] {
-        return 0;
-    }
+[[gnu::noinline]] int32_t writeToOpenLog(uint32_t handle, const char* text, Write write) {
     Log* const log = logs().find(handle);
     if (log == nullptr) {
         return kFailed;
@@ -108,6 +102,18 @@ int32_t writeToLog(uint32_t optionFlags, uint32_t handle, const char* text, Writ
     } catch (const std::exception&) {
         return kFailed;
     }
+}
+
+// Hands the text to write() when the flags ask for logging and the log is open; 0 when the text
+// was written or rightly ignored, kFailed for an unknown handle or a failed write. The filter
+// logs every step of its work, a few calls per line of text, so with the flag clear the call
+// returns at once, looking at nothing else.
+template <class Write>
+int32_t writeToLog(uint32_t optionFlags, uint32_t handle, const char* text, Write write) {
+    if (!loggingWanted(optionFlags)) [[likely]] {
+        return 0;
+    }
+    return writeToOpenLog(handle, text, write);
 }
 
 } // namespace

@@ -99,11 +99,23 @@ public:
     CompoundStream(const CompoundStream&) = delete;
     CompoundStream& operator=(const CompoundStream&) = delete;
 
+    bool readSmallInWindow(uint8_t* destination, uint32_t count) {
+        return krm_host::readSmallInWindow(position_, windowStart_, windowLength_, window_.get(), destination, count);
+    }
+
+    // The decoder's seek from the start; false when the offset lies past the stream's end.
+    bool seekFromStart(uint32_t offset) {
+        if (offset > size_) [[unlikely]] {
+            return false;
+        }
+        position_ = offset;
+        return true;
+    }
+
     uint32_t read(uint8_t* destination, uint32_t count) {
-        // Before the window the offset wraps to a huge value, so one comparison tells both ends.
         const uint64_t inWindow = position_ - windowStart_;
-        if (inWindow < windowLength_ && count <= windowLength_ - inWindow) [[likely]] {
-            copySmall(destination, window_.get() + inWindow, count);
+        if (inWindow < windowLength_ && count <= windowLength_ - inWindow) {
+            std::memcpy(destination, window_.get() + inWindow, count);
             position_ += count;
             return count;
         }
@@ -125,7 +137,7 @@ public:
     }
 
 private:
-    [[gnu::noinline]] uint32_t readSlowly(uint8_t* destination, uint32_t count) {
+    uint32_t readSlowly(uint8_t* destination, uint32_t count) {
         uint32_t done = 0;
         while (done < count && position_ < size_) {
             if (!windowHolds(position_) && (!fillWindow(position_) || !windowHolds(position_))) break;
@@ -161,14 +173,16 @@ private:
         return true;
     }
 
+    // What the per-byte path reads first, together.
+    uint64_t position_ = 0;
+    uint64_t windowStart_ = 0;
+    uint64_t windowLength_ = 0;
+    std::unique_ptr<uint8_t[]> window_;
+
     const std::shared_ptr<Storage> storage_;
     GObjectRef<GsfInput> input_;
     const uint64_t size_;
     const uint64_t windowSize_;
-    std::unique_ptr<uint8_t[]> window_;
-    uint64_t windowStart_ = 0;
-    uint64_t windowLength_ = 0;
-    uint64_t position_ = 0;
 };
 
 KRM_HOST_HANDLE_TABLE(Storage, storageTable, HandleKind::Storage);
@@ -323,7 +337,8 @@ KRM_EXPORT int32_t KRM_2OLEcloseStream(uint32_t stream) {
     return krm_host::compoundStreams().release(stream, krm_host::Counter::OpenStreams) ? 0 : krm_host::kFailed;
 }
 
-KRM_EXPORT uint32_t KRM_2OLEreadStream(uint32_t stream, void* buffer, uint32_t count) {
+// The general path of a read: any size, the window's edges, the stream's end, a bad argument.
+[[gnu::cold, gnu::noinline]] static uint32_t readStreamGenerally(uint32_t stream, void* buffer, uint32_t count) {
     krm_host::CompoundStream* const open = krm_host::compoundStreams().find(stream);
     if (open == nullptr || buffer == nullptr || count == 0) {
         return 0;
@@ -331,13 +346,33 @@ KRM_EXPORT uint32_t KRM_2OLEreadStream(uint32_t stream, void* buffer, uint32_t c
     return open->read(static_cast<uint8_t*>(buffer), count);
 }
 
-KRM_EXPORT uint32_t KRM_2OLEseekStream(uint32_t stream, uint32_t offset, int16_t origin) {
+// The decoder's one- and two-byte reads are served here without saving a register (a count of 0
+// less one is huge, so it goes the general path too).
+KRM_EXPORT uint32_t KRM_2OLEreadStream(uint32_t stream, void* buffer, uint32_t count) {
+    krm_host::CompoundStream* const open = krm_host::compoundStreams().find(stream);
+    if (count - 1 < 2 && open != nullptr && buffer != nullptr &&
+        open->readSmallInWindow(static_cast<uint8_t*>(buffer), count)) [[likely]] {
+        return count;
+    }
+    return readStreamGenerally(stream, buffer, count);
+}
+
+[[gnu::cold, gnu::noinline]] static uint32_t seekStreamGenerally(uint32_t stream, uint32_t offset, int16_t origin) {
     krm_host::CompoundStream* const open = krm_host::compoundStreams().find(stream);
     if (open == nullptr) {
         return 0;
     }
     const uint64_t position = open->seek(krm_host::seekDistance(offset, origin), origin);
     return static_cast<uint32_t>(std::min<uint64_t>(position, std::numeric_limits<uint32_t>::max()));
+}
+
+// The decoder seeks from the start before most reads, inside the stream.
+KRM_EXPORT uint32_t KRM_2OLEseekStream(uint32_t stream, uint32_t offset, int16_t origin) {
+    krm_host::CompoundStream* const open = krm_host::compoundStreams().find(stream);
+    if (origin == krm_host::kFromStart && open != nullptr && open->seekFromStart(offset)) [[likely]] {
+        return offset;
+    }
+    return seekStreamGenerally(stream, offset, origin);
 }
 
 } // extern "C"

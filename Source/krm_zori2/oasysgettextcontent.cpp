@@ -259,7 +259,10 @@ inline int32_t codeTypeAt(uint32_t source, uint8_t* characterBuffer, uint32_t* p
         return CODE_INVALID;
     }
     const uint8_t second = readByteAt(source, *position, accessMode);
-    characterBuffer[1] = second;
+    // Both bytes in one store: the decoder reads the pair back as one 16-bit code, and a load
+    // that spans two separate one-byte stores waits for both to reach the cache.
+    const std::array<uint8_t, 2> pair = {first, second};
+    std::memcpy(characterBuffer, pair.data(), pair.size());
     *position += 1;
     if (second == kHeaderMark1 && readByteAt(source, *position, accessMode) == kHeaderMark2) {
         *position += 1; // both marker bytes consumed; the decoder reads the length word next

@@ -1,6 +1,10 @@
 #include "folder_walk.h"
 
+#include <sys/stat.h>
+
 #include <algorithm>
+#include <cerrno>
+#include <system_error>
 
 #include "documents.h"
 
@@ -21,21 +25,26 @@ void walk(const fs::path& folder, const fs::path& relative, bool recursive, cons
     std::sort(entries.begin(), entries.end());
     for (const fs::directory_entry& entry : entries) {
         const fs::path name = entry.path().filename();
-        const fs::file_status own = entry.symlink_status(error);
-        if (!error && fs::is_directory(own)) {
-            const auto id = fileIdOf(entry.path());
-            if (recursive && !(id && skip.count(*id))) walk(entry.path(), relative / name, recursive, skip, found, inputs);
-            continue;
-        }
-        const fs::file_status target = error ? own : entry.status(error);
+        // The walk runs before any document is worked on: the listing tells a link apart without
+        // a system call, and one stat of the path, following a link as a reader would, tells the
+        // rest and gives the file's identity.
+        const bool link = entry.is_symlink(error);
+        struct stat target {};
+        if (!error && ::stat(entry.path().c_str(), &target) != 0) error.assign(errno, std::generic_category());
         if (error) {
             // A link to nothing is no document; anything else that cannot be looked at is told.
             if (error != std::errc::no_such_file_or_directory)
                 found.push_back({entry.path(), relative / name, "cannot be read: " + error.message()});
+            error.clear();
             continue;
         }
-        if (!fs::is_regular_file(target)) continue;
-        if (const auto id = fileIdOf(entry.path())) inputs.insert(*id);
+        const FileId id{target.st_dev, target.st_ino};
+        if (S_ISDIR(target.st_mode)) {
+            if (!link && recursive && !skip.count(id)) walk(entry.path(), relative / name, recursive, skip, found, inputs);
+            continue; // links to folders are not followed
+        }
+        if (!S_ISREG(target.st_mode)) continue;
+        inputs.insert(id);
         const FolderEntry kind = classifyFolderEntry(entry.path());
         if (kind != FolderEntry::Member)
             found.push_back({entry.path(), relative / name, {}, kind == FolderEntry::Candidate});
