@@ -6,3 +6,6 @@ SUDO=""; [ "$(id -u)" -ne 0 ] && SUDO="sudo"
 $SUDO apt-get update -qq
 $SUDO apt-get install -y -qq build-essential cmake ninja-build pkg-config \
   libgsf-1-dev libgsf-bin libicu-dev libgtest-dev libgmock-dev libbenchmark-dev util-linux >/dev/null
+# The sanitizer and fuzz steps: clang with its sanitizer runtimes and libFuzzer, and llvm for
+# llvm-symbolizer (source lines in sanitizer reports) and the LTO linker plugin.
+$SUDO apt-get install -y -qq clang llvm libclang-rt-dev >/dev/null
