@@ -65,6 +65,16 @@ void warmUpPropertySetTypes() {
     g_object_unref(metaData);
 }
 
+// GObject builds a class at the first instance of its type, under GLib's own locks, which are
+// futexes that ThreadSanitizer cannot see; the type check of isStorageEntry then reads the class
+// in our code. Building the classes of the reader types here, once and before any caller's
+// thread uses them, gives that read an ordering every tool sees. The references are kept: the
+// classes of static types live as long as the process anyway.
+void buildReaderClasses() {
+    g_type_class_ref(GSF_INPUT_STDIO_TYPE);
+    g_type_class_ref(GSF_INFILE_MSOLE_TYPE);
+}
+
 struct GObjectUnref {
     void operator()(gpointer object) const { g_object_unref(object); }
 };
@@ -272,6 +282,7 @@ void ensureGsfInitialised() {
         }
         g_log_set_handler(nullptr, kEveryLevel, filterDefaultDomainMessage, nullptr);
         gsf_init();
+        buildReaderClasses();
         warmUpPropertySetTypes();
     });
 }
