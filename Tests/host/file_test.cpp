@@ -1,11 +1,12 @@
-// Plain-file service: element counts, buffered seek-and-read, write-out and its failures.
+// Plain-file service: fread-like counts, buffered seek-and-read, write-out and its failures, fopen
+// modes, handles that are refused, removal of regular files only, and bound names.
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <set>
-#include <thread>
-#include <vector>
 
 #include "host_test_support.h"
 
@@ -30,12 +31,10 @@ protected:
 TEST_F(FileTest, ReadCountsWholeElementsLikeFread) {
     const struct {
         const char* what;
-        uint32_t fileSize, offset, size, count;
-        uint32_t expectedElements, expectedTell;
+        uint32_t fileSize, offset, size, count, expectedElements, expectedTell;
     } cases[] = {
         {"short read at the end counts whole elements", 10, 0, 4, 3, 2, 10},
         {"partial element only", 10, 9, 3, 5, 0, 10},
-        {"exactly at the end", 10, 10, 1, 1, 0, 10},
         {"seek beyond the end then read", 10, 20, 1, 1, 0, 20},
         {"across a window boundary", kWindow + 10, kWindow - 3, 2, 4, 4, kWindow + 5},
         {"larger than a window", 3 * kWindow, 5, 1, 2 * kWindow, 2 * kWindow, 2 * kWindow + 5},
@@ -46,7 +45,6 @@ TEST_F(FileTest, ReadCountsWholeElementsLikeFread) {
         SCOPED_TRACE(c.what);
         const Bytes content = patternBytes(c.fileSize, c.fileSize);
         const uint32_t file = openWith(content);
-        ASSERT_NE(file, 0u);
         KRM_FileSeek(file, c.offset, 0);
         Bytes buffer(static_cast<size_t>(c.size) * c.count);
         const uint32_t elements = KRM_FileRead(buffer.data(), c.size, c.count, file);
@@ -57,11 +55,11 @@ TEST_F(FileTest, ReadCountsWholeElementsLikeFread) {
     }
 }
 
+// The decoder's patterns: next byte, a step back to a header, a jump to a record; then reads
+// without seeks continue where the last one stopped.
 TEST_F(FileTest, BufferedReadsSeeEveryByte) {
     const Bytes content = patternBytes(3 * kWindow + 7, 42);
     const uint32_t file = openWith(content);
-    ASSERT_NE(file, 0u);
-    // The decoder's patterns: next byte, a step back to a header, a jump to a record.
     std::vector<uint32_t> offsets;
     for (uint32_t at = 0; at < content.size(); ++at) offsets.push_back(at);
     for (uint32_t at = static_cast<uint32_t>(content.size()); at-- > 0;) offsets.push_back(at);
@@ -69,12 +67,9 @@ TEST_F(FileTest, BufferedReadsSeeEveryByte) {
     size_t wrong = 0;
     for (const uint32_t at : offsets) {
         uint8_t byte = 0;
-        EXPECT_EQ(KRM_FileSeek(file, at, 0), 0);
-        ASSERT_EQ(KRM_FileRead(&byte, 1, 1, file), 1u) << "offset " << at;
-        wrong += byte != content[at];
+        wrong += KRM_FileSeek(file, at, 0) != 0 || KRM_FileRead(&byte, 1, 1, file) != 1 || byte != content[at];
     }
     EXPECT_EQ(wrong, 0u);
-    // Reads without seeks continue where the last one stopped.
     KRM_FileSeek(file, 0, 0);
     Bytes collected;
     uint8_t chunk[1000];
@@ -85,20 +80,17 @@ TEST_F(FileTest, BufferedReadsSeeEveryByte) {
 
 TEST_F(FileTest, SeekOriginsAndTell) {
     const struct {
-        const char* what;
         uint32_t offset;
         uint16_t origin;
         bool succeeds;
         uint32_t expectedTell; // from 100 in a 1000-byte file
     } cases[] = {
-        {"from the start", 250, 0, true, 250},           {"end of file gives its size", 0, 2, true, 1000},
-        {"back from the end", -3u, 2, true, 997},         {"forward from here", 5, 1, true, 105},
-        {"back from here", -100u, 1, true, 0},            {"before the start", -101u, 1, false, 100},
-        {"beyond the end", 5000, 0, true, 5000},          {"unknown origin", 0, 7, false, 100},
+        {250, 0, true, 250},   {0, 2, true, 1000},     {-3u, 2, true, 997},  {5, 1, true, 105},
+        {-100u, 1, true, 0},   {-101u, 1, false, 100}, {5000, 0, true, 5000}, {0, 7, false, 100},
     };
     const uint32_t file = openWith(patternBytes(1000));
     for (const auto& c : cases) {
-        SCOPED_TRACE(c.what);
+        SCOPED_TRACE(c.expectedTell);
         ASSERT_EQ(KRM_FileSeek(file, 100, 0), 0);
         EXPECT_EQ(KRM_FileSeek(file, c.offset, c.origin) == 0, c.succeeds);
         EXPECT_EQ(KRM_FileTell(file), c.expectedTell);
@@ -110,7 +102,6 @@ TEST_F(FileTest, WrittenBytesReadBackAfterCloseWithUsualPermissions) {
     const Bytes content = patternBytes(3 * kWindow + 11, 9);
     const auto path = dir / "out.txt";
     const uint32_t file = KRM_FileOpen(path.c_str(), "wb");
-    ASSERT_NE(file, 0u);
     // Pieces smaller than, equal to and larger than the window, and single bytes.
     size_t at = 0;
     for (const size_t piece : {1u, 1u, 100u, kWindow, kWindow + 17, 3u, kWindow - 120, 9u}) {
@@ -119,7 +110,8 @@ TEST_F(FileTest, WrittenBytesReadBackAfterCloseWithUsualPermissions) {
         at += take;
         EXPECT_EQ(KRM_FileTell(file), at);
     }
-    ASSERT_EQ(at, content.size());
+    EXPECT_EQ(KRM_FileWrite(nullptr, 1, 1, file), 0u);
+    EXPECT_EQ(KRM_FileWrite(content.data(), 0, 5, file), 0u);
     EXPECT_EQ(KRM_FileSeek(file, 0, 2), 0);
     EXPECT_EQ(KRM_FileTell(file), content.size()) << "size while bytes are still buffered";
     EXPECT_EQ(KRM_FileClose(file), 0);
@@ -131,51 +123,70 @@ TEST_F(FileTest, WrittenBytesReadBackAfterCloseWithUsualPermissions) {
     EXPECT_EQ(status.st_mode & 0777, 0666 & ~mask);
 }
 
+// Each mode on a file holding "old": write "new" at the start, except in append modes; read back.
+TEST_F(FileTest, ModesActLikeFopen) {
+    const struct {
+        const char* mode;
+        const char* readBack; // nullptr: the open fails
+        const char* content;
+    } cases[] = {
+        {"wb", "", "new"}, {"ab", "", "oldnew"}, {"r+b", "new", "new"}, {"a+", "oldnew", "oldnew"},
+        {"wxb", nullptr, "old"}, {"q", nullptr, "old"}, {"", nullptr, "old"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.mode);
+        writeFile(dir / "f", bytes("old"));
+        const uint32_t file = KRM_FileOpen((dir / "f").c_str(), c.mode);
+        EXPECT_EQ(file != 0, c.readBack != nullptr);
+        if (file == 0) continue;
+        EXPECT_EQ(KRM_FileWrite("new", 1, 3, file), 3u);
+        char text[16] = {};
+        KRM_FileSeek(file, 0, 0);
+        KRM_FileRead(text, 1, sizeof text, file);
+        EXPECT_STREQ(text, c.readBack);
+        EXPECT_EQ(KRM_FileClose(file), 0);
+        const Bytes content = readFile(dir / "f");
+        EXPECT_EQ(std::string(content.begin(), content.end()), c.content);
+    }
+    EXPECT_EQ(KRM_FileOpen(dir.path().c_str(), "rb"), 0u) << "a folder";
+    EXPECT_EQ(KRM_FileOpen((dir / "no/such.txt").c_str(), "wb"), 0u);
+    EXPECT_EQ(KRM_FileOpen((dir / "f").c_str(), nullptr), 0u);
+    EXPECT_EQ(KRM_FileOpen(nullptr, "rb"), 0u);
+}
+
 TEST_F(FileTest, LostWriteOutMakesCloseFail) {
-    if (!std::filesystem::exists("/dev/full")) GTEST_SKIP() << "no /dev/full";
-    // A small write is only buffered, so the loss shows at the close.
+    // A small write is only buffered, so the loss shows at the close; one larger than the window
+    // goes out at once and reports fewer elements.
     const uint32_t buffered = KRM_FileOpen("/dev/full", "wb");
-    ASSERT_NE(buffered, 0u);
     EXPECT_EQ(KRM_FileWrite("abc", 1, 3, buffered), 3u);
     EXPECT_NE(KRM_FileClose(buffered), 0);
-    // A write larger than the window goes out at once and reports fewer elements.
     const Bytes large = patternBytes(kWindow * 2);
     const uint32_t direct = KRM_FileOpen("/dev/full", "wb");
     EXPECT_LT(KRM_FileWrite(large.data(), 1, static_cast<uint32_t>(large.size()), direct), large.size());
     EXPECT_NE(KRM_FileClose(direct), 0);
 }
 
-TEST_F(FileTest, OpenRefusesWhatIsNoFile) {
-    const auto existing = dir / "exists.txt";
-    writeFile(existing, bytes("x"));
-    const struct {
-        const char* what;
-        std::string path;
-        const char* mode;
-    } cases[] = {
-        {"missing file", (dir / "missing.txt").string(), "rb"}, {"folder", dir.path().string(), "rb"},
-        {"file in a missing folder", (dir / "no/such.txt").string(), "wb"},
-        {"no fopen mode", existing.string(), "q"}, {"empty mode", existing.string(), ""},
-        {"no mode", existing.string(), nullptr},
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.what);
-        EXPECT_EQ(KRM_FileOpen(c.path.c_str(), c.mode), 0u);
+// Released slots are used again under a new generation: no handle is given twice, and a stale,
+// unknown or wrong-direction handle is refused by every call.
+TEST_F(FileTest, HandlesAreNewAndStaleOnesAreRefused) {
+    writeFile(dir / "a.bin", patternBytes(4));
+    std::set<uint32_t> given;
+    uint32_t live = 0;
+    for (int i = 0; i < 3000; ++i) { // more than the slots that wait before reuse
+        const uint32_t next = KRM_FileOpen((dir / "a.bin").c_str(), "rb");
+        ASSERT_TRUE(given.insert(next).second) << "handle " << next << " given twice";
+        if (live != 0) ASSERT_EQ(KRM_FileClose(live), 0);
+        live = next;
     }
-    EXPECT_EQ(KRM_FileOpen(nullptr, "rb"), 0u);
-}
-
-TEST_F(FileTest, HandlesAreRefusedOnceClosedUnknownOrOfTheOtherDirection) {
-    const uint32_t reader = openWith(patternBytes(10));
-    EXPECT_EQ(KRM_FileWrite("x", 1, 1, reader), 0u);
-    const uint32_t writer = KRM_FileOpen((dir / "w.bin").c_str(), "wb");
-    ASSERT_EQ(KRM_FileWrite("abc", 1, 3, writer), 3u);
+    EXPECT_EQ(KRMTest_Counters().openFiles, 1);
     uint8_t byte = 0;
-    EXPECT_EQ(KRM_FileRead(&byte, 1, 1, writer), 0u);
+    EXPECT_EQ(KRM_FileWrite("x", 1, 1, live), 0u) << "opened for reading";
+    EXPECT_EQ(KRM_FileRead(&byte, 1, 1, live), 1u);
+    EXPECT_EQ(KRM_FileClose(live), 0);
+    const uint32_t writer = KRM_FileOpen((dir / "w.bin").c_str(), "wb");
+    EXPECT_EQ(KRM_FileRead(&byte, 1, 1, writer), 0u) << "opened for writing";
     EXPECT_EQ(KRM_FileClose(writer), 0);
-    EXPECT_EQ(readFile(dir / "w.bin"), bytes("abc"));
-    ASSERT_EQ(KRM_FileClose(reader), 0);
-    for (const uint32_t stale : {reader, 0u, reader ^ 0x40000000u, 0xFFFFFFFFu}) {
+    for (const uint32_t stale : {*given.begin(), live, 0u, live ^ 0x40000000u, 0xFFFFFFFFu}) {
         SCOPED_TRACE(stale);
         EXPECT_NE(KRM_FileClose(stale), 0);
         EXPECT_EQ(KRM_FileRead(&byte, 1, 1, stale), 0u);
@@ -185,43 +196,8 @@ TEST_F(FileTest, HandlesAreRefusedOnceClosedUnknownOrOfTheOtherDirection) {
     }
 }
 
-// Released slots are used again, under a new generation: no earlier handle is ever taken for a
-// later file, and every handle given out is new.
-TEST_F(FileTest, HandlesOfReusedSlotsAreNewAndTheOldOnesStayRefused) {
-    writeFile(dir / "a.bin", patternBytes(4));
-    std::set<uint32_t> given;
-    uint32_t live = 0;
-    for (int i = 0; i < 3000; ++i) { // more than the slots that wait before reuse
-        const uint32_t next = KRM_FileOpen((dir / "a.bin").c_str(), "rb");
-        ASSERT_TRUE(given.insert(next).second) << "handle " << next << " given twice";
-        if (live != 0) {
-            ASSERT_EQ(KRM_FileClose(live), 0);
-        }
-        live = next;
-    }
-    uint8_t byte = 0;
-    for (const uint32_t old : given) {
-        if (old != live) {
-            ASSERT_EQ(KRM_FileRead(&byte, 1, 1, old), 0u) << "stale " << old;
-        }
-    }
-    EXPECT_EQ(KRM_FileRead(&byte, 1, 1, live), 1u);
-    EXPECT_EQ(KRM_FileClose(live), 0);
-}
-
-// A close from another thread makes the handle unknown to this one too.
-TEST_F(FileTest, AHandleClosedByAnotherThreadIsRefusedHere) {
-    const uint32_t reader = openWith(patternBytes(10));
-    uint8_t byte = 0;
-    ASSERT_EQ(KRM_FileRead(&byte, 1, 1, reader), 1u);
-    std::thread([reader] { EXPECT_EQ(KRM_FileClose(reader), 0); }).join();
-    EXPECT_EQ(KRM_FileRead(&byte, 1, 1, reader), 0u);
-    EXPECT_NE(KRM_FileSeek(reader, 0, 0), 0);
-}
-
-// Emptied and failed outputs are removed through these (the entry tests show both); here the
-// paths that must never lose anything: only a regular file is removed, never a folder, a pipe, a
-// device, a link or the file a link leads to.
+// Emptied and failed outputs are removed through these; only a regular file is ever removed,
+// never a folder, a pipe, a device, a link or the file a link leads to.
 TEST_F(FileTest, RemoveTakesOnlyRegularFiles) {
     std::filesystem::create_directory(dir / "folder");
     writeFile(dir / "one.txt", Bytes{0});
@@ -232,9 +208,7 @@ TEST_F(FileTest, RemoveTakesOnlyRegularFiles) {
     for (const char* name : {"folder", "one.txt", "link", "pipe", "device", "missing.txt"}) {
         SCOPED_TRACE(name);
         EXPECT_EQ(KRM_FileRemoveIfSizeIsZero((dir / name).c_str()), 0);
-        if (std::string_view(name) != "one.txt") {
-            EXPECT_NE(KRM_FileRemove((dir / name).c_str()), 0);
-        }
+        if (std::string_view(name) != "one.txt") EXPECT_NE(KRM_FileRemove((dir / name).c_str()), 0);
     }
     for (const char* name : {"folder", "one.txt", "link", "pipe", "empty.txt"})
         EXPECT_TRUE(std::filesystem::exists(std::filesystem::symlink_status(dir / name))) << name;
@@ -244,6 +218,56 @@ TEST_F(FileTest, RemoveTakesOnlyRegularFiles) {
     EXPECT_EQ(KRM_FileRemove((dir / "one.txt").c_str()), 0);
     EXPECT_EQ(KRM_FileRemoveIfSizeIsZero((dir / "empty.txt").c_str()), 1);
     EXPECT_FALSE(std::filesystem::exists(dir / "one.txt") || std::filesystem::exists(dir / "empty.txt"));
+}
+
+// Bound names open their descriptor's file afresh by name from offset 0; under a live prefix only
+// bound names open; a bound file is never removed; a released binding is gone.
+TEST_F(FileTest, BoundNamesOpenTheirDescriptorsAndNothingElse) {
+    writeFile(dir / "source", bytes("0123456789"));
+    writeFile(dir / "output", bytes("old"));
+    const int source = ::open((dir / "source").c_str(), O_RDONLY);
+    const int output = ::open((dir / "output").c_str(), O_RDWR);
+    ASSERT_EQ(::lseek(source, 4, SEEK_SET), 4); // the caller's offset is neither used nor moved
+    char prefix[KRM_BINDING_PREFIX_MAX];
+    const uint32_t binding = KRM_BindingCreate(prefix, sizeof prefix);
+    ASSERT_EQ(KRM_BindingAddFd(binding, "doc.DOC", source), 0);
+    ASSERT_EQ(KRM_BindingAddFd(binding, "out.txt", output), 0);
+    EXPECT_NE(KRM_BindingAddFd(binding, "doc.DOC", output), 0); // a name is bound once
+    EXPECT_NE(KRM_BindingAddFd(binding, "sub/name", output), 0);
+    EXPECT_NE(KRM_BindingAddFd(binding, "neg", -1), 0);
+    const std::string doc = std::string(prefix) + "doc.DOC", out = std::string(prefix) + "out.txt";
+
+    const uint32_t read = KRM_FileOpen(doc.c_str(), "rb");
+    char text[16] = {};
+    EXPECT_EQ(KRM_FileRead(text, 1, sizeof text, read), 10u);
+    EXPECT_STREQ(text, "0123456789");
+    EXPECT_EQ(KRM_FileClose(read), 0);
+    EXPECT_EQ(::lseek(source, 0, SEEK_CUR), 4);
+    EXPECT_EQ(KRM_FileOpen((std::string(prefix) + "doc.FMT").c_str(), "rb"), 0u);
+    EXPECT_EQ(KRM_2OLEopen(doc.c_str()), 0u); // not a compound file
+
+    const uint32_t write = KRM_FileOpen(out.c_str(), "wb");
+    EXPECT_EQ(KRM_FileRemoveIfSizeIsZero(out.c_str()), 1); // emptied by "wb", still not removed
+    EXPECT_EQ(KRM_FileWrite("new", 1, 3, write), 3u);
+    EXPECT_EQ(KRM_FileClose(write), 0);
+    EXPECT_EQ(KRM_FileRemoveIfSizeIsZero(out.c_str()), 0);
+    EXPECT_EQ(KRM_FileRemove(out.c_str()), 0);
+    EXPECT_EQ(readFile(dir / "output"), bytes("new"));
+
+    char name[KRM_PATH_MAX] = {};
+    ASSERT_EQ(KRM_BindingSetLog(binding, (dir / "call.log").c_str()), 0);
+    GetLogFileName(out.c_str(), "ve2", name);
+    EXPECT_EQ(std::string(name), (dir / "call.log").string());
+    ASSERT_EQ(KRM_BindingSetLog(binding, std::string(KRM_PATH_MAX, 'l').c_str()), 0);
+    GetLogFileName(out.c_str(), "ve2", name);
+    EXPECT_NE(name[0], 'l') << "a log path that does not fit is not cut";
+
+    KRM_BindingRelease(binding);
+    EXPECT_NE(KRM_BindingAddFd(binding, "late", source), 0);
+    EXPECT_EQ(KRM_FileOpen(doc.c_str(), "rb"), 0u);
+    EXPECT_EQ(KRMTest_LiveBindings(), 0);
+    ::close(source);
+    ::close(output);
 }
 
 } // namespace

@@ -24,32 +24,65 @@ Bytes formatBlock(bool password) {
     PropertyFields fields;
     fields.flagWord = password ? 0x0008 : 0;
     fields.title = "Title";
-    fields.author = "Author";
+    fields.author = kAuthor;
+    fields.comments = "Note";
+    fields.category = "Cat";
     fields.keywords[0] = "k1";
     fields.keywords[1] = "k2";
-    fields.created = {0x98, 0x12, 0x31, 0x23, 0x59};
+    fields.created = {0x98, 0x12, 0x31, 0x23, 0x00}; // on the hour: 82 800 s into the day
     return makePropertyBlock(fields);
 }
 
-SummaryFields summaryFields() {
-    SummaryFields summary;
-    summary.title = "Title";
-    summary.author = "Author";
-    summary.keywords = "k1;k2";
-    summary.created = 915148740; // 1998-12-31 23:59 UTC
-    return summary;
+namespace {
+
+void put32(Bytes& out, uint32_t value) {
+    for (int i = 0; i < 4; ++i) out.push_back(static_cast<uint8_t>(value >> (8 * i)));
 }
+
+// A "\005DocumentSummaryInformation" stream: one set (D5CDD502-2E9C-101B-9397-08002B2CF9AE)
+// holding the category (PID 2) as a code-page string.
+Bytes documentSummary(const std::string& category) {
+    Bytes out = {0xFE, 0xFF, 0, 0, 0, 0, 0, 0};
+    out.resize(24, 0); // system id, class id
+    put32(out, 1);
+    const Bytes fmtid = {0x02, 0xD5, 0xCD, 0xD5, 0x9C, 0x2E, 0x1B, 0x10, 0x93, 0x97, 0x08, 0x00, 0x2B, 0x2C, 0xF9, 0xAE};
+    out.insert(out.end(), fmtid.begin(), fmtid.end());
+    put32(out, 48);
+    const uint32_t length = static_cast<uint32_t>(category.size() + 1);
+    put32(out, 16 + 8 + length); // set size: header, one entry, type, count, text
+    put32(out, 1);
+    put32(out, 2);
+    put32(out, 16);
+    put32(out, 0x1E);
+    put32(out, length);
+    out.insert(out.end(), category.begin(), category.end());
+    out.push_back(0);
+    return out;
+}
+
+} // namespace
 
 fs::path writeDocument(const fs::path& dir, oasys_packaging packaging, Body body, bool password) {
     switch (packaging) {
-    case OASYS_PACKAGING_SEPARATED:
-        return writeSeparated(dir / "a", bodyText(body), formatBlock(password)).doc;
+    case OASYS_PACKAGING_SEPARATED: return writeSeparated(dir / "a", bodyText(body), formatBlock(password)).doc;
     case OASYS_PACKAGING_COMBINED:
         writeFile(dir / "a.oas", makeCombinedDocument(formatBlock(password), bodyText(body)));
         return dir / "a.oas";
-    case OASYS_PACKAGING_COMPOUND:
-        writeCompoundDocument(dir / "a.ole", formatBlock(password), bodyText(body), summaryFields());
+    case OASYS_PACKAGING_COMPOUND: {
+        SummaryFields summary;
+        summary.title = "Title";
+        summary.author = kAuthor;
+        summary.comments = "Note";
+        summary.keywords = "k1;k2";
+        summary.created = 915145200; // 1998-12-31 23:00 UTC
+        writeCompound(dir / "a.ole",
+                      {{"OasysStreamFileList", makeStreamList({{"DOC1.FMT", "2"}, {"DOC1.DOC", "1"}})},
+                       {"DOC1.FMT", formatBlock(password)},
+                       {"DOC1.DOC", bodyText(body)},
+                       {"\005DocumentSummaryInformation", documentSummary("Cat")}},
+                      summary);
         return dir / "a.ole";
+    }
     default: return {};
     }
 }

@@ -10,7 +10,8 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <functional>
+#include <cstdlib>
+#include <set>
 #include <string>
 
 #include "krm_host_testing.h"
@@ -31,7 +32,6 @@ protected:
         EXPECT_EQ(KRMTest_LiveBindings(), 0);
         HostCheckedTest::TearDown();
     }
-    // Opens a separated document with this body.
     void open(Body body, bool password = false) {
         oasys_close(std::exchange(document_, nullptr));
         ASSERT_EQ(oasys_open_path(writeDocument(docs_.path(), OASYS_PACKAGING_SEPARATED, body, password).c_str(),
@@ -41,77 +41,61 @@ protected:
         expected_ = filterText(writeDocument(canonical.path(), OASYS_PACKAGING_SEPARATED, body, password),
                                OASYS_PACKAGING_SEPARATED);
     }
+    oasys_status extract(oasys_options* options, std::string& text, oasys_result* result = nullptr) {
+        oasys_buffer buffer{};
+        const oasys_status status = oasys_extract_to_buffer(document_, &buffer, options, result);
+        text.assign(buffer.data ? buffer.data : "", buffer.size);
+        oasys_buffer_free(&buffer);
+        return status;
+    }
 
     TempDir docs_, out_;
     oasys_document* document_ = nullptr;
     std::string expected_;
 };
 
-// What stands at the output path before the extraction.
-enum class Place { Nothing, File, Link, DanglingLink, Device };
-
-struct PlaceState {
-    bool exists;
-    bool isLink;
-    std::string content; // of the file, or of the link's target
-};
-
-PlaceState stateOf(const fs::path& path) {
-    std::error_code error;
-    const auto status = fs::symlink_status(path, error);
-    PlaceState state{fs::exists(status), fs::is_symlink(status), {}};
-    if (fs::is_regular_file(path, error)) state.content = readText(path);
+// Each entry of the folder, sorted: a link by its target, a device as ":c", a file by its content.
+std::string stateOf(const fs::path& dir) {
+    std::set<std::string> entries;
+    for (const auto& entry : fs::directory_iterator(dir)) {
+        const auto status = entry.symlink_status();
+        entries.insert(entry.path().filename().string() +
+                       (fs::is_symlink(status) ? "->" + fs::read_symlink(entry).string()
+                        : fs::is_character_file(status) ? ":c" : "=" + readText(entry.path())));
+    }
+    std::string state;
+    for (const std::string& entry : entries) state += entry + ";";
     return state;
 }
 
-// Makes the place; false when this system does not let us make it (a device node needs mknod).
-bool makePlace(Place place, const fs::path& path, const fs::path& target) {
-    switch (place) {
-    case Place::Nothing: return true;
-    case Place::File: writeFile(path, bytes("old text")); return true;
-    case Place::Link: writeFile(target, bytes("old target")); fs::create_symlink(target, path); return true;
-    case Place::DanglingLink: fs::create_symlink(target, path); return true;
-    case Place::Device: return ::mknod(path.c_str(), S_IFCHR | 0666, makedev(1, 3)) == 0; // like /dev/null
-    }
-    return false;
+std::string expand(std::string text, const std::string& with) {
+    for (size_t at; (at = text.find('@')) != std::string::npos;) text.replace(at, 1, with);
+    return text;
 }
 
+// Nothing but the text changes (a link keeps leading to its target), no temporary file stays.
 TEST_F(Sinks, PathKeepsWhatStoodThereOnFailureAndReplacesItOnSuccess) {
     const struct {
-        Place place;
-        bool success;
+        const char* setup;
+        const char* afterFailure;
+        const char* afterSuccess; // '@': the text
     } cases[] = {
-        {Place::Nothing, false}, {Place::File, false}, {Place::Link, false}, {Place::DanglingLink, false},
-        {Place::Device, false},  {Place::Nothing, true}, {Place::File, true}, {Place::Link, true},
-        {Place::DanglingLink, true}, {Place::Device, true},
+        {"true", "", "out.txt=@;"},
+        {"echo old > out.txt", "out.txt=old\n;", "out.txt=@;"},
+        {"echo old > t; ln -s t out.txt", "out.txt->t;t=old\n;", "out.txt->t;t=@;"},
+        {"ln -s t out.txt", "out.txt->t;", "out.txt=@;"},
+        {"mknod out.txt c 1 3", "out.txt:c;", "out.txt:c;"},
     };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(std::to_string(static_cast<int>(c.place)) + (c.success ? " success" : " failure"));
-        open(Body::Visible, /*password=*/!c.success);
-        TempDir dir;
-        const fs::path path = dir / "out.txt", target = dir / "target.txt";
-        if (!makePlace(c.place, path, target)) continue;
-        const PlaceState before = stateOf(path), targetBefore = stateOf(target);
-
-        oasys_result result{};
-        EXPECT_EQ(oasys_extract_to_path(document_, path.c_str(), nullptr, &result),
-                  c.success ? OASYS_OK : OASYS_PASSWORD);
-        const PlaceState after = stateOf(path);
-        if (!c.success) {
-            EXPECT_EQ(after.exists, before.exists);
-            EXPECT_EQ(after.isLink, before.isLink);
-            EXPECT_EQ(after.content, before.content);
-            EXPECT_EQ(stateOf(target).content, targetBefore.content);
-        } else if (c.place == Place::Device) {
-            EXPECT_TRUE(fs::is_character_file(path));
-        } else {
-            EXPECT_EQ(after.content, expected_);
-            EXPECT_EQ(after.isLink, c.place == Place::Link); // a link keeps leading to its target
+    for (const bool success : {false, true}) {
+        open(Body::Visible, /*password=*/!success);
+        for (const auto& c : cases) {
+            SCOPED_TRACE(std::string(c.setup) + (success ? ", success" : ", failure"));
+            TempDir dir;
+            ASSERT_EQ(std::system(("cd " + dir.path().string() + " && " + c.setup).c_str()), 0);
+            EXPECT_EQ(oasys_extract_to_path(document_, (dir / "out.txt").c_str(), nullptr, nullptr),
+                      success ? OASYS_OK : OASYS_PASSWORD);
+            EXPECT_EQ(stateOf(dir.path()), expand(success ? c.afterSuccess : c.afterFailure, expected_));
         }
-        // No temporary file stays behind.
-        size_t entries = 0;
-        for ([[maybe_unused]] const auto& entry : fs::directory_iterator(dir.path())) ++entries;
-        EXPECT_EQ(entries, static_cast<size_t>(fs::exists(fs::symlink_status(path))) + fs::exists(target));
     }
 }
 
@@ -124,22 +108,15 @@ TEST_F(Sinks, SalvageKeepsTheTextBeforeTheDamageStrictKeepsNothing) {
         oasys_options_init(&options);
         options.strict = strict;
         const std::string kept = strict ? "" : expected_;
-
         oasys_result result{};
-        oasys_buffer buffer{};
-        EXPECT_EQ(oasys_extract_to_buffer(document_, &buffer, &options, &result), OASYS_BROKEN);
-        EXPECT_EQ(std::string(buffer.data ? buffer.data : "", buffer.size), kept);
+        std::string text;
+        EXPECT_EQ(extract(&options, text, &result), OASYS_BROKEN);
+        EXPECT_EQ(text, kept);
         EXPECT_EQ(result.bytes, kept.size());
-        oasys_buffer_free(&buffer);
-
         const fs::path path = out_ / "out.txt";
         fs::remove(path);
         EXPECT_EQ(oasys_extract_to_path(document_, path.c_str(), &options, &result), OASYS_BROKEN);
-        EXPECT_EQ(fs::exists(path), !strict);
-        if (!strict) {
-            EXPECT_EQ(readText(path), kept);
-        }
-
+        EXPECT_EQ(fs::exists(path) ? readText(path) : "(none)", strict ? "(none)" : kept);
         std::string written;
         auto collect = [](void* context, const void* data, size_t size) {
             static_cast<std::string*>(context)->append(static_cast<const char*>(data), size);
@@ -152,24 +129,22 @@ TEST_F(Sinks, SalvageKeepsTheTextBeforeTheDamageStrictKeepsNothing) {
 
 TEST_F(Sinks, WriteFailuresAreOutputErrorsWithTheSystemsReason) {
     open(Body::Visible);
+    const struct {
+        std::string path;
+        int error;
+    } cases[] = {{"/dev/full", ENOSPC}, {(out_ / "no/such/folder/out.txt").string(), ENOENT}, {out_.path().string(), EISDIR}};
     oasys_result result{};
-    EXPECT_EQ(oasys_extract_to_path(document_, "/dev/full", nullptr, &result), OASYS_OUTPUT_ERROR);
-    EXPECT_EQ(result.system_error, ENOSPC);
+    for (const auto& c : cases) {
+        EXPECT_EQ(oasys_extract_to_path(document_, c.path.c_str(), nullptr, &result), OASYS_OUTPUT_ERROR) << c.path;
+        EXPECT_EQ(result.system_error, c.error) << c.path;
+    }
     EXPECT_TRUE(fs::is_character_file("/dev/full"));
-
-    EXPECT_EQ(oasys_extract_to_path(document_, (out_ / "no/such/folder/out.txt").c_str(), nullptr, &result),
-              OASYS_OUTPUT_ERROR);
-    EXPECT_EQ(result.system_error, ENOENT);
-    EXPECT_EQ(oasys_extract_to_path(document_, out_.path().c_str(), nullptr, &result), OASYS_OUTPUT_ERROR);
-    EXPECT_EQ(result.system_error, EISDIR);
-
     auto refuse = [](void*, const void*, size_t) {
         errno = EPIPE;
         return -1;
     };
     EXPECT_EQ(oasys_extract_to_callback(document_, refuse, nullptr, nullptr, &result), OASYS_OUTPUT_ERROR);
     EXPECT_EQ(result.system_error, EPIPE);
-
     int pipeFds[2];
     ASSERT_EQ(::pipe(pipeFds), 0);
     ::close(pipeFds[1]);
@@ -178,104 +153,74 @@ TEST_F(Sinks, WriteFailuresAreOutputErrorsWithTheSystemsReason) {
     ::close(pipeFds[0]);
 }
 
-// A document reported ok always has its text file, even when its text is empty.
-TEST_F(Sinks, OkLeavesATextFileEvenAnEmptyOne) {
+// A document reported ok always has its text file, even an empty one, even under a name as long
+// as the system allows; a new file gets the usual mode, a replaced one keeps its own; a
+// descriptor gets the text at its position.
+TEST_F(Sinks, FilesAndDescriptors) {
     open(Body::Empty);
-    const fs::path path = out_ / "out.txt";
-    oasys_result result{};
-    EXPECT_EQ(oasys_extract_to_path(document_, path.c_str(), nullptr, &result), OASYS_OK);
-    EXPECT_TRUE(fs::is_regular_file(path));
-    EXPECT_EQ(fs::file_size(path), 0u);
-    // A name as long as the system allows still leaves room for the temporary file beside it.
-    const fs::path longName = out_ / std::string(255, 'n');
-    EXPECT_EQ(oasys_extract_to_path(document_, longName.c_str(), nullptr, &result), OASYS_OK);
+    const fs::path path = out_ / "out.txt", longName = out_ / std::string(255, 'n');
+    EXPECT_EQ(oasys_extract_to_path(document_, path.c_str(), nullptr, nullptr), OASYS_OK);
+    EXPECT_EQ(readText(path), "");
+    EXPECT_EQ(oasys_extract_to_path(document_, longName.c_str(), nullptr, nullptr), OASYS_OK);
     EXPECT_TRUE(fs::is_regular_file(longName));
-    // A new file gets the usual mode, a replaced one keeps its own.
     const mode_t mask = ::umask(0);
     ::umask(mask);
     struct stat status {};
     ASSERT_EQ(::stat(path.c_str(), &status), 0);
     EXPECT_EQ(status.st_mode & 07777, 0666 & ~mask);
     ASSERT_EQ(::chmod(path.c_str(), 0640), 0);
-    EXPECT_EQ(oasys_extract_to_path(document_, path.c_str(), nullptr, &result), OASYS_OK);
+    open(Body::Visible);
+    EXPECT_EQ(oasys_extract_to_path(document_, path.c_str(), nullptr, nullptr), OASYS_OK);
     ASSERT_EQ(::stat(path.c_str(), &status), 0);
     EXPECT_EQ(status.st_mode & 07777, 0640u);
-}
-
-TEST_F(Sinks, DescriptorGetsTheTextAtItsPosition) {
-    open(Body::Visible);
-    const fs::path path = out_ / "out.txt";
-    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    ASSERT_GE(fd, 0);
-    ASSERT_EQ(::write(fd, "head:", 5), 5);
+    const int fd = ::open(path.c_str(), O_WRONLY | O_APPEND);
     EXPECT_EQ(oasys_extract_to_fd(document_, fd, nullptr, nullptr), OASYS_OK);
     ::close(fd);
-    EXPECT_EQ(readText(path), "head:" + expected_);
+    EXPECT_EQ(readText(path), expected_ + expected_);
 }
 
-// The options reach the filter: charset, limit (text up to it kept), log; values out of range are
-// refused before anything is written.
+// The options reach the filter: limit (text up to it kept), charset, log, loop guard (off by
+// default; a long document passes without it); values out of range are refused.
 TEST_F(Sinks, Options) {
     open(Body::Visible);
     oasys_options options;
     oasys_options_init(&options);
-    oasys_buffer buffer{};
-    oasys_result result{};
-
-    options.max_bytes = 4;
-    EXPECT_EQ(oasys_extract_to_buffer(document_, &buffer, &options, &result), OASYS_OUTPUT_LIMIT);
-    EXPECT_EQ(std::string(buffer.data, buffer.size), expected_.substr(0, 4));
-    oasys_buffer_free(&buffer);
-
-    options.max_bytes = 0;
-    EXPECT_EQ(oasys_extract_to_buffer(document_, &buffer, &options, &result), OASYS_OUTPUT_LIMIT);
-    EXPECT_EQ(buffer.size, 0u);
-
-    options.max_bytes = -1;
-    options.charset = "UTF-16LE";
-    EXPECT_EQ(oasys_extract_to_buffer(document_, &buffer, &options, &result), OASYS_OK);
-    EXPECT_EQ(buffer.size, expected_.size() * 2);
-    oasys_buffer_free(&buffer);
-
-    options.charset = "no-such-charset";
-    EXPECT_EQ(oasys_extract_to_buffer(document_, &buffer, &options, &result), OASYS_BAD_ARGUMENT);
-    options.charset = nullptr;
-    options.max_bytes = int64_t{1} << 32;
-    EXPECT_EQ(oasys_extract_to_buffer(document_, &buffer, &options, &result), OASYS_BAD_ARGUMENT);
-    EXPECT_EQ(buffer.size, 0u);
-
-    options.max_bytes = -1;
-    const fs::path log = out_ / "logs" / "a.DOC.log";
-    fs::create_directories(log.parent_path());
-    options.log_path = log.c_str();
-    EXPECT_EQ(oasys_extract_to_buffer(document_, &buffer, &options, &result), OASYS_OK);
-    const std::vector<std::string> lines = readLogLines(log);
-    ASSERT_FALSE(lines.empty());
-    EXPECT_EQ(lines.back(), "GetText() end successfully\r\n");
-    oasys_buffer_free(&buffer);
-}
-
-// A long document passes without the loop guard (off by default); with it, its scan stops.
-TEST_F(Sinks, LoopGuardIsOffByDefault) {
-    Bytes body;
-    for (int line = 0; line < 30000; ++line) {
-        const Bytes text = bytes("0123456789012345678901234567890\r\n");
-        body.insert(body.end(), text.begin(), text.end());
+    std::string text;
+    const struct {
+        int64_t maxBytes;
+        const char* charset;
+        oasys_status status;
+        size_t size;
+    } cases[] = {
+        {4, "UTF-8", OASYS_OUTPUT_LIMIT, 4}, {0, "UTF-8", OASYS_OUTPUT_LIMIT, 0},
+        {-1, "UTF-16LE", OASYS_OK, expected_.size() * 2}, {-1, "no-such-charset", OASYS_BAD_ARGUMENT, 0},
+        {int64_t{1} << 32, nullptr, OASYS_BAD_ARGUMENT, 0},
+    };
+    for (const auto& c : cases) {
+        options.max_bytes = c.maxBytes;
+        options.charset = c.charset;
+        EXPECT_EQ(extract(&options, text), c.status) << c.maxBytes;
+        EXPECT_EQ(text.size(), c.size) << c.maxBytes;
     }
-    body.push_back(0x1A);
-    writeSeparated(docs_ / "long", body, formatBlock(false));
-    ASSERT_EQ(oasys_open_path((docs_ / "long.DOC").c_str(), OASYS_PACKAGING_AUTO, &document_, nullptr), OASYS_OK);
-    oasys_options options;
+    EXPECT_EQ(text, "");
     oasys_options_init(&options);
-    oasys_buffer buffer{};
-    EXPECT_EQ(oasys_extract_to_buffer(document_, &buffer, &options, nullptr), OASYS_OK);
-    EXPECT_EQ(buffer.size, body.size() - 1);
-    oasys_buffer_free(&buffer);
+    const fs::path log = out_ / "a.DOC.log";
+    options.log_path = log.c_str();
+    EXPECT_EQ(extract(&options, text), OASYS_OK);
+    EXPECT_EQ(readLogLines(log).back(), "GetText() end successfully\r\n");
+
+    Bytes body;
+    for (int line = 0; line < 30000; ++line) body = concat({body, bytes("0123456789012345678901234567890\r\n")});
+    writeSeparated(docs_ / "long", concat({body, bytes("\x1A")}), formatBlock(false));
+    oasys_close(std::exchange(document_, nullptr));
+    ASSERT_EQ(oasys_open_path((docs_ / "long.DOC").c_str(), OASYS_PACKAGING_AUTO, &document_, nullptr), OASYS_OK);
+    oasys_options_init(&options);
+    EXPECT_EQ(extract(&options, text), OASYS_OK);
+    EXPECT_EQ(text.size(), body.size());
     options.loop_guard = 1;
     oasys_result result{};
-    EXPECT_EQ(oasys_extract_to_buffer(document_, &buffer, &options, &result), OASYS_BROKEN);
+    EXPECT_EQ(extract(&options, text, &result), OASYS_BROKEN);
     EXPECT_EQ(result.filter_code, 3006);
-    oasys_buffer_free(&buffer);
 }
 
 } // namespace
