@@ -32,12 +32,9 @@ protected:
     uint32_t open(const char* name) { return KRM_2OLEopenStream(storage, name); }
 
     const std::map<std::string, Bytes> streams = {
-        {"OasysStreamFileList", patternBytes(200, 1)},
-        {"DOC1.DOC", patternBytes(kBigSize, 2)},
-        {"DOC1.FMT", patternBytes(kMiniStreamCutoff - 1, 3)},
-        {"Empty", {}},
-        {"WINDOWED", patternBytes(kWindowedSize, 4)},
-        {"文書Ä", patternBytes(5, 5)},
+        {"OasysStreamFileList", patternBytes(200, 1)}, {"DOC1.DOC", patternBytes(kBigSize, 2)},
+        {"DOC1.FMT", patternBytes(kMiniStreamCutoff - 1, 3)}, {"Empty", {}},
+        {"WINDOWED", patternBytes(kWindowedSize, 4)}, {"文書Ä", patternBytes(5, 5)},
     };
     std::filesystem::path compoundPath = dir / "doc.ole";
     uint32_t storage = 0;
@@ -51,22 +48,18 @@ Bytes readAll(uint32_t stream, uint32_t chunk) {
 }
 
 TEST_F(OleTest, StreamsAreFoundWithoutRegardToCaseAndReadWhole) {
-    const struct {
-        const char* asked;
-        const char* stored; // nullptr: no such stream
-    } cases[] = {
+    const std::pair<const char*, const char*> cases[] = { // asked, stored (nullptr: no such stream)
         {"OASYSSTREAMFILELIST", "OasysStreamFileList"}, {"doc1.doc", "DOC1.DOC"}, {"Doc1.Fmt", "DOC1.FMT"},
         {"EMPTY", "Empty"}, {"文書ä", "文書Ä"}, {"DOC1", nullptr}, {"DOC1.DOC ", nullptr}, {"", nullptr},
         {"Root Entry", nullptr}, {"文書\xC4", nullptr},
     };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.asked);
-        const uint32_t stream = open(c.asked);
-        EXPECT_EQ(stream != 0, c.stored != nullptr);
+    for (const auto& [asked, stored] : cases) {
+        const uint32_t stream = open(asked);
+        EXPECT_EQ(stream != 0, stored != nullptr) << asked;
         if (stream == 0) continue;
-        EXPECT_EQ(KRM_2OLEseekStream(stream, 0, 2), streams.at(c.stored).size()) << "the stream size";
+        EXPECT_EQ(KRM_2OLEseekStream(stream, 0, 2), streams.at(stored).size()) << "the size of " << asked;
         EXPECT_EQ(KRM_2OLEseekStream(stream, 0, 0), 0u);
-        EXPECT_EQ(readAll(stream, 333), streams.at(c.stored));
+        EXPECT_EQ(readAll(stream, 333), streams.at(stored)) << asked;
         EXPECT_EQ(KRM_2OLEcloseStream(stream), 0);
     }
 }
@@ -99,21 +92,18 @@ TEST_F(OleTest, ReadsAreClampedToWhatRemains) {
 // boundaries, in an order that leaves and re-enters windows; a failed seek keeps the position.
 TEST_F(OleTest, PositionsJumpAndFailedSeeksKeepThem) {
     const uint32_t stream = open("windowed");
-    const Bytes& data = streams.at("WINDOWED");
     for (const uint32_t at : {kWindow, kWindow - 1, 2 * kWindow + 1, 7u, kWindowedSize - 1, 16 * kWindow - 1, 16 * kWindow}) {
         uint8_t byte = 0;
         ASSERT_EQ(KRM_2OLEseekStream(stream, at, 0), at);
         ASSERT_EQ(KRM_2OLEreadStream(stream, &byte, 1), 1u);
-        EXPECT_EQ(byte, data[at]) << at;
+        EXPECT_EQ(byte, streams.at("WINDOWED")[at]) << at;
     }
     EXPECT_EQ(KRM_2OLEcloseStream(stream), 0);
     const uint32_t list = open("OasysStreamFileList");
-    ASSERT_EQ(KRM_2OLEseekStream(list, 50, 0), 50u);
-    EXPECT_EQ(KRM_2OLEseekStream(list, 201, 0), 50u) << "beyond the end";
-    EXPECT_EQ(KRM_2OLEseekStream(list, static_cast<uint32_t>(-1), 2), 199u) << "one back from the end";
-    EXPECT_EQ(KRM_2OLEseekStream(list, static_cast<uint32_t>(-300), 1), 199u) << "before the start";
-    EXPECT_EQ(KRM_2OLEseekStream(list, static_cast<uint32_t>(-9), 1), 190u);
-    EXPECT_EQ(KRM_2OLEseekStream(list, 0, 9), 190u) << "unknown origin";
+    const std::pair<int32_t, int16_t> seeks[] = {{50, 0}, {201, 0}, {-1, 2}, {-300, 1}, {-9, 1}, {0, 9}};
+    const uint32_t positions[] = {50, 50, 199, 199, 190, 190}; // beyond the end and before the start: no move
+    for (size_t i = 0; i < std::size(seeks); ++i)
+        EXPECT_EQ(KRM_2OLEseekStream(list, static_cast<uint32_t>(seeks[i].first), seeks[i].second), positions[i]) << i;
     EXPECT_EQ(KRM_2OLEcloseStream(list), 0);
 }
 
@@ -127,27 +117,22 @@ TEST_F(OleTest, StreamsKeepTheirOwnPositionsAndStaleHandlesAreRefused) {
         if (KRM_2OLEreadStream(body, &byte, 1) == 1) bodyRead.push_back(byte);
         if (KRM_2OLEreadStream(format, &byte, 1) == 1) formatRead.push_back(byte);
     }
-    EXPECT_EQ(KRMTest_Counters().openStorages, 1);
-    EXPECT_EQ(KRMTest_Counters().openStreams, 2);
+    EXPECT_EQ(KRMTest_Counters().openStorages * 10 + KRMTest_Counters().openStreams, 12);
     EXPECT_EQ(bodyRead, streams.at("DOC1.DOC"));
     EXPECT_EQ(formatRead, streams.at("DOC1.FMT"));
     EXPECT_EQ(KRM_2OLEcloseStream(format), 0);
-    EXPECT_EQ(KRM_2OLEopenStream(body, "DOC1.DOC"), 0u);
-    EXPECT_EQ(KRM_2OLEreadStream(storage, &byte, 1), 0u);
+    EXPECT_EQ(KRM_2OLEopenStream(body, "DOC1.DOC") + KRM_2OLEreadStream(storage, &byte, 1), 0u);
     EXPECT_NE(KRM_2OLEclose(body), 0);
     EXPECT_NE(KRM_2OLEcloseStream(storage), 0);
     EXPECT_EQ(KRM_2OLEopenStream(storage, nullptr), 0u);
     EXPECT_EQ(KRM_2OLEclose(storage), 0);
     EXPECT_NE(KRM_2OLEclose(storage), 0) << "closed twice";
-    EXPECT_EQ(KRM_2OLEopenStream(storage, "DOC1.FMT"), 0u);
-    storage = 0;
+    EXPECT_EQ(KRM_2OLEopenStream(std::exchange(storage, 0), "DOC1.FMT"), 0u);
     KRM_2OLEseekStream(body, 0, 0);
     EXPECT_EQ(readAll(body, 4096), streams.at("DOC1.DOC"));
     EXPECT_EQ(KRM_2OLEcloseStream(body), 0);
     EXPECT_NE(KRM_2OLEcloseStream(body), 0) << "closed twice";
-    EXPECT_EQ(KRM_2OLEreadStream(body, &byte, 1), 0u);
-    EXPECT_EQ(KRM_2OLEseekStream(body, 0, 2), 0u);
-    EXPECT_EQ(KRM_2OLEopen(nullptr), 0u);
+    EXPECT_EQ(KRM_2OLEreadStream(body, &byte, 1) + KRM_2OLEseekStream(body, 0, 2) + KRM_2OLEopen(nullptr), 0u);
 }
 
 TEST_F(OleTest, NoCompoundFileGivesNoHandleAndNoMessage) {
@@ -159,8 +144,7 @@ TEST_F(OleTest, NoCompoundFileGivesNoHandleAndNoMessage) {
         oasys_test::writeFile(dir / "not.ole", content);
         EXPECT_EQ(KRM_2OLEopen((dir / "not.ole").c_str()), 0u) << content.size();
     }
-    EXPECT_EQ(KRM_2OLEopen((dir / "missing.ole").c_str()), 0u);
-    EXPECT_EQ(KRM_2OLEopen(dir.path().c_str()), 0u) << "a folder";
+    EXPECT_EQ(KRM_2OLEopen((dir / "missing.ole").c_str()) + KRM_2OLEopen(dir.path().c_str()), 0u);
     EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
 }
 
