@@ -1,5 +1,4 @@
-// Plain-file service: fread-like counts, buffered seek-and-read, write-out and its failures, fopen
-// modes, handles that are refused, removal of regular files only, and bound names.
+// Plain-file service: reads, seeks, writes and their failures, modes, handles, removal, bound names.
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -28,43 +27,35 @@ protected:
     }
 };
 
-// Whole elements are counted as fread counts them; reads continue where the last one stopped.
+// fread's count of whole elements; every byte seen read backwards; reads without seeks go on.
 TEST_F(FileTest, ReadsCountWholeElementsAndSeeEveryByte) {
     const struct {
         uint32_t fileSize, offset, size, count, expectedElements, expectedTell;
     } cases[] = {
-        {10, 0, 4, 3, 2, 10},         {10, 9, 3, 5, 0, 10},         {10, 20, 1, 1, 0, 20}, {0, 0, 1, 16, 0, 0},
-        {kWindow + 10, kWindow - 3, 2, 4, 4, kWindow + 5},          {3 * kWindow, 5, 1, 2 * kWindow, 2 * kWindow, 2 * kWindow + 5},
+        {10, 0, 4, 3, 2, 10}, {10, 9, 3, 5, 0, 10}, {10, 20, 1, 1, 0, 20}, {0, 0, 1, 16, 0, 0},
+        {kWindow + 10, kWindow - 3, 2, 4, 4, kWindow + 5}, {3 * kWindow, 5, 1, 2 * kWindow, 2 * kWindow, 2 * kWindow + 5},
         {kWindow + 100, 50, 8, kWindow / 4, (kWindow + 50) / 8, kWindow + 100},
     };
     for (const auto& c : cases) {
-        SCOPED_TRACE(testing::Message() << c.fileSize << " bytes from " << c.offset);
         const Bytes content = patternBytes(c.fileSize, c.fileSize);
         const uint32_t file = openWith(content);
         KRM_FileSeek(file, c.offset, 0);
         Bytes buffer(static_cast<size_t>(c.size) * c.count);
         const uint32_t elements = KRM_FileRead(buffer.data(), c.size, c.count, file);
-        EXPECT_EQ(elements, c.expectedElements);
-        EXPECT_EQ(KRM_FileTell(file), c.expectedTell);
+        EXPECT_EQ(elements, c.expectedElements) << c.fileSize << " bytes from " << c.offset;
+        EXPECT_EQ(KRM_FileTell(file), c.expectedTell) << c.fileSize << " bytes from " << c.offset;
         EXPECT_TRUE(std::equal(buffer.begin(), buffer.begin() + elements * c.size, content.begin() + c.offset));
         EXPECT_EQ(KRM_FileClose(file), 0);
     }
-    // The decoder's patterns: next byte, a step back to a header, a jump to a record.
     const Bytes content = patternBytes(3 * kWindow + 7, 42);
     const uint32_t file = openWith(content);
-    std::vector<uint32_t> offsets;
-    for (uint32_t at = 0; at < content.size(); ++at) offsets.push_back(at);
-    for (uint32_t at = static_cast<uint32_t>(content.size()); at-- > 0;) offsets.push_back(at);
-    for (uint32_t step = 0; step < 1000; ++step) offsets.push_back((step * 7919u) % content.size());
     size_t wrong = 0;
-    for (const uint32_t at : offsets) {
-        uint8_t byte = 0;
-        wrong += KRM_FileSeek(file, at, 0) != 0 || KRM_FileRead(&byte, 1, 1, file) != 1 || byte != content[at];
-    }
+    uint8_t chunk[1000];
+    for (uint32_t at = static_cast<uint32_t>(content.size()); at-- > 0;) // backwards, over window starts
+        wrong += KRM_FileSeek(file, at, 0) != 0 || KRM_FileRead(chunk, 1, 1, file) != 1 || chunk[0] != content[at];
     EXPECT_EQ(wrong, 0u);
     KRM_FileSeek(file, 0, 0);
     Bytes collected;
-    uint8_t chunk[1000];
     for (uint32_t got; (got = KRM_FileRead(chunk, 1, sizeof chunk, file)) > 0;) collected.insert(collected.end(), chunk, chunk + got);
     EXPECT_EQ(collected, content);
     EXPECT_EQ(KRM_FileClose(file), 0);
@@ -81,15 +72,13 @@ TEST_F(FileTest, SeekOriginsAndTell) {
     const uint32_t file = openWith(patternBytes(1000));
     for (const auto& c : cases) {
         ASSERT_EQ(KRM_FileSeek(file, 100, 0), 0);
-        EXPECT_EQ(KRM_FileSeek(file, c.offset, c.origin) == 0, c.moves);
+        EXPECT_EQ(KRM_FileSeek(file, c.offset, c.origin) == 0, c.moves) << c.offset << " from " << c.origin;
         EXPECT_EQ(KRM_FileTell(file), c.expectedTell) << c.offset << " from " << c.origin;
     }
     EXPECT_EQ(KRM_FileClose(file), 0);
 }
 
-// Pieces smaller than, equal to and larger than the window read back after the close, with the
-// usual permissions; a write lost on the device makes the close fail (or, larger than the window,
-// the write itself).
+// Pieces around the window size read back, with the usual mode; a write lost on the device fails the close.
 TEST_F(FileTest, WrittenBytesReadBackAndLostOnesFail) {
     const Bytes content = patternBytes(3 * kWindow + 11, 9);
     const auto path = dir / "out.txt";
@@ -100,18 +89,14 @@ TEST_F(FileTest, WrittenBytesReadBackAndLostOnesFail) {
         ASSERT_EQ(KRM_FileWrite(content.data() + at, 1, static_cast<uint32_t>(take), file), take);
         EXPECT_EQ(KRM_FileTell(file), at += take);
     }
-    EXPECT_EQ(KRM_FileWrite(nullptr, 1, 1, file), 0u);
-    EXPECT_EQ(KRM_FileWrite(content.data(), 0, 5, file), 0u);
+    EXPECT_EQ(KRM_FileWrite(nullptr, 1, 1, file) + KRM_FileWrite(content.data(), 0, 5, file), 0u);
     EXPECT_EQ(KRM_FileSeek(file, 0, 2), 0);
     EXPECT_EQ(KRM_FileTell(file), content.size()) << "size while bytes are still buffered";
     EXPECT_EQ(KRM_FileClose(file), 0);
     EXPECT_EQ(readFile(path), content);
-    struct stat status {};
-    ASSERT_EQ(::stat(path.c_str(), &status), 0);
     const mode_t mask = ::umask(0);
     ::umask(mask);
-    EXPECT_EQ(status.st_mode & 0777, 0666 & ~mask);
-
+    EXPECT_EQ(std::filesystem::status(path).permissions(), static_cast<std::filesystem::perms>(0666 & ~mask));
     const uint32_t buffered = KRM_FileOpen("/dev/full", "wb"), direct = KRM_FileOpen("/dev/full", "wb");
     EXPECT_EQ(KRM_FileWrite("abc", 1, 3, buffered), 3u);
     EXPECT_NE(KRM_FileClose(buffered), 0);
@@ -119,8 +104,7 @@ TEST_F(FileTest, WrittenBytesReadBackAndLostOnesFail) {
     EXPECT_NE(KRM_FileClose(direct), 0);
 }
 
-// Each mode on a file holding "old": write "new" at the start (at the end in append modes), read
-// back from the start.
+// On a file holding "old", "new" goes to the start (the end in append modes); read back from the start.
 TEST_F(FileTest, ModesActLikeFopen) {
     const struct {
         const char* mode;
@@ -129,26 +113,25 @@ TEST_F(FileTest, ModesActLikeFopen) {
     } cases[] = {{"wb", "", "new"}, {"ab", "", "oldnew"}, {"r+b", "new", "new"}, {"a+", "oldnew", "oldnew"},
                  {"wxb", nullptr, "old"}, {"q", nullptr, "old"}, {"", nullptr, "old"}};
     for (const auto& c : cases) {
-        SCOPED_TRACE(c.mode);
         writeFile(dir / "f", bytes("old"));
         const uint32_t file = KRM_FileOpen((dir / "f").c_str(), c.mode);
-        EXPECT_EQ(file != 0, c.readBack != nullptr);
-        if (file == 0) continue;
-        EXPECT_EQ(KRM_FileWrite("new", 1, 3, file), 3u);
         char text[16] = {};
-        KRM_FileSeek(file, 0, 0);
-        KRM_FileRead(text, 1, sizeof text, file);
-        EXPECT_STREQ(text, c.readBack);
-        EXPECT_EQ(KRM_FileClose(file), 0);
-        EXPECT_EQ(readFile(dir / "f"), bytes(c.content));
+        if (file != 0) {
+            EXPECT_EQ(KRM_FileWrite("new", 1, 3, file), 3u) << c.mode;
+            KRM_FileSeek(file, 0, 0);
+            KRM_FileRead(text, 1, sizeof text, file);
+            EXPECT_EQ(KRM_FileClose(file), 0);
+        }
+        EXPECT_EQ(file != 0, c.readBack != nullptr) << c.mode;
+        EXPECT_EQ(std::string(text), c.readBack ? c.readBack : "") << c.mode;
+        EXPECT_EQ(readFile(dir / "f"), bytes(c.content)) << c.mode;
     }
     for (const char* path : {dir.path().c_str(), "/no/such/folder/f", static_cast<const char*>(nullptr)})
         EXPECT_EQ(KRM_FileOpen(path, "wb"), 0u);
     EXPECT_EQ(KRM_FileOpen((dir / "f").c_str(), nullptr), 0u);
 }
 
-// Released slots are used again under a new generation: no handle is given twice, and a stale,
-// unknown or wrong-direction handle is refused by every call.
+// Reused slots get a new generation: no handle is given twice; stale or wrong-direction ones are refused.
 TEST_F(FileTest, HandlesAreNewAndStaleOnesAreRefused) {
     writeFile(dir / "a.bin", patternBytes(4));
     std::set<uint32_t> given;
@@ -156,17 +139,15 @@ TEST_F(FileTest, HandlesAreNewAndStaleOnesAreRefused) {
     for (int i = 0; i < 3000; ++i) { // more than the slots that wait before reuse
         const uint32_t next = KRM_FileOpen((dir / "a.bin").c_str(), "rb");
         ASSERT_TRUE(given.insert(next).second) << "handle " << next << " given twice";
-        if (live != 0) ASSERT_EQ(KRM_FileClose(live), 0);
+        ASSERT_EQ(live != 0 ? KRM_FileClose(live) : 0, 0);
         live = next;
     }
     EXPECT_EQ(KRMTest_Counters().openFiles, 1);
-    uint8_t byte = 0;
-    EXPECT_EQ(KRM_FileWrite("x", 1, 1, live), 0u) << "opened for reading";
-    EXPECT_EQ(KRM_FileRead(&byte, 1, 1, live), 1u);
-    EXPECT_EQ(KRM_FileClose(live), 0);
     const uint32_t writer = KRM_FileOpen((dir / "w.bin").c_str(), "wb");
-    EXPECT_EQ(KRM_FileRead(&byte, 1, 1, writer), 0u) << "opened for writing";
-    EXPECT_EQ(KRM_FileClose(writer), 0);
+    uint8_t byte = 0;
+    EXPECT_EQ(KRM_FileWrite("x", 1, 1, live) + KRM_FileRead(&byte, 1, 1, writer), 0u) << "the wrong direction";
+    EXPECT_EQ(KRM_FileRead(&byte, 1, 1, live), 1u);
+    EXPECT_EQ(KRM_FileClose(live) + KRM_FileClose(writer), 0);
     for (const uint32_t stale : {*given.begin(), live, 0u, live ^ 0x40000000u, 0xFFFFFFFFu}) {
         EXPECT_NE(KRM_FileClose(stale), 0);
         EXPECT_EQ(KRM_FileRead(&byte, 1, 1, stale) + KRM_FileWrite(&byte, 1, 1, stale) + KRM_FileTell(stale), 0u);
@@ -174,57 +155,49 @@ TEST_F(FileTest, HandlesAreNewAndStaleOnesAreRefused) {
     }
 }
 
-// Emptied and failed outputs are removed through these; only a regular file is ever removed,
-// never a folder, a pipe, a device, a link or the file a link leads to.
+// Only a regular file is removed: never a folder, pipe, device, link or the file a link leads to.
 TEST_F(FileTest, RemoveTakesOnlyRegularFiles) {
     ASSERT_EQ(std::system(("cd " + dir.path().string() + " && mkdir folder && echo > one.txt && : > empty.txt && "
                            "ln -s empty.txt link && mkfifo pipe && mknod device c 1 3").c_str()), 0);
-    for (const char* name : {"folder", "one.txt", "link", "pipe", "device", "missing.txt"}) {
+    for (const char* name : {"folder", "link", "pipe", "device", "missing.txt", "one.txt"}) {
         EXPECT_EQ(KRM_FileRemoveIfSizeIsZero((dir / name).c_str()), 0) << name;
-        if (std::string_view(name) != "one.txt") EXPECT_NE(KRM_FileRemove((dir / name).c_str()), 0) << name;
+        EXPECT_EQ(KRM_FileRemove((dir / name).c_str()) == 0, std::string_view(name) == "one.txt") << name;
     }
-    for (const char* name : {"folder", "one.txt", "link", "pipe", "empty.txt", "device"})
+    for (const char* name : {"folder", "link", "pipe", "empty.txt", "device"})
         EXPECT_TRUE(std::filesystem::exists(std::filesystem::symlink_status(dir / name))) << name;
     EXPECT_EQ(KRM_FileRemoveIfSizeIsZero(nullptr), 0);
     EXPECT_NE(KRM_FileRemove(nullptr), 0);
-    EXPECT_EQ(KRM_FileRemove((dir / "one.txt").c_str()), 0);
     EXPECT_EQ(KRM_FileRemoveIfSizeIsZero((dir / "empty.txt").c_str()), 1);
     EXPECT_FALSE(std::filesystem::exists(dir / "one.txt") || std::filesystem::exists(dir / "empty.txt"));
 }
 
-// Bound names open their descriptor's file afresh by name from offset 0; under a live prefix only
-// bound names open; a bound file is never removed; a released binding is gone.
+// Bound names open their descriptor's file afresh; under a live prefix only they open; none is removed.
 TEST_F(FileTest, BoundNamesOpenTheirDescriptorsAndNothingElse) {
     writeFile(dir / "source", bytes("0123456789"));
     writeFile(dir / "output", bytes("old"));
     const int source = ::open((dir / "source").c_str(), O_RDONLY), output = ::open((dir / "output").c_str(), O_RDWR);
     ASSERT_EQ(::lseek(source, 4, SEEK_SET), 4); // the caller's offset is neither used nor moved
-    char prefix[KRM_BINDING_PREFIX_MAX];
+    char prefix[KRM_BINDING_PREFIX_MAX], text[16] = {}, name[KRM_PATH_MAX] = {};
     const uint32_t binding = KRM_BindingCreate(prefix, sizeof prefix);
     ASSERT_EQ(KRM_BindingAddFd(binding, "doc.DOC", source) + KRM_BindingAddFd(binding, "out.txt", output), 0);
-    EXPECT_NE(KRM_BindingAddFd(binding, "doc.DOC", output), 0); // a name is bound once
-    EXPECT_NE(KRM_BindingAddFd(binding, "sub/name", output), 0);
-    EXPECT_NE(KRM_BindingAddFd(binding, "neg", -1), 0);
+    for (const auto& [bound, fd] : {std::pair{"doc.DOC", output}, {"sub/name", output}, {"neg", -1}})
+        EXPECT_NE(KRM_BindingAddFd(binding, bound, fd), 0) << bound; // a plain name, bound once
     const std::string doc = std::string(prefix) + "doc.DOC", out = std::string(prefix) + "out.txt";
     const uint32_t read = KRM_FileOpen(doc.c_str(), "rb");
-    char text[16] = {};
     EXPECT_EQ(KRM_FileRead(text, 1, sizeof text, read), 10u);
-    EXPECT_STREQ(text, "0123456789");
     EXPECT_EQ(KRM_FileClose(read), 0);
+    EXPECT_STREQ(text, "0123456789");
     EXPECT_EQ(::lseek(source, 0, SEEK_CUR), 4);
-    EXPECT_EQ(KRM_FileOpen((std::string(prefix) + "doc.FMT").c_str(), "rb"), 0u);
-    EXPECT_EQ(KRM_2OLEopen(doc.c_str()), 0u); // not a compound file
+    EXPECT_EQ(KRM_FileOpen((std::string(prefix) + "doc.FMT").c_str(), "rb") + KRM_2OLEopen(doc.c_str()), 0u);
     const uint32_t write = KRM_FileOpen(out.c_str(), "wb");
     EXPECT_EQ(KRM_FileRemoveIfSizeIsZero(out.c_str()), 1); // emptied by "wb", still not removed
     EXPECT_EQ(KRM_FileWrite("new", 1, 3, write), 3u);
-    EXPECT_EQ(KRM_FileClose(write), 0);
-    EXPECT_EQ(KRM_FileRemoveIfSizeIsZero(out.c_str()) + KRM_FileRemove(out.c_str()), 0);
+    EXPECT_EQ(KRM_FileClose(write) + KRM_FileRemoveIfSizeIsZero(out.c_str()) + KRM_FileRemove(out.c_str()), 0);
     EXPECT_EQ(readFile(dir / "output"), bytes("new"));
-    char name[KRM_PATH_MAX] = {};
     for (const std::string& log : {(dir / "call.log").string(), std::string(KRM_PATH_MAX, 'l')}) {
         ASSERT_EQ(KRM_BindingSetLog(binding, log.c_str()), 0);
         GetLogFileName(out.c_str(), "ve2", name);
-        EXPECT_EQ(std::string(name) == log, log.size() < KRM_PATH_MAX) << "a log path that does not fit is not cut";
+        EXPECT_EQ(std::string(name).starts_with(log.substr(0, 99)), log.size() < KRM_PATH_MAX) << "one too long is not cut";
     }
     KRM_BindingRelease(binding);
     EXPECT_NE(KRM_BindingAddFd(binding, "late", source), 0);

@@ -1,24 +1,20 @@
 #include "oasys_support.h"
 
-#include "krm_host.h"
-#include "krm_zori2.h"
-#include "test_util.h"
-
 using namespace oasys_test;
 namespace fs = std::filesystem;
 
 namespace oasys_lib_test {
 
+namespace {
+
 Bytes bodyText(Body body) {
-    switch (body) {
-    case Body::Visible: return bytes("ABC\r\nDEF\r\n\x1A");
-    case Body::Other: return bytes("XYZ\r\n\x1A");
-    case Body::Unended: return bytes("ABC\r\nDEF\r\nGH");
-    case Body::NoText: return bytes("\x1A");
-    case Body::Empty: return {};
-    }
-    return {};
+    const char* const bodies[] = {"ABC\r\nDEF\r\n\x1A", "ABC\r\nDEF\r\nGH", "\x1A", ""};
+    return bytes(bodies[static_cast<int>(body)]);
 }
+
+} // namespace
+
+std::string textOf(Body body) { return body == Body::Visible || body == Body::Unended ? "ABC\r\nDEF\r\n" : ""; }
 
 Bytes formatBlock(bool password) {
     PropertyFields fields;
@@ -85,19 +81,6 @@ fs::path writeDocument(const fs::path& dir, oasys_packaging packaging, Body body
     }
     default: return {};
     }
-}
-
-std::string filterText(const fs::path& path, oasys_packaging packaging) {
-    const uint16_t codes[] = {0, KRM_FORMAT_SEPARATED, KRM_FORMAT_COMBINED, KRM_FORMAT_COMPOUND};
-    HostOptions options = makeOptions("UTF-8");
-    const uint32_t stream = KRM_StreamCreateMemory();
-    GetTextStreamWithErrCallback(path.c_str(), stream, &options, &codes[packaging], 0);
-    const uint8_t* data = nullptr;
-    size_t length = 0;
-    KRM_StreamGetMemory(stream, &data, &length);
-    std::string text(reinterpret_cast<const char*>(data), length);
-    KRM_StreamRelease(stream);
-    return text;
 }
 
 std::string readText(const fs::path& path) {

@@ -1,6 +1,4 @@
-// Documents for the liboasys tests, made with the test writer in every packaging, and the
-// filter's own text for each (through the stream entry, which keeps what it decoded before a
-// failure), which liboasys must give byte for byte.
+// Documents for the liboasys tests, made with the test writer in every packaging, and their text.
 #pragma once
 
 #include <filesystem>
@@ -11,20 +9,17 @@
 
 namespace oasys_lib_test {
 
-enum class Body { Visible, Other, Unended, NoText, Empty };
-oasys_test::Bytes bodyText(Body body);
+enum class Body { Visible, Unended, NoText, Empty };
+// The text of a body, as far as it can be decoded.
+std::string textOf(Body body);
 
-// The properties every document holds, in its format block and, for a compound file, also in
-// its summary information (category in the document summary set).
+// The properties of every document: its format block, and for a compound file its summary sets too.
 constexpr char kAuthor[] = "Author of exactly thirty bytes"; // fills its field
 oasys_test::Bytes formatBlock(bool password);
 
 // Writes the document under dir with the stem "a" (a.DOC/a.FMT, a.oas, a.ole); returns its path.
 std::filesystem::path writeDocument(const std::filesystem::path& dir, oasys_packaging packaging, Body body,
                                     bool password = false);
-
-// The text the filter's stream entry gives for the document at path.
-std::string filterText(const std::filesystem::path& path, oasys_packaging packaging);
 
 std::string readText(const std::filesystem::path& path);
 
