@@ -80,11 +80,11 @@ TEST_F(FileTest, SeekOriginsAndTell) {
 
 // Pieces around the window size read back, with the usual mode; a write lost on the device fails the close.
 TEST_F(FileTest, WrittenBytesReadBackAndLostOnesFail) {
-    const Bytes content = patternBytes(3 * kWindow + 11, 9);
+    const Bytes content = patternBytes(4 * kWindow + 11, 9);
     const auto path = dir / "out.txt";
     const uint32_t file = KRM_FileOpen(path.c_str(), "wb");
     size_t at = 0;
-    for (const size_t piece : {1u, 1u, 100u, kWindow, kWindow + 17, 3u, kWindow - 120, 9u}) {
+    for (const size_t piece : {1u, 1u, 100u, kWindow, 2 * kWindow + 17, 3u, kWindow - 120, 9u}) {
         const size_t take = std::min(piece, content.size() - at);
         ASSERT_EQ(KRM_FileWrite(content.data() + at, 1, static_cast<uint32_t>(take), file), take);
         EXPECT_EQ(KRM_FileTell(file), at += take);
@@ -165,6 +165,7 @@ TEST_F(FileTest, RemoveTakesOnlyRegularFiles) {
     }
     for (const char* name : {"folder", "link", "pipe", "empty.txt", "device"})
         EXPECT_TRUE(std::filesystem::exists(std::filesystem::symlink_status(dir / name))) << name;
+    EXPECT_EQ(KRM_FileRemoveIfSizeIsZero("/proc/self/status"), 0) << "empty, but it cannot be removed";
     EXPECT_EQ(KRM_FileRemoveIfSizeIsZero(nullptr), 0);
     EXPECT_NE(KRM_FileRemove(nullptr), 0);
     EXPECT_EQ(KRM_FileRemoveIfSizeIsZero((dir / "empty.txt").c_str()), 1);

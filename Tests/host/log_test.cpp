@@ -123,4 +123,15 @@ TEST_F(StreamTest, StreamsCollectEveryWriteAndFailuresGiveMinusOne) {
     EXPECT_EQ(oasys_test::readFile(dir / "out"), large);
 }
 
+// When every handle of a kind is live one more is refused, and a released one is given again.
+TEST_F(StreamTest, HandlesRunOutCleanly) {
+    std::vector<uint32_t> live;
+    for (uint32_t stream; live.size() < 40000 && (stream = KRM_StreamCreateMemory()) != 0;) live.push_back(stream);
+    EXPECT_LT(live.size(), 40000u);
+    KRM_StreamRelease(live.back());
+    EXPECT_NE(live.back() = KRM_StreamCreateMemory(), 0u);
+    EXPECT_EQ(KRM_StreamCreateMemory(), 0u);
+    for (const uint32_t stream : live) KRM_StreamRelease(stream);
+}
+
 } // namespace

@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <array>
+#include <cstring>
 
 #include "krm_host_testing.h"
 #include "oasys.h"
@@ -96,6 +97,7 @@ TEST_F(DocumentTable, TextPropertiesAndPasswordOfEveryRow) {
         oasys_buffer_free(&buffer);
 
         oasys_properties p;
+        std::memset(&p, 0xFF, sizeof p);
         int isProtected = -1;
         EXPECT_EQ(oasys_read_properties(document, nullptr, &p, &result), OK);
         EXPECT_EQ(oasys_password_protected(document, &isProtected, nullptr), OK);
@@ -104,6 +106,7 @@ TEST_F(DocumentTable, TextPropertiesAndPasswordOfEveryRow) {
         EXPECT_EQ(std::vector<std::string>(std::begin(texts), std::end(texts)),
                   (std::vector<std::string>{"Title", kAuthor, "Note", "Cat", "k1;k2", documentTypes[row.packaging],
                                             "98年12月31日23時00分", ""}));
+        EXPECT_EQ(strnlen(p.author.text, sizeof p.author.text), p.author.length) << "ended and zero-filled";
         EXPECT_EQ(std::vector<int>({p.created.present, p.created.year, p.created.hour, p.created.minute,
                                     p.modified.present, p.password_protected, isProtected}),
                   std::vector<int>({1, 1998, 23, 0, 0, row.password, row.password}));
@@ -127,11 +130,34 @@ TEST_F(DocumentTable, OpenRefusals) {
     EXPECT_EQ(oasys_open_path("", OASYS_PACKAGING_AUTO, &document, nullptr), OASYS_BAD_ARGUMENT);
     EXPECT_EQ(oasys_open_separated_memory("abc", 3, nullptr, 0, &document, nullptr), OASYS_BAD_ARGUMENT);
     EXPECT_EQ(oasys_open_fd(-1, OASYS_PACKAGING_AUTO, &document, nullptr), OASYS_BAD_ARGUMENT);
-    EXPECT_EQ(oasys_packaging_parse(nullptr, nullptr), 0);
+    oasys_packaging packaging;
+    EXPECT_EQ(oasys_packaging_parse(nullptr, &packaging) + oasys_packaging_parse("combined", nullptr), 0);
     oasys_buffer buffer{};
     EXPECT_EQ(oasys_text_from_utf8("Shift_JIS", nullptr, 1, &buffer, nullptr), OASYS_BAD_ARGUMENT);
     EXPECT_EQ(oasys_text_from_utf8("no-such-charset", "a", 1, &buffer, nullptr), OASYS_BAD_ARGUMENT);
     EXPECT_EQ(buffer.size, 0u);
+}
+
+// With standard input closed, descriptor 0 is an ordinary one: the text is written to it, held on it
+// and closed after the call.
+TEST_F(DocumentTable, DescriptorZeroIsAnOrdinaryDescriptor) {
+    TempDir dir;
+    const fs::path out = dir / "out";
+    oasys_document* document = nullptr;
+    ASSERT_EQ(oasys_open_path(writeDocument(dir.path(), C, Body::Visible).c_str(), OASYS_PACKAGING_AUTO, &document, nullptr), OK);
+    const int saved = ::dup(0);
+    ::close(0);
+    ASSERT_EQ(::open(out.c_str(), O_WRONLY | O_CREAT, 0600), 0);
+    EXPECT_EQ(oasys_extract_to_fd(document, 0, nullptr, nullptr), OK);
+    ::close(0);
+    oasys_buffer buffer{};
+    EXPECT_EQ(oasys_extract_to_buffer(document, &buffer, nullptr, nullptr), OK);
+    EXPECT_EQ(::fcntl(0, F_GETFD), -1) << "descriptor 0 closed after the call";
+    ::dup2(saved, 0);
+    ::close(saved);
+    EXPECT_EQ(std::string(buffer.data, buffer.size) + readText(out), textOf(Body::Visible) + textOf(Body::Visible));
+    oasys_buffer_free(&buffer);
+    oasys_close(document);
 }
 
 // Stored dates: real ones are dates; all-zero is none; digits out of range keep their text, no date.

@@ -36,23 +36,17 @@ void put32(Bytes& out, uint32_t value) {
 }
 
 // A "\005DocumentSummaryInformation" stream: one set (D5CDD502-2E9C-101B-9397-08002B2CF9AE)
-// holding the category (PID 2) as a code-page string.
-Bytes documentSummary(const std::string& category) {
+// holding the category (PID 2) as a UTF-16 string (VT_LPWSTR, counted in characters).
+Bytes documentSummary(const std::string& ascii) {
     Bytes out = {0xFE, 0xFF, 0, 0, 0, 0, 0, 0};
     out.resize(24, 0); // system id, class id
     put32(out, 1);
     const Bytes fmtid = {0x02, 0xD5, 0xCD, 0xD5, 0x9C, 0x2E, 0x1B, 0x10, 0x93, 0x97, 0x08, 0x00, 0x2B, 0x2C, 0xF9, 0xAE};
     out.insert(out.end(), fmtid.begin(), fmtid.end());
-    put32(out, 48);
-    const uint32_t length = static_cast<uint32_t>(category.size() + 1);
-    put32(out, 16 + 8 + length); // set size: header, one entry, type, count, text
-    put32(out, 1);
-    put32(out, 2);
-    put32(out, 16);
-    put32(out, 0x1E);
-    put32(out, length);
-    out.insert(out.end(), category.begin(), category.end());
-    out.push_back(0);
+    const uint32_t characters = static_cast<uint32_t>(ascii.size() + 1);
+    for (const uint32_t word : {48u, 16 + 8 + 2 * characters, 1u, 2u, 16u, 0x1Fu, characters}) put32(out, word);
+    for (const char c : ascii) out.insert(out.end(), {static_cast<uint8_t>(c), 0});
+    out.insert(out.end(), {0, 0, 0, 0}); // the terminator and padding
     return out;
 }
 

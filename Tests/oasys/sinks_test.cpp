@@ -6,7 +6,6 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <functional>
 #include <string>
 #include <tuple>
 
@@ -73,21 +72,17 @@ TEST_F(Sinks, WriteFailuresAreOutputErrorsWithTheSystemsReason) {
     int ends[2];
     ASSERT_EQ(::pipe(ends), 0);
     ::close(ends[1]);
-    const std::string missing = (out_ / "no/such/out.txt").string();
-    const std::pair<std::function<oasys_status(oasys_result*)>, int> cases[] = {
-        {[&](oasys_result* r) { return oasys_extract_to_path(document_, "/dev/full", nullptr, r); }, ENOSPC},
-        {[&](oasys_result* r) { return oasys_extract_to_path(document_, missing.c_str(), nullptr, r); }, ENOENT},
-        {[&](oasys_result* r) { return oasys_extract_to_path(document_, out_.path().c_str(), nullptr, r); }, EISDIR},
-        {[&](oasys_result* r) { return oasys_extract_to_fd(document_, ends[0], nullptr, r); }, EBADF},
-        {[&](oasys_result* r) {
-             const auto refuse = [](void*, const void*, size_t) { return errno = EPIPE, -1; };
-             return oasys_extract_to_callback(document_, refuse, nullptr, nullptr, r);
-         }, EPIPE},
-    };
-    for (const auto& [extract, error] : cases) {
-        oasys_result result{};
-        EXPECT_EQ(extract(&result), OASYS_OUTPUT_ERROR) << error;
-        EXPECT_EQ(result.system_error, error);
+    const auto refuse = [](void*, const void*, size_t) { return errno = EPIPE, -1; };
+    oasys_result r[5] = {};
+    const oasys_status statuses[] = {oasys_extract_to_path(document_, "/dev/full", nullptr, &r[0]),
+                                     oasys_extract_to_path(document_, (out_ / "no/such/out").c_str(), nullptr, &r[1]),
+                                     oasys_extract_to_path(document_, out_.path().c_str(), nullptr, &r[2]),
+                                     oasys_extract_to_fd(document_, ends[0], nullptr, &r[3]),
+                                     oasys_extract_to_callback(document_, refuse, nullptr, nullptr, &r[4])};
+    const int errors[] = {ENOSPC, ENOENT, EISDIR, EBADF, EPIPE};
+    for (size_t i = 0; i < std::size(errors); ++i) {
+        EXPECT_EQ(statuses[i], OASYS_OUTPUT_ERROR) << errors[i];
+        EXPECT_EQ(r[i].system_error, errors[i]);
     }
     ::close(ends[0]);
     EXPECT_TRUE(fs::is_character_file("/dev/full"));

@@ -94,6 +94,7 @@ void writeCaseDocuments(const fs::path& d) {
     writeFile(d / "lone.DOC", hello);
     writeSeparated(d / "a", hello, formatOf());
     writeCompoundDocument(d / "c.ole", formatOf(), hello);
+    writeCompound(d / "nofmt.ole", {{"OasysStreamFileList", makeStreamList({{"DOC1.FMT", "2"}, {"DOC1.DOC", "1"}})}, {"DOC1.DOC", hello}});
     // Damage: a separated body without its end mark, a compound file cut short.
     writeSeparated(d / "cut", concat({bytes("Hello"), crlf(), bytes("World"), crlf()}), formatOf());
     const Bytes compound = readFile(d / "c.ole");
@@ -144,16 +145,20 @@ const Case kCases[] = {
     {"separated named by .FMT", "", "oasys2txt @/a.FMT @/out.txt", 0, "", {"out.txt=Hello\r\n"}},
     {"separated named by .grp in lower case", "mv a.DOC b.doc; mv a.FMT b.fmt; : > b.grp", "oasys2txt @/b.grp @/out.txt", 0, "",
      {"out.txt=Hello\r\n"}},
+    {"the charsets listed, each once", "", "oasys2txt -listenc > @/l && grep -x UTF-16LE @/l && sort @/l | uniq -d > @/twice",
+     0, "", {"twice="}, "UTF-16LE"},
+    {"a stem holding .FMT names its own members", "cp a.DOC n.FMT.v2.DOC; cp a.FMT n.FMT.v2.FMT",
+     "oasys2txt @/n.FMT.v2.DOC @/out.txt", 0, "", {"out.txt=Hello\r\n"}},
+    {"members in other cases than the name given", "mv a.FMT a.fMt; : > a.Grp", "oasys2txt @/a.Grp @/out.txt", 0, "",
+     {"out.txt=Hello\r\n"}},
+    {"a compound document without its format stream", "", "oasysinfo @/nofmt.ole", 5, "format stream is missing"},
     {"the member named is the member read", "cp blank.DOC a.doc", "oasys2txt @/a.doc @/out.txt", 2, "no visible text"},
     {"a format file alone has no text", "cp a.FMT alone.FMT", "oasys2txt @/alone.FMT @/out.txt", 6, "alone.DOC",
      {"out.txt!"}},
     // Detection of the packaging, by name for separated documents, else by the bytes.
-    {"separated named by .DOC", "", "oasys2txt --report @/report @/a.DOC @/out.txt", 0, "", {"out.txt=Hello\r\n",
-     "report~\"packaging\":\"separated\""}},
-    {"combined by its bytes, any name", "", "oasys2txt --report @/report @/combined.DOC @/out.txt", 0, "",
-     {"out.txt=Hello\r\n", "report~\"packaging\":\"combined\""}},
-    {"compound by its bytes", "", "oasys2txt --report @/report @/c.ole @/out.txt", 0, "", {"out.txt=Hello\r\n",
-     "report~\"packaging\":\"compound\""}},
+    {"separated by name, combined and compound by their bytes", "", "oasys2txt -o @/o --report @/r @/a.DOC @/combined.DOC @/c.ole",
+     0, "3 documents: 3 ok", {"o/c.ole.txt=Hello\r\n", "r~a.DOC\",\"packaging\":\"separated\"", "r~combined.DOC\",\"packaging\":\"combined\"",
+     "r~c.ole\",\"packaging\":\"compound\""}},
     {"no visible text", "", "oasys2txt @/blank.DOC @/out.txt", 2, "no visible text", {"out.txt!"}},
     {"password", "", "oasys2txt @/secret.DOC @/out.txt", 3, "password-protected", {"out.txt!"}},
     {"not OASYS", "", "oasys2txt @/notes.txt @/out.txt", 4, "not an OASYS document", {"out.txt!"}},
@@ -164,8 +169,6 @@ const Case kCases[] = {
      "format file lone.FMT is missing"},
     {"unknown option", "", "oasys2txt --frobnicate x.DOC @/out.txt", 64, "unknown option --frobnicate"},
     // A failed document leaves whatever was at the output path as it was.
-    {"a failure keeps a device", "mknod out.txt c 1 3", "oasys2txt @/secret.oas @/out.txt", 3, "password",
-     {"out.txt:c"}},
     {"a device takes the text and stays", "mknod null c 1 3", "oasys2txt --report @/report @/doc.oas @/null", 0, "",
      {"null:c", "report~\"bytes\":7,"}},
     {"a success replaces a dangling link", "ln -s gone out.txt", "oasys2txt @/doc.oas @/out.txt", 0, "",
@@ -183,8 +186,7 @@ const Case kCases[] = {
      "kept"},
     {"a truncated compound file has its report line", "mkdir in; cp cut.ole doc.oas in/",
      "oasys2txt -o @/out --report @/report @/in", 5, "2 documents: 1 ok, 1 broken",
-     {"report~{\"path\":\"@/in/cut.ole\",\"packaging\":\"compound\",\"code\":null,\"outcome\":\"broken\","
-     "\"reason\":\"it has the compound-file signature but cannot be opened"}},
+     {"report~cut.ole\",\"packaging\":\"compound\",\"code\":null,\"outcome\":\"broken\",\"reason\":\"it has the compound"}},
     // Reports, and names that are no UTF-8.
     {"a name that is no UTF-8 in the report", "mkdir in; cp doc.oas \"in/$(printf '\\223\\372')\"",
      "oasys2txt -o @/out --report @/report @/in", 0, "1 document: 1 ok",
@@ -195,8 +197,6 @@ const Case kCases[] = {
     {"the output folder is an input", "", "oasys2txt -o @ @", 64, "lies in the output folder", {"doc.oas#"}},
     {"a pipe named as a document", "mkfifo fifo.oas", "oasys2txt @/fifo.oas @/out.txt", 6, "is not a regular file",
      {"out.txt!"}},
-    {"a device behind a link, forced compound", "ln -s /dev/zero zero.ole",
-     "oasys2txt --packaging compound @/zero.ole @/out.txt", 6, "is not a regular file", {"out.txt!"}},
     {"a combined document from standard input", "", "oasys2txt - < @/doc.oas", 0, "", {}, "Hello\r\n"},
     {"a separated body from standard input", "", "oasys2txt - < @/a.DOC", 4, "'standard input': not an OASYS document"},
     {"endless standard input that is no document", "", "cat /dev/zero | TMPDIR=@/tmp oasys2txt - @/z.txt", 4,
@@ -223,48 +223,34 @@ const Case kCases[] = {
     {"oasysinfo json escapes", "", "oasysinfo --json @/d80.FMT", 0, "", {},
      R"("title":"say \"hi\"","author":"","keywords":"","category":"","comments":"line one\r\nline two",)"},
     {"two workers write what one writes",
-     "mkdir -p in/part1; for i in $(seq 20); do cp doc.oas in/d$i.oas; "
-     "cp c.ole in/part1/e$i.ole; cp a.DOC in/f$i.DOC; cp a.FMT in/f$i.FMT; done; cp secret.* blank.oas notes.txt "
-     "in/part1",
-     "oasys2txt -r -j 1 -o @/o1 --report @/r1 @/in; s=$?; oasys2txt -r -j 2 -o @/o2 --report @/r2 @/in; "
-     "[ $? = $s ] && diff -r @/o1 @/o2 && sed 's/\"ms\":[0-9]*//' @/r1 > @/s1 && sed 's/\"ms\":[0-9]*//' @/r2 | "
-     "cmp - @/s1 && exit $s",
-     3, "64 documents: 60 ok, 1 no-text, 3 password\n", {"o1/part1/e7.ole.txt=Hello\r\n", "o2/f20.DOC.txt=Hello\r\n",
-     "o1/part1/secret.DOC.txt!", "o1/part1/blank.oas.txt!",
-     "r1~\"packaging\":\"compound\",\"code\":3001,\"outcome\":\"password\",\"reason\":\"the document is "
-     "password-protected\",\"bytes\":0,",
+     "mkdir -p in/part1; for i in $(seq 20); do cp doc.oas in/d$i.oas; cp c.ole in/part1/e$i.ole; cp a.DOC in/f$i.DOC; "
+     "cp a.FMT in/f$i.FMT; done; cp secret.* blank.oas notes.txt in/part1",
+     "oasys2txt -r -j 1 -o @/o1 --report @/r1 @/in; s=$?; oasys2txt -r -j 2 -o @/o2 --report @/r2 @/in; [ $? = $s ] && "
+     "diff -r @/o1 @/o2 && sed 's/\"ms\":[0-9]*//' @/r1 > @/s1 && sed 's/\"ms\":[0-9]*//' @/r2 | cmp - @/s1 && exit $s",
+     3, "64 documents: 60 ok, 1 no-text, 3 password\n", {"o1/part1/e7.ole.txt=Hello\r\n", "o1/part1/secret.DOC.txt!",
+     "r1~\"code\":3001,\"outcome\":\"password\",\"reason\":\"the document is password-protected\",\"bytes\":0,",
      "r1~/in/part1/e7.ole\",\"packaging\":\"compound\",\"code\":0,\"outcome\":\"ok\",\"reason\":null,\"bytes\":7,"},
      nullptr, "\r"},
     {"the worst outcome wins whatever the order", "", "oasys2txt -o @/out @/doc.oas @/gone.oas @/secret.DOC", 6,
      "gone.oas': cannot open", {"out/doc.oas.txt=Hello\r\n"}},
     {"a progress bar on a terminal", "", "script -qec 'oasys2txt -r -j 2 -o @/out @/two' /dev/null", 0, "", {},
      "] 2/2"},
-    {"no progress bar nor summary when quiet", "", "script -qec 'oasys2txt -q -r -o @/out @/two' /dev/null > @/shown",
-     0,
-     "", {"shown="}},
     {"an interrupted batch finishes what runs and leaves no temporary file",
-     "mkdir in out; oasys2txt long.DOC long.txt; for i in $(seq 300); do ln long.DOC in/d$i.DOC; ln long.FMT "
-     "in/d$i.FMT; done",
-     "oasys2txt -j 2 -o @/out --report @/report @/in & p=$!; n=0; while [ $(ls @/out | wc -l) -lt 3 ] && "
-     "[ $n -lt 2000 ]; do sleep 0.01; n=$((n+1)); done; kill -TERM $p; wait $p; s=$?; ls @/out | grep -v '[.]txt$' "
-     "&& exit 99; "
-     "for f in @/out/*; do cmp -s $f @/long.txt || exit 98; done; [ $(ls @/out | wc -l) = $(wc -l < @/report) ] || "
-     "exit 97; " "exit $s",
+     "mkdir in out; oasys2txt long.DOC long.txt; for i in $(seq 300); do ln long.DOC in/d$i.DOC; ln long.FMT in/d$i.FMT; done",
+     "oasys2txt -j 2 -o @/out --report @/report @/in & p=$!; n=0; while [ $(ls @/out | wc -l) -lt 3 ] && [ $n -lt 2000 ]; "
+     "do sleep 0.01; n=$((n+1)); done; kill -TERM $p; wait $p; s=$?; ls @/out | grep -v '[.]txt$' && exit 99; for f in "
+     "@/out/*; do cmp -s $f @/long.txt || exit 98; done; [ $(ls @/out | wc -l) = $(wc -l < @/report) ] || exit 97; exit $s",
      143, " not started"},
     // Trees an attacker or an unlucky user prepared.
     {"a batch changes nothing outside its output folder whatever links are planted",
-     "mkdir -p victims elsewhere in/sub in/out logs; echo one > victims/v1; echo two > victims/v2; cp doc.oas "
-     "in/a.oas; "
-     "cp broken.oas in/b.oas; cp c.ole in/sub/; cp a.DOC in/d.DOC; cp a.FMT in/d.FMT; ln -s $PWD/victims/v1 "
-     "in/out/a.oas.txt; "
-     "ln -s $PWD/victims/v2 in/out/b.oas.txt; ln -s $PWD/elsewhere in/out/sub; ln -s $PWD/victims/v1 "
-     "logs/a.oas.ve2.log; "
+     "mkdir -p victims elsewhere in/sub in/out logs; echo one > victims/v1; echo two > victims/v2; cp doc.oas in/a.oas; "
+     "cp broken.oas in/b.oas; cp c.ole in/sub/; cp a.DOC a.FMT in/; ln -s $PWD/victims/v1 in/out/a.oas.txt; ln -s "
+     "$PWD/victims/v2 in/out/b.oas.txt; ln -s $PWD/elsewhere in/out/sub; ln -s $PWD/victims/v1 logs/a.oas.ve2.log; "
      "ln -s $PWD/elsewhere logs/sub; ln -s $PWD/elsewhere in/away; ln -s /dev/zero in/zero.oas; mkfifo in/fifo.oas",
      "oasys2txt -r -j 2 -o @/in/out --log @/logs --report @/in/out/report @/in", 7,
      "4 documents: 2 ok, 1 broken, 1 output-error", {"victims/v1=one\n", "victims/v2=two\n", "elsewhere/c.ole.txt!",
-     "elsewhere/c.ole.ve2.log!", "in/out/a.oas.txt=Hello\r\n", "in/out/b.oas.txt->@/victims/v2",
-     "in/out/d.DOC.txt=Hello\r\n", "logs/a.oas.ve2.log~GetText() end successfully"}, nullptr, nullptr,
-     "/out/sub is a symbolic link; it is not followed"},
+     "elsewhere/c.ole.ve2.log!", "in/out/a.oas.txt=Hello\r\n", "in/out/b.oas.txt->@/victims/v2", "in/out/a.DOC.txt=Hello\r\n",
+     "logs/a.oas.ve2.log~GetText() end successfully"}, nullptr, nullptr, "/out/sub is a symbolic link; it is not followed"},
     {"unreadable folders and files have their report lines",
      "mkdir -p in/locked out; cp doc.oas in/ok.oas; cp doc.oas in/secret.oas; cp doc.oas in/locked/x.oas; "
      "chmod 700 in/locked; chmod 600 in/secret.oas; chown 65534 out; chmod 755 .",
@@ -273,11 +259,10 @@ const Case kCases[] = {
      {"out/report~secret.oas\",\"packaging\":null,\"code\":null,\"outcome\":\"unreadable\""}, nullptr, nullptr,
      "3 documents: 1 ok, 2 unreadable"},
     {"paths too long for the system have their report lines",
-     "mkdir in; cp doc.oas in/top.oas; src=$PWD/doc.oas; d=$(printf 'd%.0s' $(seq 250)); "
-     "p=$d/$d/$d/$d/$d/$d/$d/$d/$d/$d; " "mkdir -p in/$p; cd in/$p; mkdir -p $p; cp $src $p/deep.oas",
-     "oasys2txt -r -o @/out --report @/report @/in; s=$?; rm -rf @/in @/out; exit $s", 6,
-     "2 documents: 1 ok, 1 unreadable", {"report~\"outcome\":\"unreadable\",\"reason\":"}, nullptr, nullptr,
-     "File name too long"},
+     "mkdir in; cp doc.oas in/top.oas; src=$PWD/doc.oas; d=$(printf 'd%.0s' $(seq 250)); p=$d/$d/$d/$d/$d/$d/$d/$d/$d/$d; "
+     "mkdir -p in/$p; cd in/$p; mkdir -p $p; cp $src $p/deep.oas",
+     "oasys2txt -r -o @/out --report @/report @/in; s=$?; rm -rf @/in @/out; exit $s", 6, "2 documents: 1 ok, 1 unreadable",
+     {"report~\"outcome\":\"unreadable\",\"reason\":"}, nullptr, nullptr, "File name too long"},
     {"a closed pipe ends the tool quietly", "",
      "{ TMPDIR=@/tmp oasys2txt --log @/logs @/long.DOC; echo $? > @/status; } | head -c 1 > /dev/null", 0, "",
      {"status=141\n"}},
@@ -315,8 +300,8 @@ class Cases : public ToolTest, public ::testing::WithParamInterface<Case> {};
 
 TEST_P(Cases, StatusMessagesAndFiles) {
     const Case& c = GetParam();
-    if ((std::string_view(c.setup).starts_with("# as root") || std::string_view(c.setup).find("mknod") != std::string::npos) &&
-        geteuid() != 0)
+    const std::string_view setup = c.setup;
+    if ((setup.starts_with("# as root") || setup.find("mknod") != setup.npos) && geteuid() != 0)
         GTEST_SKIP() << "needs root";
     const std::string asNobody = "setpriv --reuid=65534 --regid=65534 --clear-groups ";
     if (std::string_view(c.command).starts_with(asNobody) && runShell(asNobody + "oasys2txt --version").status != 0)
@@ -326,23 +311,13 @@ TEST_P(Cases, StatusMessagesAndFiles) {
     ASSERT_EQ(runShell("cd '" + dir.path().string() + "' || exit 1\n" + c.setup).status, 0);
     std::map<std::string, std::string> before;
     for (const std::string& expected : c.files)
-        if (expected.back() == '#') before[expected.substr(0, expected.size() - 1)] = readText(dir / expected.substr(0, expected.size() - 1));
+        if (const std::string name = expected.substr(0, expected.size() - 1); expected.back() == '#') before[name] = readText(dir / name);
     const ToolRun run = runShell(expand(c.command, dir.path()));
     EXPECT_EQ(run.status, c.status) << run.err;
-    if (*c.err) {
-        EXPECT_NE(run.err.find(expand(c.err, dir.path())), std::string::npos) << run.err;
-    } else {
-        EXPECT_EQ(run.err, "");
-    }
-    if (c.notErr) {
-        EXPECT_EQ(run.err.find(c.notErr), std::string::npos) << run.err;
-    }
-    if (c.alsoErr) {
-        EXPECT_NE(run.err.find(c.alsoErr), std::string::npos) << run.err;
-    }
-    if (c.out) {
-        EXPECT_NE(run.out.find(expand(c.out, dir.path())), std::string::npos) << run.out;
-    }
+    EXPECT_TRUE(*c.err ? run.err.find(expand(c.err, dir.path())) != std::string::npos : run.err.empty()) << run.err;
+    EXPECT_TRUE(!c.notErr || run.err.find(c.notErr) == std::string::npos) << run.err;
+    EXPECT_TRUE(!c.alsoErr || run.err.find(c.alsoErr) != std::string::npos) << run.err;
+    EXPECT_TRUE(!c.out || run.out.find(expand(c.out, dir.path())) != std::string::npos) << run.out;
     for (const std::string& expected : c.files) expectFileState(dir.path(), expected, before);
     EXPECT_TRUE(fs::is_empty(dir / "tmp")) << "nothing is left in the temporary folder";
 }
