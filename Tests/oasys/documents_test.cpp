@@ -115,8 +115,8 @@ TEST_F(DocumentTable, TextPropertiesAndPasswordOfEveryRow) {
     }
 }
 
-// Bad arguments are refused at once; what is not a document is told at the open.
-TEST_F(DocumentTable, OpenRefusals) {
+// Bad arguments are refused at once; what is not a document is told at the open; text converted.
+TEST_F(DocumentTable, RefusalsAndConversion) {
     oasys_document* document = reinterpret_cast<oasys_document*>(1);
     oasys_result result{};
     EXPECT_EQ(oasys_open_memory("abc", 3, OASYS_PACKAGING_AUTO, &document, &result), OASYS_NOT_OASYS);
@@ -135,6 +135,9 @@ TEST_F(DocumentTable, OpenRefusals) {
     EXPECT_EQ(oasys_text_from_utf8("Shift_JIS", nullptr, 1, &buffer, nullptr), OASYS_BAD_ARGUMENT);
     EXPECT_EQ(oasys_text_from_utf8("no-such-charset", "a", 1, &buffer, nullptr), OASYS_BAD_ARGUMENT);
     EXPECT_EQ(buffer.size, 0u);
+    EXPECT_EQ(oasys_text_from_utf8("Shift_JIS", "日本", 6, &buffer, nullptr), OK); // what oasysinfo -enc shows
+    EXPECT_EQ(std::string(buffer.data, buffer.size), "\x93\xFA\x96\x7B");
+    oasys_buffer_free(&buffer);
 }
 
 // With standard input closed, descriptor 0 is an ordinary one: the text is written to it, held on it
