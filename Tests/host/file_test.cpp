@@ -110,14 +110,16 @@ TEST_F(FileTest, ModesActLikeFopen) {
         const char* mode;
         const char* readBack; // nullptr: the open fails
         const char* content;
-    } cases[] = {{"wb", "", "new"}, {"ab", "", "oldnew"}, {"r+b", "new", "new"}, {"a+", "oldnew", "oldnew"},
-                 {"wxb", nullptr, "old"}, {"q", nullptr, "old"}, {"", nullptr, "old"}};
+        uint32_t tellAfterWrite;
+    } cases[] = {{"wb", "", "new", 3}, {"ab", "", "oldnew", 6}, {"r+b", "new", "new", 3}, {"a+", "oldnew", "oldnew", 6},
+                 {"wxb", nullptr, "old", 0}, {"q", nullptr, "old", 0}, {"", nullptr, "old", 0}};
     for (const auto& c : cases) {
         writeFile(dir / "f", bytes("old"));
         const uint32_t file = KRM_FileOpen((dir / "f").c_str(), c.mode);
         char text[16] = {};
         if (file != 0) {
             EXPECT_EQ(KRM_FileWrite("new", 1, 3, file), 3u) << c.mode;
+            EXPECT_EQ(KRM_FileTell(file), c.tellAfterWrite) << c.mode;
             KRM_FileSeek(file, 0, 0);
             KRM_FileRead(text, 1, sizeof text, file);
             EXPECT_EQ(KRM_FileClose(file), 0);
@@ -126,6 +128,11 @@ TEST_F(FileTest, ModesActLikeFopen) {
         EXPECT_EQ(std::string(text), c.readBack ? c.readBack : "") << c.mode;
         EXPECT_EQ(readFile(dir / "f"), bytes(c.content)) << c.mode;
     }
+    // Two appenders: each write lands at the end, where the system places it.
+    const uint32_t first = KRM_FileOpen((dir / "f").c_str(), "ab"), second = KRM_FileOpen((dir / "f").c_str(), "ab");
+    EXPECT_EQ(KRM_FileWrite("1", 1, 1, first) + KRM_FileWrite("2", 1, 1, second), 2u);
+    EXPECT_EQ(KRM_FileClose(first) + KRM_FileClose(second), 0);
+    EXPECT_EQ(readFile(dir / "f"), bytes("old12"));
     for (const char* path : {dir.path().c_str(), "/no/such/folder/f", static_cast<const char*>(nullptr)})
         EXPECT_EQ(KRM_FileOpen(path, "wb"), 0u);
     EXPECT_EQ(KRM_FileOpen((dir / "f").c_str(), nullptr), 0u);
