@@ -1,5 +1,4 @@
-// Several threads using the host services at once, each on its own files, as concurrent filter
-// calls on different documents do. Every thread checks what it read; nothing is timed.
+// Threads using the host services at once on their own files, as concurrent filter calls do; untimed.
 #include <atomic>
 #include <string>
 #include <thread>
@@ -16,8 +15,7 @@ struct ThreadFiles {
     Bytes plainData, bodyData;
 };
 
-// One filter-like call: log, block, compound stream and plain file read byte by byte, output
-// written. Returns the number of wrong bytes.
+// One filter-like call (log, block, compound stream, plain file, output); returns the wrong bytes.
 size_t oneRound(const ThreadFiles& files) {
     size_t wrong = 0;
     const uint32_t log = krm_logfopen(KRM_OPT_LOG, files.log.c_str());
@@ -25,23 +23,18 @@ size_t oneRound(const ThreadFiles& files) {
     void* block = KRM_malloc(532);
     const uint32_t storage = KRM_2OLEopen(files.compound.c_str());
     const uint32_t stream = KRM_2OLEopenStream(storage, "doc1.doc");
-    for (const uint8_t expected : files.bodyData) {
-        uint8_t byte = 0;
-        wrong += KRM_2OLEreadStream(stream, &byte, 1) != 1 || byte != expected;
-    }
+    uint8_t byte = 0;
+    for (const uint8_t expected : files.bodyData) wrong += KRM_2OLEreadStream(stream, &byte, 1) != 1 || byte != expected;
     KRM_2OLEcloseStream(stream);
     KRM_2OLEclose(storage);
     const uint32_t source = KRM_FileOpen(files.plain.c_str(), "rb");
     const uint32_t output = KRM_FileOpen(files.output.c_str(), "wb");
     for (uint32_t at = 0; at < files.plainData.size(); ++at) {
-        uint8_t byte = 0;
         KRM_FileSeek(source, at, 0);
         wrong += KRM_FileRead(&byte, 1, 1, source) != 1 || byte != files.plainData[at];
         wrong += KRM_FileWrite(&byte, 1, 1, output) != 1;
     }
-    wrong += KRM_FileClose(source) != 0;
-    wrong += KRM_FileClose(output) != 0;
-    wrong += oasys_test::readFile(files.output) != files.plainData;
+    wrong += KRM_FileClose(source) != 0 || KRM_FileClose(output) != 0 || oasys_test::readFile(files.output) != files.plainData;
     KRM_free(block);
     krm_logfclose(KRM_OPT_LOG, log);
     return wrong;
@@ -62,11 +55,8 @@ TEST(HostConcurrency, ThreadsOnDifferentHandlesReadTheirOwnData) {
     }
     std::atomic<size_t> wrong{0};
     std::vector<std::thread> threads;
-    for (int t = 0; t < kThreads; ++t) {
-        threads.emplace_back([&, t] {
-            for (int round = 0; round < kRounds; ++round) wrong += oneRound(perThread[t]);
-        });
-    }
+    for (int t = 0; t < kThreads; ++t)
+        threads.emplace_back([&, t] { for (int round = 0; round < kRounds; ++round) wrong += oneRound(perThread[t]); });
     for (auto& thread : threads) thread.join();
     EXPECT_EQ(wrong.load(), 0u);
     oasys_test::expectHostCountersZero();
