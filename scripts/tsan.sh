@@ -28,6 +28,6 @@ for i in $(seq "$RUNS"); do
   echo "tsan.sh: run $i of $RUNS"
   run "$BUILD_DIR/Tests/test_host"
   run "$BUILD_DIR/Tests/oasys/test_oasys"
-  run "$BUILD_DIR/Tests/tools/test_tools" --gtest_filter='Batch.*'
+  run "$BUILD_DIR/Tests/tools/test_tools" --gtest_filter='*two_workers*'
 done
 echo "tsan.sh: $RUNS clean runs"
