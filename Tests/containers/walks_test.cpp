@@ -6,14 +6,15 @@
 #include <algorithm>
 #include <functional>
 
-#include "container_support.h"
+#include "filter_harness.h"
 
 namespace oasys_test {
 namespace {
 
-std::string walkLine(int loop, const char* what) {
-    return "LOOP(do..while.) " + std::to_string(loop) + " in GetDocTextContent() " + what + "\r\n";
-}
+constexpr uint32_t kLogOnly = KRM_OPT_LOG;
+constexpr uint32_t kLogAndGuards = KRM_OPT_LOG | KRM_OPT_LOOP_GUARD;
+const std::string kDecoderStart = "GetTextContent() starting\r\n";
+
 const Bytes kEndId = {0xF0, 0x00, 0x00, 0x00};
 
 CombinedPart part(const std::string& name, const Bytes& blocks) {
@@ -27,8 +28,6 @@ CombinedPart formatPart(uint16_t flagWord = 0) { return part("REPORT.FMT", oneBl
 CombinedPart bodyPart() { return part("REPORT.DOC", layBlocks(sampleBody(), {}, true).bytes); }
 
 const std::string kList = KRM_STREAM_LIST_NAME;
-std::string openLine(const std::string& name) { return "Open stream: " + name + "\r\n"; }
-std::string closeLine(const std::string& name) { return "Close stream: " + name + "\r\n"; }
 
 const std::vector<StreamListEntry> kUsualEntries = {{"DOC1.FMT", "2"}, {"DOC1.DOC", "1"}};
 
@@ -43,32 +42,138 @@ std::vector<CompoundStream> listing(const std::vector<StreamListEntry>& entries,
     return withList(makeStreamList(entries, count));
 }
 
-using WalkTest = ContainerTest;
+class WalkTest : public HostCheckedTest {
+protected:
+    TempDir dir;
+};
+using HeaderTest = WalkTest;
+
+RunSetup withPreset(uint32_t flags, const CallContext& preset) {
+    RunSetup setup = flagged(flags);
+    setup.preset = preset;
+    return setup;
+}
+FilterRun runCombined(const Bytes& doc, uint32_t flags = kLogOnly, const CallContext& preset = {}) {
+    return readCombined(doc, withPreset(flags, preset));
+}
+FilterRun runCompound(const std::vector<CompoundStream>& streams, uint32_t flags = kLogOnly, const CallContext& preset = {}) {
+    return readCompound(streams, withPreset(flags, preset));
+}
+
+// ---- IsCorrectID --------------------------------------------------------------------------------
+
+struct IdCase {
+    const char* what;
+    Bytes content;
+    uint32_t start;
+    int32_t width;
+    uint32_t expected;
+    uint32_t result;
+    uint32_t endPosition;
+};
+
+TEST_F(HeaderTest, IsCorrectIdMatchesAndStepsOverOnlyWholeIdentifiers) {
+    const IdCase cases[] = {
+        {"word match", {0xF1, 0x11, 0x00}, 0, 2, 0xF111, 1, 2},
+        {"byte order is big-endian", {0x11, 0xF1}, 0, 2, 0xF111, 0, 0},
+        {"width 3 is never a match", {0xF1, 0x11, 0x80, 0x00}, 0, 3, 0xF11180, 0, 0},
+        {"negative width", {0xF1, 0x11}, 0, -2, 0xF111, 0, 0},
+        {"byte match", {0x00, 0x1A}, 1, 1, 0x1A, 1, 2},
+        {"dword match at an offset", {0x00, 0x00, 0xF1, 0x10, 0x80, 0x00}, 2, 4, 0xF1108000, 1, 6},
+        {"dword mismatch in the last byte", {0xF1, 0x10, 0x80, 0x01}, 0, 4, 0xF1108000, 0, 0},
+        // A read past the end must not be taken for zero bytes that happen to match.
+        {"dword cut by the end of the file", {0xF0, 0x00, 0x00}, 0, 4, 0xF0000000, 0, 0},
+        {"word cut by the end of the file", {0x00, 0xF0}, 1, 2, 0xF000, 0, 1},
+    };
+    const uint32_t order = static_cast<uint32_t>(IsCPUBigEndian());
+    for (const IdCase& c : cases) {
+        SCOPED_TRACE(c.what);
+        const OpenSource file(dir / "id", c.content);
+        uint32_t position = c.start;
+        EXPECT_EQ(IsCorrectID(file.handle(), &position, c.width, c.expected, order), c.result);
+        EXPECT_EQ(position, c.endPosition);
+    }
+}
+
+// ---- havePassword -------------------------------------------------------------------------------
+
+// The password flag is bit 3 of the big-endian word at 564 of the format block, in a plain file
+// (at its base offset) as in a compound stream. A block too short to hold the word has no flag: its
+// bytes are 0xFF so that a reader taking a cut word from a stale or half-filled buffer is caught.
+TEST_F(HeaderTest, PasswordFlagOfPlainFilesAndStreams) {
+    const struct {
+        const char* what;
+        Bytes block;
+        uint32_t protectedAnswer;
+    } cases[] = {
+        {"0x0008", formatBlock(0x0008), 1}, {"0x0018", formatBlock(0x0018), 1}, {"0xFFF7", formatBlock(0xFFF7), 0},
+        {"0x0000", formatBlock(0x0000), 0}, {"0x0800", formatBlock(0x0800), 0}, {"100 bytes", Bytes(100, 0xFF), 0},
+        {"565 bytes", Bytes(565, 0xFF), 0},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        for (const uint32_t base : {0u, 7u}) {
+            const OpenSource file(dir / "fmt", concat({Bytes(base, 0x08), c.block}));
+            EXPECT_EQ(havePassword(file.handle(), base, 0), c.protectedAnswer) << base;
+        }
+        const OpenSource stream(dir / "fmt.ole", c.block, true);
+        EXPECT_EQ(havePassword(stream.handle(), 0, 1), c.protectedAnswer);
+    }
+}
+
+// ---- GetVe2Size ---------------------------------------------------------------------------------
+
+// A file whose first block has `first` data bytes (base 4) followed by `tail`.
+Bytes runFile(uint16_t first, const Bytes& tail) { return concat({blockHeader(first), Bytes(first, 'a'), tail}); }
+Bytes block(uint16_t length) { return concat({blockHeader(length), Bytes(length, 'b')}); }
+const Bytes kEnd = {0xF0, 0x00, 0x00, 0x00};
+
+// Loop counter 1 counts one pass per block after the first; the guard stops the walk when the
+// count passes its limit, without writing the size. With guards off nothing is counted.
+TEST_F(HeaderTest, Ve2SizeMeasuresTheRunOfBlocksFromItsFirstData) {
+    constexpr uint32_t kLimit = KRM_LOOP_GUARD_LIMIT;
+    const auto emptyBlocks = [](uint32_t n) { return concat({repeated(blockHeader(0), n), kEnd}); };
+    const struct {
+        const char* what;
+        Bytes content;
+        uint32_t firstLength;
+        uint32_t size;
+        uint32_t flags = kLogAndGuards;
+        int32_t code = KRM_OK;
+        int32_t counter = -1;  // -1: not looked at
+    } cases[] = {
+        {"three blocks then the end", runFile(10, concat({block(20), block(30), kEnd})), 10, 10 + 24 + 34},
+        {"a single block then text", runFile(100, bytes("ABCD")), 100, 100},
+        {"F0 05 is no block", runFile(10, concat({{0xF0, 0x05, 0x00, 0x02}, kEnd})), 10, 10},
+        {"empty blocks count their headers", runFile(0, concat({block(0), block(0), kEnd})), 0, 8},
+        {"a run that ends with the file", runFile(10, block(20)), 10, 34},
+        // The end of the file inside the run ends it; the size never reaches past the file.
+        {"a length word cut short", runFile(10, {0xF0, 0x04, 0x00}), 10, 10},
+        {"a last block cut short", runFile(10, concat({blockHeader(20), Bytes(5, 'c')})), 10, 10 + 4 + 5},
+        {"a first block cut short", concat({blockHeader(50), Bytes(8, 'a')}), 50, 8},
+        {"blocks up to the guard", emptyBlocks(kLimit + 1), 0, 4 * kLimit, KRM_OPT_LOOP_GUARD, KRM_OK, kLimit},
+        {"one block past the guard", emptyBlocks(kLimit + 2), 0, 0, KRM_OPT_LOOP_GUARD, KRM_ERR_LOOP_GUARD,
+         kLimit + 1},
+        {"guards off", emptyBlocks(kLimit + 2), 0, 4 * (kLimit + 1), 0, KRM_OK, 77},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        const OpenSource file(dir / "run", c.content);
+        HostOptions options = makeOptions("UTF-8", c.flags);
+        CallContext context{};
+        context.loopCounter1 = 77;
+        uint32_t size = c.firstLength;
+        EXPECT_EQ(GetVe2Size(file.handle(), 4, &size, &options, &context), c.code);
+        EXPECT_EQ(size, c.size);
+        if (c.counter != -1) {
+            EXPECT_EQ(context.loopCounter1, c.counter);
+        }
+    }
+}
+
+
 
 // ---- Combined documents --------------------------------------------------------------------------
-
-TEST_F(WalkTest, WellFormedDocumentLogsEveryStepInOrder) {
-    const ReaderRun run = runCombined(makeCombinedDocument(formatBlock(), sampleBody()));
-    EXPECT_EQ(run.code, KRM_OK);
-    const std::vector<std::string> head = {
-        walkLine(1, "starting"),
-        walkLine(2, "starting"), "Fileread sep filename:REPORT.FMT\r\n", walkLine(2, "end"),
-        walkLine(3, "starting"), walkLine(3, "end"),
-        walkLine(2, "starting"), "Fileread sep filename:REPORT.DOC\r\n", walkLine(2, "end"),
-        walkLine(3, "starting"),
-        "LOOP(while.) 1 in GetVe2Size() starting\r\n", "LOOP(while.) 1 in GetVe2Size() end\r\n",
-        kDecoderStart};
-    const std::vector<std::string> tail = {"GetTextContent() end\r\n", walkLine(3, "end"), walkLine(1, "end")};
-    ASSERT_GE(run.log.size(), head.size() + tail.size());
-    EXPECT_TRUE(std::equal(head.begin(), head.end(), run.log.begin()));
-    EXPECT_TRUE(std::equal(tail.begin(), tail.end(), run.log.end() - static_cast<std::ptrdiff_t>(tail.size())));
-    // Between the two, only the decoder speaks.
-    for (auto line = run.log.begin() + static_cast<std::ptrdiff_t>(head.size());
-         line != run.log.end() - static_cast<std::ptrdiff_t>(tail.size()); ++line) {
-        EXPECT_EQ(line->find("GetDocTextContent"), std::string::npos) << *line;
-    }
-    EXPECT_NE(run.text.find("World"), std::string::npos);
-}
 
 // Body block data whose word at 564 carries the password flag.
 Bytes bodyWithFlagAt564() { return concat({Bytes(564, 'A'), {0x00, 0x08}, crlf(), endOfText()}); }
@@ -128,7 +233,7 @@ TEST_F(WalkTest, PartRolesPasswordAndEndsOfParts) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
-        const ReaderRun run = runCombined(c.doc);
+        const FilterRun run = runCombined(c.doc);
         EXPECT_EQ(run.code, c.code);
         EXPECT_EQ(hasLine(run.log, kDecoderStart), c.decoderRuns);
         // The reader leaves what the decoder wrote; removing a failed output is the entry's task.
@@ -137,26 +242,6 @@ TEST_F(WalkTest, PartRolesPasswordAndEndsOfParts) {
 }
 
 // ---- Compound documents --------------------------------------------------------------------------
-
-TEST_F(WalkTest, StreamsAreOpenedOneAtATimeInAFixedOrder) {
-    // The body is listed before the format stream; the format stream is still read first.
-    const ReaderRun run = runCompound(withList(makeStreamList({{"DOC1.DOC", "1"}, {"DOC1.FMT", "2"}})));
-    EXPECT_EQ(run.code, KRM_OK);
-    const std::vector<std::string> head = {openLine(kList),     closeLine(kList),   openLine("DOC1.FMT"),
-                                           closeLine("DOC1.FMT"), openLine(kList),  closeLine(kList),
-                                           openLine("DOC1.DOC"),  kDecoderStart};
-    const std::vector<std::string> tail = {"GetTextContent() end\r\n", closeLine("DOC1.DOC")};
-    ASSERT_GE(run.log.size(), head.size() + tail.size());
-    EXPECT_TRUE(std::equal(head.begin(), head.end(), run.log.begin()));
-    EXPECT_TRUE(std::equal(tail.begin(), tail.end(), run.log.end() - static_cast<std::ptrdiff_t>(tail.size())));
-    EXPECT_NE(run.text.find("Hello"), std::string::npos);
-}
-
-TEST_F(WalkTest, MissingListStreamIsLoggedWithoutAClose) {
-    const ReaderRun run = runCompound({{"DOC1.FMT", formatBlock()}, {"DOC1.DOC", sampleBody()}});
-    EXPECT_EQ(run.code, KRM_ERR_BROKEN);
-    EXPECT_EQ(run.log, std::vector<std::string>{openLine(kList)});
-}
 
 TEST_F(WalkTest, ListLookupsPasswordAndBodyStream) {
     const std::string longName = "ABCDEFGHIJKL.DOC";    // 16 characters: one too many
@@ -196,7 +281,7 @@ TEST_F(WalkTest, ListLookupsPasswordAndBodyStream) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
-        const ReaderRun run = runCompound(c.streams);
+        const FilterRun run = runCompound(c.streams);
         EXPECT_EQ(run.code, c.code);
         const auto startsWith = [](const char* prefix) {
             return [prefix](const std::string& line) { return line.rfind(prefix, 0) == 0; };
@@ -225,15 +310,14 @@ TEST_F(WalkTest, StreamCountField) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.field);
-        withStream(concat({Bytes(33, 'x'), bytes(std::string_view(c.field))}), [&](uint32_t stream) {
-            StreamListInfo info{};
-            uint32_t position = 33;
-            EXPECT_EQ(GetStreamCount(stream, &position, &info), c.result);
-            if (c.result == 1) {
-                EXPECT_EQ(position, c.endPosition);
-                EXPECT_EQ(info.streamCount != 0, c.nonZero);
-            }
-        });
+        const OpenSource stream(dir / "list.ole", concat({Bytes(33, 'x'), bytes(std::string_view(c.field))}), true);
+        StreamListInfo info{};
+        uint32_t position = 33;
+        EXPECT_EQ(GetStreamCount(stream.handle(), &position, &info), c.result);
+        if (c.result == 1) {
+            EXPECT_EQ(position, c.endPosition);
+            EXPECT_EQ(info.streamCount != 0, c.nonZero);
+        }
     }
 }
 
@@ -247,7 +331,7 @@ TEST_F(WalkTest, LoopCountersMoveOnlyWithLoopGuardsOn) {
     const auto compound = listing({{"DOC1.DOC", "1"}, {"DOC1.FMT", "2"}});
     const struct {
         const char* what;
-        std::function<ReaderRun(uint32_t flags, const CallContext& preset)> run;
+        std::function<FilterRun(uint32_t flags, const CallContext& preset)> run;
         int32_t counter3, counter4;
     } cases[] = {
         {"combined", [&](uint32_t f, const CallContext& p) { return runCombined(combined, f, p); }, 2, 1},
@@ -260,13 +344,13 @@ TEST_F(WalkTest, LoopCountersMoveOnlyWithLoopGuardsOn) {
     preset.loopCounter4 = 44;
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
-        const ReaderRun off = c.run(kLogOnly, preset);
+        const FilterRun off = c.run(kLogOnly, preset);
         EXPECT_EQ(off.code, KRM_OK);
         EXPECT_EQ(off.context.loopCounter1, 11);
         EXPECT_EQ(off.context.loopCounter2, 22);
         EXPECT_EQ(off.context.loopCounter3, 33);
         EXPECT_EQ(off.context.loopCounter4, 44);
-        const ReaderRun on = c.run(kLogAndGuards, preset);
+        const FilterRun on = c.run(kLogAndGuards, preset);
         EXPECT_EQ(on.code, KRM_OK);
         EXPECT_EQ(on.context.loopCounter3, c.counter3);
         EXPECT_EQ(on.context.loopCounter4, c.counter4);
@@ -335,7 +419,7 @@ TEST_F(WalkTest, DocumentOrListCutAtEveryLengthEndsWithACode) {
     for (const uint32_t flags : {0u, static_cast<uint32_t>(KRM_OPT_LOOP_GUARD)}) {
         for (size_t length = 0; length < doc.size(); ++length) {
             SCOPED_TRACE(testing::Message() << "combined, " << length << " bytes");
-            const ReaderRun run = runCombined(cut(doc, length), flags);
+            const FilterRun run = runCombined(cut(doc, length), flags);
             const bool complete = length >= doc.size() - 2 * kEndId.size();
             EXPECT_EQ(run.code == KRM_OK, complete) << run.code;
             if (complete) {
@@ -345,7 +429,7 @@ TEST_F(WalkTest, DocumentOrListCutAtEveryLengthEndsWithACode) {
         }
         for (size_t length = 0; length <= list.size(); ++length) {
             SCOPED_TRACE(testing::Message() << "stream list, " << length << " bytes");
-            const ReaderRun run = runCompound(
+            const FilterRun run = runCompound(
                 {{KRM_STREAM_LIST_NAME, cut(list, length)}, {"DOC1.FMT", formatBlock()}, {"DOC1.DOC", sampleBody()}},
                 flags);
             EXPECT_EQ(run.code, length > bodyTypeDigit ? KRM_OK : KRM_ERR_BROKEN);

@@ -9,12 +9,11 @@
 #include <memory>
 #include <string>
 
-#include "conversion_support.h"
+#include "filter_harness.h"
 
-namespace conversion_test {
 namespace {
 
-using oasys_test::SummaryFields;
+using namespace oasys_test;
 
 constexpr uint8_t kFill = 0xCC; // what the host's record held before the call
 constexpr uint16_t kCompound = KRM_FORMAT_COMPOUND;
@@ -53,9 +52,12 @@ SummaryResult summaryOf(const std::filesystem::path& path, const char* charset =
     return {code, std::move(record)};
 }
 
-const oasys_test::CompoundStream kBodyStream{"DOC1.DOC", {'x'}};
+const CompoundStream kBodyStream{"DOC1.DOC", {'x'}};
 
-using SummaryInfoTest = ConversionTest;
+class SummaryInfoTest : public HostCheckedTest {
+protected:
+    TempDir dir;
+};
 
 TEST_F(SummaryInfoTest, WrittenPropertiesFillEverySlotInTheOutputCharset) {
     SummaryFields fields;
@@ -67,7 +69,7 @@ TEST_F(SummaryInfoTest, WrittenPropertiesFillEverySlotInTheOutputCharset) {
     fields.lastAuthor = "最終";
     fields.created = 1'700'000'000; // 2023-11-14 22:13:20 UTC
     fields.lastSaved = 946'782'245; // 2000-01-02 03:04:05 UTC
-    oasys_test::writeCompound(dir / "doc.oas", {kBodyStream}, fields);
+    writeCompound(dir / "doc.oas", {kBodyStream}, fields);
     for (const char* charset : {"UTF-8", "Shift_JIS", "EUC-JP", "ISO-2022-JP"}) {
         SCOPED_TRACE(charset);
         const SummaryResult result = summaryOf(dir / "doc.oas", charset);
@@ -154,7 +156,7 @@ Bytes propertySetStream(const std::vector<Property>& properties, const SetLayout
     return s;
 }
 void writeWithSet(const std::filesystem::path& path, const Bytes& set) {
-    oasys_test::writeCompound(path, {kBodyStream, {"\005SummaryInformation", set}});
+    writeCompound(path, {kBodyStream, {"\005SummaryInformation", set}});
 }
 
 TEST_F(SummaryInfoTest, HandBuiltSetOfCodePage932WithUnsetPre1970AndMistypedValues) {
@@ -208,13 +210,13 @@ TEST_F(SummaryInfoTest, SummaryStreamBeyondTheFileIsNoMessageOnTheTerminal) {
     // The directory entry of the summary stream points past the end of the file: libgsf warns about
     // it, and a library must not speak on the host's terminal.
     writeWithSet(dir / "doc.oas", propertySetStream({{2, lpstr("title")}}));
-    Bytes file = oasys_test::readFile(dir / "doc.oas");
+    Bytes file = readFile(dir / "doc.oas");
     const Bytes entryName = {0x05, 0, 'S', 0, 'u', 0, 'm', 0, 'm', 0, 'a', 0, 'r', 0, 'y', 0};
     const auto entry = std::search(file.begin(), file.end(), entryName.begin(), entryName.end());
     ASSERT_NE(entry, file.end());
     constexpr size_t kStartSectorInEntry = 116;
     std::fill_n(entry + kStartSectorInEntry, 4, uint8_t{0x7F});
-    oasys_test::writeFile(dir / "doc.oas", file);
+    writeFile(dir / "doc.oas", file);
     testing::internal::CaptureStderr();
     const SummaryResult result = summaryOf(dir / "doc.oas");
     EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
@@ -223,8 +225,8 @@ TEST_F(SummaryInfoTest, SummaryStreamBeyondTheFileIsNoMessageOnTheTerminal) {
 }
 
 TEST_F(SummaryInfoTest, FilesWithoutSummaryInformation) {
-    oasys_test::writeCompound(dir / "doc.oas", {kBodyStream});
-    oasys_test::writeFile(dir / "plain.txt", oasys_test::bytes("just text, no compound file header"));
+    writeCompound(dir / "doc.oas", {kBodyStream});
+    writeFile(dir / "plain.txt", bytes("just text, no compound file header"));
     const struct {
         const char* what;
         const char* name;
@@ -255,7 +257,7 @@ TEST_F(SummaryInfoTest, LongTitleIsCutToItsSlotWithRoomForTheTerminator) {
     for (int i = 0; i < 2000; ++i) title += "あ";
     fields.title = title;
     fields.author = "A";
-    oasys_test::writeCompound(dir / "doc.oas", {kBodyStream}, fields);
+    writeCompound(dir / "doc.oas", {kBodyStream}, fields);
 
     const SummaryResult utf16 = summaryOf(dir / "doc.oas", "UTF-16LE");
     ASSERT_EQ(utf16.code, KRM_OK);
@@ -271,4 +273,3 @@ TEST_F(SummaryInfoTest, LongTitleIsCutToItsSlotWithRoomForTheTerminator) {
 }
 
 } // namespace
-} // namespace conversion_test

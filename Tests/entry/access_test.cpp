@@ -7,8 +7,7 @@
 #include <bit>
 #include <vector>
 
-#include "oasys_writer.h"
-#include "test_util.h"
+#include "filter_harness.h"
 
 using namespace oasys_test;
 
@@ -66,80 +65,45 @@ TEST(WordFunctions, ReadAndWriteInTheOrderTheFlagGivesAndStayInsideTheirBytes) {
 
 // ---- Source access --------------------------------------------------------------------------------
 
-constexpr uint32_t kPlainFile = 0;
-constexpr uint32_t kStream = 1;
-constexpr int16_t kFromStart = 0;
-constexpr int16_t kFromEnd = 2;
-
 class SourceAccess : public HostCheckedTest {
 protected:
     TempDir dir;
 };
 
-// A plain-file read counts whole elements of the given size and is not bound by the 16-bit byte
-// count of a stream read.
-TEST_F(SourceAccess, PlainFileReadCountsWholeElements) {
+// A plain-file read counts whole elements and is not bound by the 16-bit byte count of a stream
+// read; a stream read asks for size times count bytes cut to 16 bits (256 x 256 is nothing) and
+// any non-zero access mode is a stream. A seek answers the new position; GetDocSize is the file
+// length and leaves the position at the end.
+TEST_F(SourceAccess, ReadsSeeksAndSizesOfFilesAndStreams) {
     Bytes content(65536 + 3, 0x41);
     content[65536] = 0x12;
     content[65537] = 0x34;
-    content[65538] = 0x56;
-    writeFile(dir / "plain.bin", content);
-    const uint32_t file = KRM_FileOpen((dir / "plain.bin").c_str(), "rb");
-    ASSERT_NE(file, 0u);
-    std::vector<uint8_t> buffer(65536);
-    EXPECT_EQ(KRM_fSeek(file, 0, kFromStart, kPlainFile), 0u);
-    EXPECT_EQ(KRM_fRead(buffer.data(), 256, 256, file, kPlainFile), 256u);
-    EXPECT_EQ(buffer.back(), 0x41);
-    EXPECT_EQ(KRM_fRead(buffer.data(), 2, 1, file, kPlainFile), 1u);
-    EXPECT_EQ(buffer[0], 0x12);
-    EXPECT_EQ(buffer[1], 0x34);
-    // A two-byte element that would pass the end is not counted.
-    EXPECT_EQ(KRM_fRead(buffer.data(), 2, 1, file, kPlainFile), 0u);
-    KRM_fSeek(file, 0, kFromEnd, kPlainFile);
-    EXPECT_EQ(KRM_FileTell(file), content.size());
-    EXPECT_EQ(KRM_FileClose(file), 0);
-}
-
-TEST_F(SourceAccess, StreamReadAsksForSizeTimesCountBytesCutTo16Bits) {
-    writeCompound(dir / "store.ole", {{"Body", bytes("\x12\x34\x56\x78")}});
-    const uint32_t storage = KRM_2OLEopen((dir / "store.ole").c_str());
-    ASSERT_NE(storage, 0u);
-    const uint32_t stream = KRM_2OLEopenStream(storage, "Body");
-    ASSERT_NE(stream, 0u);
-
-    // A seek answers the new position; 0 from the end is the stream size.
-    EXPECT_EQ(KRM_fSeek(stream, 0, kFromEnd, kStream), 4u);
-    EXPECT_EQ(KRM_fSeek(stream, 1, kFromStart, kStream), 1u);
-    uint8_t buffer[4] = {};
-    EXPECT_EQ(KRM_fRead(buffer, 2, 1, stream, kStream), 2u); // bytes, not elements
-    EXPECT_EQ(buffer[0], 0x34);
-    EXPECT_EQ(buffer[1], 0x56);
-
-    // 256 x 256 = 65536, which is 0 in 16 bits: the stream is asked for nothing.
-    std::vector<uint8_t> large(65536, 0xEE);
-    KRM_fSeek(stream, 0, kFromStart, kStream);
-    EXPECT_EQ(KRM_fRead(large.data(), 256, 256, stream, kStream), 0u);
-    EXPECT_EQ(large[0], 0xEE);
-
-    // Any non-zero access mode is a stream.
-    KRM_fSeek(stream, 0, kFromStart, 7);
-    EXPECT_EQ(KRM_fRead(buffer, 1, 4, stream, 7), 4u);
-    EXPECT_EQ(buffer[3], 0x78);
-
-    KRM_2OLEcloseStream(stream);
-    KRM_2OLEclose(storage);
-}
-
-TEST_F(SourceAccess, GetDocSizeIsTheFileLengthAndLeavesThePositionAtTheEnd) {
-    for (const Bytes& content : {Bytes{}, bytes("abc")}) {
-        SCOPED_TRACE(content.size());
-        writeFile(dir / "doc.bin", content);
-        const uint32_t file = KRM_FileOpen((dir / "doc.bin").c_str(), "rb");
-        ASSERT_NE(file, 0u);
-        EXPECT_EQ(GetDocSize(file), content.size());
-        EXPECT_EQ(KRM_FileTell(file), content.size());
-        EXPECT_EQ(KRM_FileClose(file), 0);
+    std::vector<uint8_t> buffer(65536, 0xEE);
+    {
+        const OpenSource file(dir / "plain.bin", content);
+        EXPECT_EQ(KRM_fRead(buffer.data(), 256, 256, file.handle(), 0), 256u);
+        EXPECT_EQ(buffer.back(), 0x41);
+        EXPECT_EQ(KRM_fRead(buffer.data(), 2, 1, file.handle(), 0), 1u);
+        EXPECT_EQ(buffer[1], 0x34);
+        EXPECT_EQ(KRM_fRead(buffer.data(), 2, 1, file.handle(), 0), 0u) << "an element past the end is not counted";
+        EXPECT_EQ(KRM_fSeek(file.handle(), 0, 0, 0), 0u);
+        EXPECT_EQ(GetDocSize(file.handle()), content.size());
+        EXPECT_EQ(KRM_FileTell(file.handle()), content.size());
     }
+    const OpenSource stream(dir / "store.ole", bytes("\x12\x34\x56\x78"), true);
+    EXPECT_EQ(KRM_fSeek(stream.handle(), 0, 2, 1), 4u);
+    EXPECT_EQ(KRM_fSeek(stream.handle(), 1, 0, 1), 1u);
+    EXPECT_EQ(KRM_fRead(buffer.data(), 2, 1, stream.handle(), 1), 2u);
+    EXPECT_EQ(buffer[0] << 8 | buffer[1], 0x3456);
+    KRM_fSeek(stream.handle(), 0, 0, 1);
+    buffer[0] = 0xEE;
+    EXPECT_EQ(KRM_fRead(buffer.data(), 256, 256, stream.handle(), 1), 0u);
+    EXPECT_EQ(buffer[0], 0xEE);
+    KRM_fSeek(stream.handle(), 0, 0, 7);
+    EXPECT_EQ(KRM_fRead(buffer.data(), 1, 4, stream.handle(), 7), 4u);
+    EXPECT_EQ(buffer[3], 0x78);
+    const OpenSource empty(dir / "empty.bin", {});
+    EXPECT_EQ(GetDocSize(empty.handle()), 0u);
 }
 
 } // namespace
