@@ -1,6 +1,6 @@
-// The walks over combined documents (format code 10001) and compound documents (10002): log order,
-// part and stream roles, password, ends of parts, stream list lookups, loop guards, cut documents,
-// and the same text from every packaging through both entries.
+// The identifier test, password flag and block-run size of OASYS files, and the walks over combined
+// and compound documents: part and stream roles, password, ends of parts, stream list lookups,
+// loop guards, cut documents.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -48,27 +48,21 @@ protected:
 };
 using HeaderTest = WalkTest;
 
-RunSetup withPreset(uint32_t flags, const CallContext& preset) {
+FilterRun runCombined(const Bytes& doc, uint32_t flags = kLogOnly, const CallContext& preset = {}) {
     RunSetup setup = flagged(flags);
     setup.preset = preset;
-    return setup;
-}
-FilterRun runCombined(const Bytes& doc, uint32_t flags = kLogOnly, const CallContext& preset = {}) {
-    return readCombined(doc, withPreset(flags, preset));
+    return readCombined(doc, setup);
 }
 FilterRun runCompound(const std::vector<CompoundStream>& streams, uint32_t flags = kLogOnly, const CallContext& preset = {}) {
-    return readCompound(streams, withPreset(flags, preset));
+    RunSetup setup = flagged(flags);
+    setup.preset = preset;
+    return readCompound(streams, setup);
 }
 
 // ---- IsCorrectID --------------------------------------------------------------------------------
 
 struct IdCase {
-    const char* what;
-    Bytes content;
-    uint32_t start;
-    int32_t width;
-    uint32_t expected;
-    uint32_t result;
+    const char* what; Bytes content; uint32_t start; int32_t width; uint32_t expected; uint32_t result;
     uint32_t endPosition;
 };
 
@@ -86,7 +80,7 @@ TEST_F(HeaderTest, IsCorrectIdMatchesAndStepsOverOnlyWholeIdentifiers) {
         {"word cut by the end of the file", {0x00, 0xF0}, 1, 2, 0xF000, 0, 1},
     };
     const uint32_t order = static_cast<uint32_t>(IsCPUBigEndian());
-    for (const IdCase& c : cases) {
+    for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
         const OpenSource file(dir / "id", c.content);
         uint32_t position = c.start;
@@ -102,9 +96,7 @@ TEST_F(HeaderTest, IsCorrectIdMatchesAndStepsOverOnlyWholeIdentifiers) {
 // bytes are 0xFF so that a reader taking a cut word from a stale or half-filled buffer is caught.
 TEST_F(HeaderTest, PasswordFlagOfPlainFilesAndStreams) {
     const struct {
-        const char* what;
-        Bytes block;
-        uint32_t protectedAnswer;
+        const char* what; Bytes block; uint32_t protectedAnswer;
     } cases[] = {
         {"0x0008", formatBlock(0x0008), 1}, {"0x0018", formatBlock(0x0018), 1}, {"0xFFF7", formatBlock(0xFFF7), 0},
         {"0x0000", formatBlock(0x0000), 0}, {"0x0800", formatBlock(0x0800), 0}, {"100 bytes", Bytes(100, 0xFF), 0},
@@ -134,13 +126,8 @@ TEST_F(HeaderTest, Ve2SizeMeasuresTheRunOfBlocksFromItsFirstData) {
     constexpr uint32_t kLimit = KRM_LOOP_GUARD_LIMIT;
     const auto emptyBlocks = [](uint32_t n) { return concat({repeated(blockHeader(0), n), kEnd}); };
     const struct {
-        const char* what;
-        Bytes content;
-        uint32_t firstLength;
-        uint32_t size;
-        uint32_t flags = kLogAndGuards;
-        int32_t code = KRM_OK;
-        int32_t counter = -1;  // -1: not looked at
+        const char* what; Bytes content; uint32_t firstLength, size, flags = kLogAndGuards; int32_t code = KRM_OK;
+        int32_t counter = -1; // -1: not looked at
     } cases[] = {
         {"three blocks then the end", runFile(10, concat({block(20), block(30), kEnd})), 10, 10 + 24 + 34},
         {"a single block then text", runFile(100, bytes("ABCD")), 100, 100},
@@ -171,8 +158,6 @@ TEST_F(HeaderTest, Ve2SizeMeasuresTheRunOfBlocksFromItsFirstData) {
     }
 }
 
-
-
 // ---- Combined documents --------------------------------------------------------------------------
 
 // Body block data whose word at 564 carries the password flag.
@@ -180,37 +165,23 @@ Bytes bodyWithFlagAt564() { return concat({Bytes(564, 'A'), {0x00, 0x08}, crlf()
 
 TEST_F(WalkTest, PartRolesPasswordAndEndsOfParts) {
     Bytes foreign = makeCombinedDocument(formatBlock(), sampleBody());
-    foreign[3] = 0x01;  // not the identifier F1 10 80 00
-    CombinedPart noBlockListEnd = bodyPart();
-    noBlockListEnd.endOfBlockList = false;
-    noBlockListEnd.endOfPart = false;
-    CombinedPart noPartEnd = bodyPart();
-    noPartEnd.endOfPart = false;
-    CombinedPart emptyBody = part("REPORT.DOC", {});
-    CombinedPart emptyBodyNoPartEnd = emptyBody;
-    emptyBodyNoPartEnd.endOfPart = false;
-    CombinedPart entryInside = formatPart();
-    entryInside.entryOffset = 5;
-    entryInside.directoryLength = 40;
-    CombinedPart noEntry = part("IGNORED.DOC", oneBlock(bytes("junk")));
-    noEntry.withEntryTag = false;
-    const CombinedPart emptyFormat = part("REPORT.FMT", {});
-    const CombinedPart flagInSecondBlock =
-        part("REPORT.FMT", concat({oneBlock(formatBlock(0)), oneBlock(formatBlock(0x0008))}));
-
+    foreign[3] = 0x01; // not the identifier F1 10 80 00
+    const Bytes sample = layBlocks(sampleBody(), {}, true).bytes;
+    const CombinedPart noBlockListEnd{.name = "REPORT.DOC", .blocks = sample, .endOfBlockList = false, .endOfPart = false};
+    const CombinedPart noPartEnd{.name = "REPORT.DOC", .blocks = sample, .endOfPart = false};
+    const CombinedPart emptyBody{.name = "REPORT.DOC"}, emptyBodyNoPartEnd{.name = "REPORT.DOC", .endOfPart = false};
+    const CombinedPart entryInside{.name = "REPORT.FMT", .entryOffset = 5, .directoryLength = 40,
+                                   .blocks = oneBlock(formatBlock())};
+    const CombinedPart noEntry{.name = "IGNORED.DOC", .withEntryTag = false, .blocks = oneBlock(bytes("junk"))};
+    const CombinedPart flagInSecondBlock = part("REPORT.FMT", concat({oneBlock(formatBlock(0)), oneBlock(formatBlock(0x0008))}));
     // A part name of 13 bytes without NUL is those bytes only: the ".DO" at its end must not run into
     // the "C" that follows it in the directory and make the part (text "Wrong") a body.
     const Bytes rawName = bytes("ABCDEFGHIJ.DO");
-    CombinedPart unterminated = part("", oneBlock(concat({bytes("Wrong"), crlf(), endOfText()})));
-    unterminated.rawName = rawName;
-    Bytes nameRunsOn = makeCombined({unterminated, formatPart(), bodyPart()});
+    Bytes nameRunsOn = makeCombined({{.rawName = rawName, .blocks = oneBlock(body("Wrong\r\n"))}, formatPart(), bodyPart()});
     *(std::search(nameRunsOn.begin(), nameRunsOn.end(), rawName.begin(), rawName.end()) + 13) = 'C';
 
     const struct {
-        const char* what;
-        Bytes doc;
-        int32_t code;
-        bool decoderRuns;
+        const char* what; Bytes doc; int32_t code; bool decoderRuns;
     } cases[] = {
         {"name of 13 bytes without NUL", nameRunsOn, KRM_OK, true},
         {"not a combined document", foreign, KRM_ERR_BROKEN, false},
@@ -218,7 +189,7 @@ TEST_F(WalkTest, PartRolesPasswordAndEndsOfParts) {
         {"password in the format part", makeCombined({formatPart(0x0008), bodyPart()}), KRM_ERR_PASSWORD, false},
         {"only the first format block is tested", makeCombined({flagInSecondBlock, bodyPart()}), KRM_OK, true},
         {"format without blocks, flag in the body's first block",
-         makeCombined({emptyFormat, part("REPORT.DOC", oneBlock(bodyWithFlagAt564()))}), KRM_ERR_PASSWORD, false},
+         makeCombined({part("REPORT.FMT", {}), part("REPORT.DOC", oneBlock(bodyWithFlagAt564()))}), KRM_ERR_PASSWORD, false},
         {"lower-case names", makeCombined({part("report.fmt", oneBlock(formatBlock())), part("report.doc", {})}),
          KRM_ERR_BROKEN, false},
         {"no body part", makeCombined({formatPart()}), KRM_ERR_BROKEN, false},
@@ -248,10 +219,7 @@ TEST_F(WalkTest, ListLookupsPasswordAndBodyStream) {
     const std::string longestName = "ABCDEFGHIJK.DOC";  // 15 characters
     const Bytes usualList = makeStreamList(kUsualEntries);
     const struct {
-        const char* what;
-        std::vector<CompoundStream> streams;
-        int32_t code;
-        bool bodyOpened;
+        const char* what; std::vector<CompoundStream> streams; int32_t code; bool bodyOpened;
     } cases[] = {
         {"usual document", listing(kUsualEntries), KRM_OK, true},
         {"count 0", listing(kUsualEntries, "0"), KRM_ERR_BROKEN, false},
@@ -322,41 +290,6 @@ TEST_F(WalkTest, StreamCountField) {
 }
 
 // ---- Loop guards ---------------------------------------------------------------------------------
-
-// With loop guards off no counter moves; with them on the combined walk counts one pass per part
-// (counter 3) and the body part's one guarded step (counter 4), the compound walk the body lookup
-// that finds its entry first (counter 3) and the "1" and CR of its type field (counter 4).
-TEST_F(WalkTest, LoopCountersMoveOnlyWithLoopGuardsOn) {
-    const Bytes combined = makeCombinedDocument(formatBlock(), sampleBody());
-    const auto compound = listing({{"DOC1.DOC", "1"}, {"DOC1.FMT", "2"}});
-    const struct {
-        const char* what;
-        std::function<FilterRun(uint32_t flags, const CallContext& preset)> run;
-        int32_t counter3, counter4;
-    } cases[] = {
-        {"combined", [&](uint32_t f, const CallContext& p) { return runCombined(combined, f, p); }, 2, 1},
-        {"compound", [&](uint32_t f, const CallContext& p) { return runCompound(compound, f, p); }, 1, 2},
-    };
-    CallContext preset{};
-    preset.loopCounter1 = 11;
-    preset.loopCounter2 = 22;
-    preset.loopCounter3 = 33;
-    preset.loopCounter4 = 44;
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.what);
-        const FilterRun off = c.run(kLogOnly, preset);
-        EXPECT_EQ(off.code, KRM_OK);
-        EXPECT_EQ(off.context.loopCounter1, 11);
-        EXPECT_EQ(off.context.loopCounter2, 22);
-        EXPECT_EQ(off.context.loopCounter3, 33);
-        EXPECT_EQ(off.context.loopCounter4, 44);
-        const FilterRun on = c.run(kLogAndGuards, preset);
-        EXPECT_EQ(on.code, KRM_OK);
-        EXPECT_EQ(on.context.loopCounter3, c.counter3);
-        EXPECT_EQ(on.context.loopCounter4, c.counter4);
-        EXPECT_EQ(on.text, off.text);
-    }
-}
 
 // Each test for a block of a part's block list is a guarded step on counter 4, the final test that
 // finds the end of the list included; each part is a pass of the part loop on counter 3 (parts
@@ -435,39 +368,6 @@ TEST_F(WalkTest, DocumentOrListCutAtEveryLengthEndsWithACode) {
             EXPECT_EQ(run.code, length > bodyTypeDigit ? KRM_OK : KRM_ERR_BROKEN);
             if (HasFailure()) return;
         }
-    }
-}
-
-// ---- One body, three packagings, two entries --------------------------------------------------
-
-TEST_F(WalkTest, SameBodyGivesTheSameTextInEveryPackagingAndEntry) {
-    const Bytes body = concat({bytes("Hello"), crlf(), bytes("\x82\xA0\x82\xA2 ABC"), crlf(), endOfText()});
-    const std::string expected = "Hello\r\n\xE3\x81\x82\xE3\x81\x84 ABC\r\n";
-    writeSeparated(dir / "SEP", body, formatBlock());
-    writeFile(dir / "comb.oas", makeCombinedDocument(formatBlock(), body, {3, 8}));
-    writeCompoundDocument(dir / "comp.ole", formatBlock(), body);
-    const struct {
-        const char* source;
-        uint16_t formatCode;
-    } cases[] = {{"SEP.DOC", KRM_FORMAT_SEPARATED}, {"comb.oas", KRM_FORMAT_COMBINED}, {"comp.ole", KRM_FORMAT_COMPOUND}};
-    HostOptions options = makeOptions("UTF-8");
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.source);
-        const auto source = dir / c.source;
-        const auto output = dir / "out.txt";
-        EXPECT_EQ(GetTextWithErrCallback(source.c_str(), output.c_str(), &options, &c.formatCode, 0), KRM_OK);
-        expectHostCountersZero();
-        const Bytes text = readFile(output);
-        EXPECT_EQ(std::string(text.begin(), text.end()), expected);
-
-        const uint32_t stream = KRM_StreamCreateMemory();
-        EXPECT_EQ(GetTextStreamWithErrCallback(source.c_str(), stream, &options, &c.formatCode, 0), KRM_OK);
-        const uint8_t* data = nullptr;
-        size_t length = 0;
-        ASSERT_EQ(KRM_StreamGetMemory(stream, &data, &length), 0);
-        EXPECT_EQ(std::string(reinterpret_cast<const char*>(data), length), expected);
-        KRM_StreamRelease(stream);
-        expectHostCountersZero();
     }
 }
 

@@ -127,19 +127,6 @@ TEST_F(DecoderText, EveryCaseWholeAndCutAtEveryOffset) {
     for (const TextCase& c : kTextCases) expectDecodedAtEveryCut(c);
 }
 
-// Two headers in one record (blocks of at least two bytes): in its digits and in its content.
-TEST_F(DecoderText, TwoHeadersInOneRecord) {
-    const Bytes text = body("X_" + unicodeRecord(0x3042) + "Y\r\n");
-    for (size_t first = 1; first + 2 < text.size(); ++first) {
-        for (size_t second = first + 2; second < text.size(); ++second) {
-            SCOPED_TRACE(testing::Message() << "cuts at " << first << " and " << second);
-            const FilterRun d = decodeInBlocks(text, {first, second});
-            EXPECT_EQ(d.code, KRM_OK);
-            EXPECT_EQ(d.text, "XあY\r\n");
-        }
-    }
-}
-
 // Length digits that are not hexadecimal can announce far more than 255 bytes ('z' counts as 67:
 // "zz" is 1139). Read in the split way, the content stays within the record buffer and what the
 // digits announce is still passed over; the count digits of an object end it there too.
@@ -263,8 +250,7 @@ Bytes codeRun(uint16_t low, uint16_t high) {
 
 TEST_F(DecoderText, EveryMappedCodeDrawsItsShape) {
     const struct {
-        uint16_t low, high;
-        std::string drawn;
+        uint16_t low, high; std::string drawn;
     } cases[] = {
         {0xEDDF, 0xEDFC, "\r\n─┌┐┬┤┬┬┬┬┬┬┬┬┤┤┤┤┤┤┤┤┼┼┼┼┼┼┬┤┼"},
         {0xEE40, 0xEE7F, "\r\n┌┐└┘─│┴├┬┤┼　　│─│─┴┴├├┬┬┤┤┼┼├├┴┼┼┌┐└┘─│┴├┬┤┼　　│─│─┴┴├├┬┬┤┤┼┼┤┤┴┼"},

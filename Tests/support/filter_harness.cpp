@@ -19,8 +19,8 @@ std::vector<std::string> logWithoutConversionStarts(const std::filesystem::path&
 std::string streamText(uint32_t stream) {
     const uint8_t* data = nullptr;
     size_t length = 0;
-    EXPECT_EQ(KRM_StreamGetMemory(stream, &data, &length), 0);
-    return data != nullptr ? std::string(reinterpret_cast<const char*>(data), length) : std::string();
+    return KRM_StreamGetMemory(stream, &data, &length) == 0 && data != nullptr
+               ? std::string(reinterpret_cast<const char*>(data), length) : std::string();
 }
 
 // Runs call(source, output) with the log, SrcInfo block and CallContext an entry would set up, and

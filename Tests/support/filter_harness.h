@@ -16,27 +16,21 @@
 
 namespace oasys_test {
 
+// The text is the output file's or stream's content; the log leaves out the conversion service's
+// own "Codeconvert starting" lines; the context is as the call left it (log handle cleared);
+// GetProperty's record was filled with 0xEE before the call.
 struct FilterRun {
-    int32_t code = -1;
-    std::string text;              // the output file's or stream's content
-    bool outputExists = false;     // entries into a file: the output file is left
-    uint32_t position = 0;         // decoder: the position it ended on
-    CallContext context{};         // as the call left it (log handle cleared)
-    SrcInfo srcInfo{};
-    std::vector<std::string> log;  // the conversion service's own "Codeconvert starting" lines left out
-    std::unique_ptr<PropertyRecord> record; // GetProperty: the record, filled with 0xEE before the call
+    int32_t code = -1; std::string text; bool outputExists = false; uint32_t position = 0; CallContext context{};
+    SrcInfo srcInfo{}; std::vector<std::string> log; std::unique_ptr<PropertyRecord> record;
 };
 
+// The decoder reads bodySize bytes (default: all) from offset start; toStream writes into a host
+// memory stream, compound reads the body from a compound-file stream; callerSupplied false makes
+// the caller record the entry's own; preset holds the loop counters before the call.
 struct RunSetup {
-    HostOptions options = makeOptions("UTF-8");
-    std::optional<uint32_t> bodySize; // decoder: default every byte from the start offset
-    uint32_t start = 0;               // decoder: offset of the first body byte
-    uint32_t firstBlockFlag = 0;
-    bool toStream = false;            // text into a host memory stream instead of a file
-    bool compound = false;            // the body is a stream of a compound file
-    CallerRecord* caller = nullptr;
-    bool callerSupplied = true;       // false: the record is the entry point's own
-    CallContext preset{};             // loop counters before the call
+    HostOptions options = makeOptions("UTF-8"); std::optional<uint32_t> bodySize; uint32_t start = 0;
+    uint32_t firstBlockFlag = 0; bool toStream = false, compound = false; CallerRecord* caller = nullptr;
+    bool callerSupplied = true; CallContext preset{};
 };
 // The usual setup with these option flags.
 RunSetup flagged(uint32_t flags, uint32_t maxOutput = 0);
@@ -72,26 +66,19 @@ private:
 bool hasLine(const std::vector<std::string>& log, const std::string& line);
 Bytes repeated(const Bytes& content, size_t n);
 std::string asText(const Bytes& b);
-// A body: the text, then the end byte.
-Bytes body(std::string_view text);
-// A small body of visible text ("Hello", "World").
-Bytes sampleBody();
-// A format block with the given flag word (0x0008: password), of the given size.
-Bytes formatBlock(uint16_t flagWord = 0, size_t size = 1700);
+Bytes body(std::string_view text); // the text, then the end byte
+Bytes sampleBody();                // "Hello", "World"
+Bytes formatBlock(uint16_t flagWord = 0, size_t size = 1700); // flag word 0x0008: password
 // An ECS4 record of one UTF-16 unit, as text (the substitute in front of it is separate).
 std::string unicodeRecord(uint16_t unit);
 // An ECS4 object record: "B!", six filler bytes, the type, then the rest of the content.
 std::string objectRecord(char type, const std::string& rest = "");
 
 // A body text (without its end byte) and what the decoder makes of it.
+// Cuts are tried at the offsets below cutsBelow: object data are scanned without the header test
+// where a header splits the record, so rows on those rules limit their cuts.
 struct TextCase {
-    const char* name;
-    std::string text;
-    std::string expected;
-    int32_t code = KRM_OK;
-    uint32_t flags = 0;
-    // Cuts are tried at the offsets below this one: object data are scanned without the header
-    // test where a header splits the record, so rows on those rules limit their cuts.
+    const char* name; std::string text; std::string expected; int32_t code = KRM_OK; uint32_t flags = 0;
     size_t cutsBelow = SIZE_MAX;
 };
 // The body decodes as expected, and so does the same body cut by a block header at any offset;
