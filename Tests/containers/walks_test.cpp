@@ -59,36 +59,6 @@ FilterRun runCompound(const std::vector<CompoundStream>& streams, uint32_t flags
     return readCompound(streams, setup);
 }
 
-// ---- IsCorrectID --------------------------------------------------------------------------------
-
-struct IdCase {
-    const char* what; Bytes content; uint32_t start; int32_t width; uint32_t expected; uint32_t result;
-    uint32_t endPosition;
-};
-
-TEST_F(HeaderTest, IsCorrectIdMatchesAndStepsOverOnlyWholeIdentifiers) {
-    const IdCase cases[] = {
-        {"word match", {0xF1, 0x11, 0x00}, 0, 2, 0xF111, 1, 2},
-        {"byte order is big-endian", {0x11, 0xF1}, 0, 2, 0xF111, 0, 0},
-        {"width 3 is never a match", {0xF1, 0x11, 0x80, 0x00}, 0, 3, 0xF11180, 0, 0},
-        {"negative width", {0xF1, 0x11}, 0, -2, 0xF111, 0, 0},
-        {"byte match", {0x00, 0x1A}, 1, 1, 0x1A, 1, 2},
-        {"dword match at an offset", {0x00, 0x00, 0xF1, 0x10, 0x80, 0x00}, 2, 4, 0xF1108000, 1, 6},
-        {"dword mismatch in the last byte", {0xF1, 0x10, 0x80, 0x01}, 0, 4, 0xF1108000, 0, 0},
-        // A read past the end must not be taken for zero bytes that happen to match.
-        {"dword cut by the end of the file", {0xF0, 0x00, 0x00}, 0, 4, 0xF0000000, 0, 0},
-        {"word cut by the end of the file", {0x00, 0xF0}, 1, 2, 0xF000, 0, 1},
-    };
-    const uint32_t order = static_cast<uint32_t>(IsCPUBigEndian());
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.what);
-        const OpenSource file(dir / "id", c.content);
-        uint32_t position = c.start;
-        EXPECT_EQ(IsCorrectID(file.handle(), &position, c.width, c.expected, order), c.result);
-        EXPECT_EQ(position, c.endPosition);
-    }
-}
-
 // ---- havePassword -------------------------------------------------------------------------------
 
 // The password flag is bit 3 of the big-endian word at 564 of the format block, in a plain file
@@ -261,31 +231,6 @@ TEST_F(WalkTest, ListLookupsPasswordAndBodyStream) {
         const auto opens = std::count_if(run.log.begin(), run.log.end(), startsWith("Open stream: "));
         const auto closes = std::count_if(run.log.begin(), run.log.end(), startsWith("Close stream: "));
         EXPECT_TRUE(opens == closes || (c.code == KRM_ERR_BROKEN && opens == closes + 1)) << opens << " " << closes;
-    }
-}
-
-// The count has up to five digits and ends at a CR or after the fifth digit; the position is left
-// on the byte that ended it. A list that ends inside the count has none.
-TEST_F(WalkTest, StreamCountField) {
-    const struct {
-        const char* field;  // the bytes from offset 33 to the end of the list
-        uint32_t result;
-        uint32_t endPosition;
-        bool nonZero;
-    } cases[] = {
-        {"\r", 1, 33, false}, {"00100\r", 1, 38, true}, {"2\rxxx", 1, 34, true}, {"123456", 1, 38, true},
-        {" 1\r", 0, 0, false}, {"12", 0, 0, false},
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.field);
-        const OpenSource stream(dir / "list.ole", concat({Bytes(33, 'x'), bytes(std::string_view(c.field))}), true);
-        StreamListInfo info{};
-        uint32_t position = 33;
-        EXPECT_EQ(GetStreamCount(stream.handle(), &position, &info), c.result);
-        if (c.result == 1) {
-            EXPECT_EQ(position, c.endPosition);
-            EXPECT_EQ(info.streamCount != 0, c.nonZero);
-        }
     }
 }
 

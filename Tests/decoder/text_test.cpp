@@ -141,47 +141,34 @@ TEST_F(DecoderText, OverlongSplitRecordStaysInItsBuffer) {
 }
 
 // So many Unicode records in one line that their text outgrows one buffer: nothing lost or
-// reordered, also when the output limit cuts it.
+// reordered, also when the output limit cuts it; SrcInfo names OASYS text again and holds the
+// parameter text.
 TEST_F(DecoderText, VeryManyUnicodeRecordsInOneLine) {
     std::string text = "<", expected = "<";
-    for (int i = 0; i < 7000; ++i) {
-        const uint32_t unit = 0x3042 + (i % 80);
-        text += "_" + unicodeRecord(static_cast<uint16_t>(unit));
-        expected += {static_cast<char>(0xE0 | (unit >> 12)), static_cast<char>(0x80 | ((unit >> 6) & 0x3F)),
-                     static_cast<char>(0x80 | (unit & 0x3F))};
+    for (uint32_t i = 0; i < 7000; ++i) { // U+3042 to U+3091, three bytes each in UTF-8
+        text += "_" + unicodeRecord(static_cast<uint16_t>(0x3042 + i % 80));
+        expected += {'\xE3', static_cast<char>(0x81 + (0x02 + i % 80) / 64), static_cast<char>(0x80 + (0x02 + i % 80) % 64)};
     }
     text += ">\r\n";
     expected += ">\r\n";
-    const FilterRun d = decode(body(text));
+    RunSetup setup;
+    std::strcpy(setup.options.conversionParam, "param-text");
+    const FilterRun d = decode(body(text), setup);
     EXPECT_EQ(d.code, KRM_OK);
     EXPECT_TRUE(d.text == expected) << "sizes " << d.text.size() << " and " << expected.size();
+    EXPECT_STREQ(d.srcInfo.sourceCharset, "OASYS_WIN") << "OASYS text again after a Unicode record";
+    EXPECT_STREQ(d.srcInfo.conversionParam, "param-text");
     const FilterRun cut = decode(body(text), flagged(KRM_OPT_SIZE_LIMIT, 17000));
     EXPECT_EQ(cut.code, KRM_ERR_OUTPUT_LIMIT);
     EXPECT_TRUE(cut.text.size() > 16990u && cut.text.size() <= 17000u && expected.starts_with(cut.text));
 }
 
-// A body read from a compound-file stream, cut by headers, decodes as from a plain file; the
-// source charset is OASYS text again after a Unicode record, and the parameter text is copied.
-TEST_F(DecoderText, CompoundStreamSourceAndSrcInfo) {
-    const Bytes text = body("A\x82\xA0\xEF\xAF" "xyz\r\nB_\xEF\xCC" "07\xCA" "3042\xEF\xCD" "05xyzC\r\n");
-    RunSetup setup;
-    setup.compound = true;
-    std::strcpy(setup.options.conversionParam, "param-text");
-    const FilterRun d = decodeInBlocks(text, {7, 20}, setup);
-    EXPECT_EQ(d.code, KRM_OK);
-    EXPECT_EQ(d.text, "Aあ\r\nBあC\r\n");
-    EXPECT_EQ(d.position, text.size() + 12);
-    EXPECT_STREQ(d.srcInfo.sourceCharset, "OASYS_WIN");
-    EXPECT_STREQ(d.srcInfo.conversionParam, "param-text");
-}
-
 // ---- Character classes ---------------------------------------------------------------------------
 
+// following: the source bytes after the first byte ("": the source ends); advance: the bytes
+// consumed after the first byte.
 struct CodeTypeCase {
-    uint8_t first;
-    const char* following; // the source bytes after the first byte ("": the source ends)
-    int32_t expectedClass;
-    uint32_t advance;      // bytes consumed after the first byte
+    uint8_t first; const char* following; int32_t expectedClass; uint32_t advance;
 };
 
 // Every row of the class table at its edges, the block-header cases, and a lead byte or CR as the
@@ -189,33 +176,33 @@ struct CodeTypeCase {
 const CodeTypeCase kCodeTypeCases[] = {
     {0x1A, "", CODE_EOF, 0}, {0x09, "", CODE_SINGLE, 0}, {0x20, "", CODE_SINGLE, 0}, {0x7E, "", CODE_SINGLE, 0},
     {0xA1, "", CODE_SINGLE, 0}, {0xDF, "", CODE_SINGLE, 0}, {0x0A, "", CODE_INVALID, 0}, {0x00, "", CODE_INVALID, 0},
-    {0x1F, "", CODE_INVALID, 0}, {0x7F, "", CODE_INVALID, 0}, {0x80, "", CODE_INVALID, 0}, {0xFD, "", CODE_INVALID, 0},
-    {0xFF, "", CODE_INVALID, 0}, {0x0D, "\x0A", CODE_CRLF, 1}, {0x0D, "\x41", CODE_INVALID, 1},
-    {0x0D, "\xF0\x04", CODE_BLOCK_BREAK, 2}, {0x0D, "", CODE_INVALID, 1}, {0x82, "", CODE_INVALID, 1},
-    {0xEF, "", CODE_INVALID, 1}, {0xFC, "", CODE_INVALID, 1}, {0x82, "\xF0\x04", CODE_BLOCK_BREAK, 2},
-    {0x82, "\xF0\x05", CODE_DOUBLE, 1}, {0x82, "\xF0", CODE_DOUBLE, 1}, {0xEF, "\xF0\x41", CODE_CONTROL, 1},
-    {0x81, "\x40", CODE_DOUBLE, 1}, {0x82, "\xFC", CODE_DOUBLE, 1}, {0x82, "\x7F", CODE_DOUBLE, 1},
-    {0x82, "\x3F", CODE_INVALID, 1}, {0x82, "\xFD", CODE_INVALID, 1}, {0xA0, "\x40", CODE_DOUBLE, 1},
-    {0xE0, "\x40", CODE_DOUBLE, 1}, {0xEA, "\xFC", CODE_DOUBLE, 1}, {0x84, "\x9F", CODE_RULED_LINE, 1},
-    {0x84, "\xBE", CODE_RULED_LINE, 1}, {0x84, "\xBF", CODE_DOUBLE, 1}, {0x84, "\x9E", CODE_DOUBLE, 1},
-    {0x84, "\x3F", CODE_INVALID, 1}, {0x98, "\x67", CODE_FRAME, 1}, {0x98, "\x68", CODE_DOUBLE, 1},
-    {0x97, "\x67", CODE_DOUBLE, 1}, {0xED, "\xDF", CODE_RULED_LINE, 1}, {0xED, "\xFC", CODE_RULED_LINE, 1},
-    {0xED, "\x40", CODE_OASYS_EXT, 1}, {0xED, "\xDE", CODE_OASYS_EXT, 1}, {0xEE, "\x40", CODE_RULED_LINE, 1},
-    {0xEE, "\x7F", CODE_RULED_LINE, 1}, {0xEE, "\x9E", CODE_RULED_LINE, 1}, {0xEE, "\x9F", CODE_OASYS_EXT, 1},
-    {0xEE, "\xDE", CODE_OASYS_EXT, 1}, {0xEE, "\xDF", CODE_RULED_LINE, 1}, {0xEE, "\xFC", CODE_RULED_LINE, 1},
-    {0xEE, "\xFD", CODE_INVALID, 1}, {0xEB, "\x40", CODE_USER_DEFINED, 1}, {0xEC, "\x4E", CODE_OASYS_EXT, 1},
-    {0xEC, "\x4F", CODE_ARROW, 1}, {0xEC, "\x52", CODE_ARROW, 1}, {0xEC, "\x53", CODE_OASYS_EXT, 1},
-    {0xEF, "\x40", CODE_OASYS_EXT, 1}, {0xEF, "\x8C", CODE_OASYS_EXT, 1}, {0xEF, "\x8D", CODE_ARROW, 1},
-    {0xEF, "\x90", CODE_ARROW, 1}, {0xEF, "\x91", CODE_OASYS_EXT, 1}, {0xEF, "\x94", CODE_OASYS_EXT, 1},
-    {0xEF, "\x95", CODE_CONTROL, 1}, {0xEF, "\x96", CODE_CONTROL, 1}, {0xEF, "\x97", CODE_OASYS_EXT, 1},
-    {0xEF, "\x9E", CODE_OASYS_EXT, 1}, {0xEF, "\x9F", CODE_CONTROL, 1}, {0xEF, "\xFC", CODE_CONTROL, 1},
-    {0xEF, "\xFD", CODE_INVALID, 1}, {0xF0, "\x04", CODE_CONTROL, 1}, {0xF0, "\x40", CODE_USER_DEFINED, 1},
-    {0xF4, "\x9F", CODE_USER_DEFINED, 1}, {0xF9, "\xFC", CODE_USER_DEFINED, 1}, {0xF1, "\x04", CODE_INVALID, 1},
-    {0xFA, "\x40", CODE_IBM_EXT, 1}, {0xFB, "\xFC", CODE_IBM_EXT, 1}, {0xFC, "\x40", CODE_IBM_EXT, 1},
-    {0xFC, "\x4B", CODE_IBM_EXT, 1}, {0xFC, "\x4C", CODE_INVALID, 1}, {0xFC, "\x9E", CODE_INVALID, 1},
-    {0xFC, "\x9F", CODE_FC_SPECIAL, 1}, {0xFC, "\xA3", CODE_FC_SPECIAL, 1}, {0xFC, "\xA6", CODE_FC_SPECIAL, 1},
-    {0xFC, "\xA7", CODE_INVALID, 1}, {0xFC, "\xA8", CODE_OASYS_EXT, 1}, {0xFC, "\xC8", CODE_OASYS_EXT, 1},
-    {0xFC, "\xC9", CODE_INVALID, 1}, {0xFC, "\xFC", CODE_INVALID, 1},
+    {0x1F, "", CODE_INVALID, 0}, {0x7F, "", CODE_INVALID, 0}, {0x80, "", CODE_INVALID, 0},
+    {0xFD, "", CODE_INVALID, 0}, {0xFF, "", CODE_INVALID, 0}, {0x0D, "\x0A", CODE_CRLF, 1},
+    {0x0D, "\x41", CODE_INVALID, 1}, {0x0D, "\xF0\x04", CODE_BLOCK_BREAK, 2}, {0x0D, "", CODE_INVALID, 1},
+    {0x82, "", CODE_INVALID, 1}, {0xEF, "", CODE_INVALID, 1}, {0xFC, "", CODE_INVALID, 1},
+    {0x82, "\xF0\x04", CODE_BLOCK_BREAK, 2}, {0x82, "\xF0\x05", CODE_DOUBLE, 1}, {0x82, "\xF0", CODE_DOUBLE, 1},
+    {0xEF, "\xF0\x41", CODE_CONTROL, 1}, {0x81, "\x40", CODE_DOUBLE, 1}, {0x82, "\xFC", CODE_DOUBLE, 1},
+    {0x82, "\x7F", CODE_DOUBLE, 1}, {0x82, "\x3F", CODE_INVALID, 1}, {0x82, "\xFD", CODE_INVALID, 1},
+    {0xA0, "\x40", CODE_DOUBLE, 1}, {0xE0, "\x40", CODE_DOUBLE, 1}, {0xEA, "\xFC", CODE_DOUBLE, 1},
+    {0x84, "\x9F", CODE_RULED_LINE, 1}, {0x84, "\xBE", CODE_RULED_LINE, 1}, {0x84, "\xBF", CODE_DOUBLE, 1},
+    {0x84, "\x9E", CODE_DOUBLE, 1}, {0x84, "\x3F", CODE_INVALID, 1}, {0x98, "\x67", CODE_FRAME, 1},
+    {0x98, "\x68", CODE_DOUBLE, 1}, {0x97, "\x67", CODE_DOUBLE, 1}, {0xED, "\xDF", CODE_RULED_LINE, 1},
+    {0xED, "\xFC", CODE_RULED_LINE, 1}, {0xED, "\x40", CODE_OASYS_EXT, 1}, {0xED, "\xDE", CODE_OASYS_EXT, 1},
+    {0xEE, "\x40", CODE_RULED_LINE, 1}, {0xEE, "\x7F", CODE_RULED_LINE, 1}, {0xEE, "\x9E", CODE_RULED_LINE, 1},
+    {0xEE, "\x9F", CODE_OASYS_EXT, 1}, {0xEE, "\xDE", CODE_OASYS_EXT, 1}, {0xEE, "\xDF", CODE_RULED_LINE, 1},
+    {0xEE, "\xFC", CODE_RULED_LINE, 1}, {0xEE, "\xFD", CODE_INVALID, 1}, {0xEB, "\x40", CODE_USER_DEFINED, 1},
+    {0xEC, "\x4E", CODE_OASYS_EXT, 1}, {0xEC, "\x4F", CODE_ARROW, 1}, {0xEC, "\x52", CODE_ARROW, 1},
+    {0xEC, "\x53", CODE_OASYS_EXT, 1}, {0xEF, "\x40", CODE_OASYS_EXT, 1}, {0xEF, "\x8C", CODE_OASYS_EXT, 1},
+    {0xEF, "\x8D", CODE_ARROW, 1}, {0xEF, "\x90", CODE_ARROW, 1}, {0xEF, "\x91", CODE_OASYS_EXT, 1},
+    {0xEF, "\x94", CODE_OASYS_EXT, 1}, {0xEF, "\x95", CODE_CONTROL, 1}, {0xEF, "\x96", CODE_CONTROL, 1},
+    {0xEF, "\x97", CODE_OASYS_EXT, 1}, {0xEF, "\x9E", CODE_OASYS_EXT, 1}, {0xEF, "\x9F", CODE_CONTROL, 1},
+    {0xEF, "\xFC", CODE_CONTROL, 1}, {0xEF, "\xFD", CODE_INVALID, 1}, {0xF0, "\x04", CODE_CONTROL, 1},
+    {0xF0, "\x40", CODE_USER_DEFINED, 1}, {0xF4, "\x9F", CODE_USER_DEFINED, 1}, {0xF9, "\xFC", CODE_USER_DEFINED, 1},
+    {0xF1, "\x04", CODE_INVALID, 1}, {0xFA, "\x40", CODE_IBM_EXT, 1}, {0xFB, "\xFC", CODE_IBM_EXT, 1},
+    {0xFC, "\x40", CODE_IBM_EXT, 1}, {0xFC, "\x4B", CODE_IBM_EXT, 1}, {0xFC, "\x4C", CODE_INVALID, 1},
+    {0xFC, "\x9E", CODE_INVALID, 1}, {0xFC, "\x9F", CODE_FC_SPECIAL, 1}, {0xFC, "\xA3", CODE_FC_SPECIAL, 1},
+    {0xFC, "\xA6", CODE_FC_SPECIAL, 1}, {0xFC, "\xA7", CODE_INVALID, 1}, {0xFC, "\xA8", CODE_OASYS_EXT, 1},
+    {0xFC, "\xC8", CODE_OASYS_EXT, 1}, {0xFC, "\xC9", CODE_INVALID, 1}, {0xFC, "\xFC", CODE_INVALID, 1},
 };
 
 TEST_F(DecoderText, CodeTypeOfEveryRowAndEdge) {

@@ -81,10 +81,10 @@ OpenSource::OpenSource(const std::filesystem::path& path, const Bytes& content, 
 OpenSource::~OpenSource() {
     if (storage_ == 0) {
         EXPECT_EQ(KRM_FileClose(handle_), 0);
-        return;
+    } else {
+        KRM_2OLEcloseStream(handle_);
+        KRM_2OLEclose(storage_);
     }
-    KRM_2OLEcloseStream(handle_);
-    KRM_2OLEclose(storage_);
 }
 
 FilterRun decode(const Bytes& bodyBytes, RunSetup setup) {
@@ -160,7 +160,7 @@ bool hasLine(const std::vector<std::string>& log, const std::string& line) {
 
 Bytes repeated(const Bytes& content, size_t n) {
     Bytes result;
-    for (size_t i = 0; i < n; ++i) result.insert(result.end(), content.begin(), content.end());
+    while (n-- > 0) result.insert(result.end(), content.begin(), content.end());
     return result;
 }
 
@@ -168,12 +168,7 @@ std::string asText(const Bytes& b) { return std::string(b.begin(), b.end()); }
 Bytes body(std::string_view text) { return concat({bytes(text), endOfText()}); }
 Bytes sampleBody() { return body("Hello\r\nWorld\r\n"); }
 
-Bytes formatBlock(uint16_t flagWord, size_t size) {
-    PropertyFields fields;
-    fields.flagWord = flagWord;
-    fields.size = size;
-    return makePropertyBlock(fields);
-}
+Bytes formatBlock(uint16_t flagWord, size_t size) { return makePropertyBlock({.flagWord = flagWord, .size = size}); }
 
 std::string unicodeRecord(uint16_t unit) { return asText(ecs4Unicode(unit)); }
 
