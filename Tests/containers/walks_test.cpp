@@ -108,6 +108,7 @@ TEST_F(HeaderTest, Ve2SizeMeasuresTheRunOfBlocksFromItsFirstData) {
         {"a length word cut short", runFile(10, {0xF0, 0x04, 0x00}), 10, 10},
         {"a last block cut short", runFile(10, concat({blockHeader(20), Bytes(5, 'c')})), 10, 10 + 4 + 5},
         {"a first block cut short", concat({blockHeader(50), Bytes(8, 'a')}), 50, 8},
+        {"a base past the end of the file", bytes("\xF0\x04"), 10, 0},
         {"blocks up to the guard", emptyBlocks(kLimit + 1), 0, 4 * kLimit, KRM_OPT_LOOP_GUARD, KRM_OK, kLimit},
         {"one block past the guard", emptyBlocks(kLimit + 2), 0, 0, KRM_OPT_LOOP_GUARD, KRM_ERR_LOOP_GUARD,
          kLimit + 1},
@@ -232,6 +233,18 @@ TEST_F(WalkTest, ListLookupsPasswordAndBodyStream) {
         const auto closes = std::count_if(run.log.begin(), run.log.end(), startsWith("Close stream: "));
         EXPECT_TRUE(opens == closes || (c.code == KRM_ERR_BROKEN && opens == closes + 1)) << opens << " " << closes;
     }
+}
+
+// The exported list lookup given no list record, entry, options or context finds nothing.
+TEST_F(WalkTest, StreamLookupWithoutItsRecordsFindsNothing) {
+    StreamListInfo info{};
+    StreamEntry entry{};
+    HostOptions options = makeOptions("UTF-8");
+    CallContext context{};
+    EXPECT_EQ(GetStreamInf(nullptr, &entry, 0, KRM_STREAM_TYPE_BODY, &options, &context), 0);
+    EXPECT_EQ(GetStreamInf(&info, nullptr, 0, KRM_STREAM_TYPE_BODY, &options, &context), 0);
+    EXPECT_EQ(GetStreamInf(&info, &entry, 0, KRM_STREAM_TYPE_BODY, nullptr, &context), 0);
+    EXPECT_EQ(GetStreamInf(&info, &entry, 0, KRM_STREAM_TYPE_BODY, &options, nullptr), 0);
 }
 
 // ---- Loop guards ---------------------------------------------------------------------------------

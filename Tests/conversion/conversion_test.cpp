@@ -130,6 +130,12 @@ TEST_F(ConversionTest, ParametersCarryOptionsFlagAndParameterTextByteForByte) {
     EXPECT_EQ(r.capacity, static_cast<uint32_t>(KRM_CONV_DEST_CAPACITY));
     EXPECT_EQ(r.reserved1 | r.reserved3 | r.reserved7 | r.convertedLength, 0u);
 
+    // Without a source record or options there is nothing to convert.
+    SrcInfo srcInfo{};
+    uint32_t length = kUntouched;
+    EXPECT_EQ(CodeConvert(nullptr, &options, kLine.data(), nullptr, 5, &length, 0, nullptr), 0u);
+    EXPECT_EQ(CodeConvert(&srcInfo, nullptr, kLine.data(), nullptr, 5, &length, 0, nullptr), 0u);
+    EXPECT_EQ(length, kUntouched);
     // A parameter text without NUL is copied only up to the end of its field.
     std::memset(options.conversionParam, 'p', sizeof options.conversionParam);
     ASSERT_EQ(codeConvert("OASYS_WIN", options, kLine).result, 1u);
@@ -295,6 +301,17 @@ TEST_F(ConversionTest, Utf8OutputIsIcusForEveryOneAndTwoByteCode) {
     EXPECT_EQ(over.result, 0u);
     EXPECT_EQ(over.length, static_cast<uint32_t>(KRM_CONV_DEST_CAPACITY));
     EXPECT_EQ(over.bytes.back(), 0x81) << "the bytes of the last character that fit";
+}
+
+// Converters are kept between lines: a stateful charset left in JIS mode by one line starts the
+// next in ASCII, and the '?' asked for by one conversion does not stick to the next on that charset.
+TEST_F(ConversionTest, ConvertersAreReusedWithoutLeakingStateBetweenLines) {
+    EXPECT_EQ(codeConvert("OASYS_WIN", "ISO-2022-JP", bytesOf("\x93\xFA")).bytes, bytesOf(kToJis + "\x46\x7C" + kToAscii));
+    EXPECT_EQ(codeConvert("OASYS_WIN", "ISO-2022-JP", bytesOf("a")).bytes, bytesOf("a"));
+    for (const char* name : {"ISO-8859-1", "iso-8859-1", "ISO-8859-1"}) {
+        EXPECT_EQ(codeConvert("OASYS_WIN", name, bytesOf("\x93\xFA")).bytes,
+                  bytesOf(std::strcmp(name, "ISO-8859-1") == 0 ? "?" : "\x1A")) << name;
+    }
 }
 
 TEST_F(ConversionTest, CutStrFailsAboveTheRoomForAnUnknownCharsetOrItsSwitch) {

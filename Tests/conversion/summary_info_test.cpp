@@ -62,11 +62,11 @@ TEST_F(SummaryInfoTest, WrittenPropertiesFillEverySlotInTheOutputCharset) {
     writeCompound(dir / "doc.oas", {kBodyStream},
                   SummaryFields{.title = "日本語の題", .subject = "not in the record", .author = "著者",
                                 .keywords = "a;b;キー", .comments = "メモ", .lastAuthor = "最終",
-                                .created = 1'700'000'000 /* 2023-11-14 22:13:20 UTC */,
-                                .lastSaved = 946'782'245 /* 2000-01-02 03:04:05 UTC */});
+                                .created = 1'699'999'980 /* 2023-11-14 22:13:00 UTC */,
+                                .lastSaved = 946'782'000 /* 2000-01-02 03:00:00 UTC */});
     const std::pair<uint32_t, std::string> slots[] = {
         {KRM_PROP_TITLE, "日本語の題"}, {KRM_PROP_AUTHOR, "著者"}, {KRM_PROP_KEYWORDS, "a;b;キー"},
-        {KRM_PROP_CATEGORY, ""}, {KRM_PROP_COMMENTS, "メモ"}, {KRM_PROP_MODIFIED, "00年01月02日03時04分"},
+        {KRM_PROP_CATEGORY, ""}, {KRM_PROP_COMMENTS, "メモ"}, {KRM_PROP_MODIFIED, "00年01月02日03時00分"},
         {KRM_PROP_CREATED, "23年11月14日22時13分"}, {KRM_PROP_LAST_AUTHOR, "最終"}};
     for (const char* charset : {"UTF-8", "Shift_JIS", "EUC-JP", "ISO-2022-JP"}) {
         SCOPED_TRACE(charset);
@@ -99,6 +99,12 @@ Bytes lpstr(const std::string& text) {
     payload.push_back(0);
     return typed(0x1E, payload);
 }
+Bytes lpwstr(const std::u16string& text) { // counted in characters, its terminator included
+    Bytes payload;
+    putU32(payload, static_cast<uint32_t>(text.size() + 1));
+    for (const char16_t unit : text + u'\0') payload.insert(payload.end(), {uint8_t(unit), uint8_t(unit >> 8)});
+    return typed(0x1F, payload);
+}
 Bytes filetime(std::chrono::sys_seconds when) { // 100 ns units since 1601
     constexpr int64_t kSecondsFrom1601To1970 = 11'644'473'600;
     const auto value = static_cast<uint64_t>(when.time_since_epoch().count() + kSecondsFrom1601To1970) * 10'000'000u;
@@ -108,18 +114,23 @@ Bytes filetime(std::chrono::sys_seconds when) { // 100 ns units since 1601
     return typed(0x40, payload);
 }
 
-// A SummaryInformation stream holding one set with these properties, laid out as given.
+// A property set stream holding one set with these properties, laid out as given: the
+// SummaryInformation set F29F85E0-4FF9-1068-AB91-08002B27B3D9, or DocumentSummaryInformation
+// D5CDD502-2E9C-101B-9397-08002B2CF9AE, or (summaryFmtid false) another set.
 struct SetLayout {
     uint16_t byteOrder = 0xFFFE;
     uint32_t setCount = 1;
-    bool summaryFmtid = true;
+    bool summaryFmtid = true, documentSummary = false;
     std::optional<uint32_t> setOffset;      // default: right after the header
     std::optional<uint32_t> propertyCount;  // default: the real count
     std::optional<uint32_t> lastValueOffset; // default: the real offset
 };
 Bytes propertySetStream(const std::vector<Property>& properties, const SetLayout& layout = {}) {
-    constexpr uint8_t kFmtid[16] = {0xE0, 0x85, 0x9F, 0xF2, 0xF9, 0x4F, 0x68, 0x10,
-                                    0xAB, 0x91, 0x08, 0x00, 0x2B, 0x27, 0xB3, 0xD9};
+    constexpr uint8_t kSummary[16] = {0xE0, 0x85, 0x9F, 0xF2, 0xF9, 0x4F, 0x68, 0x10,
+                                      0xAB, 0x91, 0x08, 0x00, 0x2B, 0x27, 0xB3, 0xD9};
+    constexpr uint8_t kDocumentSummary[16] = {0x02, 0xD5, 0xCD, 0xD5, 0x9C, 0x2E, 0x1B, 0x10,
+                                              0x93, 0x97, 0x08, 0x00, 0x2B, 0x2C, 0xF9, 0xAE};
+    const uint8_t* const kFmtid = layout.documentSummary ? kDocumentSummary : kSummary;
     Bytes s = {static_cast<uint8_t>(layout.byteOrder), static_cast<uint8_t>(layout.byteOrder >> 8), 0, 0};
     putU32(s, 0x00020006);           // system identifier
     s.insert(s.end(), 16, 0);        // class id
@@ -144,8 +155,10 @@ Bytes propertySetStream(const std::vector<Property>& properties, const SetLayout
     s.insert(s.end(), set.begin(), set.end());
     return s;
 }
-void writeWithSet(const std::filesystem::path& path, const Bytes& set) {
-    writeCompound(path, {kBodyStream, {"\005SummaryInformation", set}});
+void writeWithSet(const std::filesystem::path& path, const Bytes& set, const Bytes& documentSet = {}) {
+    std::vector<CompoundStream> streams = {kBodyStream, {"\005SummaryInformation", set}};
+    if (!documentSet.empty()) streams.push_back({"\005DocumentSummaryInformation", documentSet});
+    writeCompound(path, streams);
 }
 
 TEST_F(SummaryInfoTest, HandBuiltSetOfCodePage932WithUnsetPre1970AndMistypedValues) {
@@ -155,7 +168,8 @@ TEST_F(SummaryInfoTest, HandBuiltSetOfCodePage932WithUnsetPre1970AndMistypedValu
                                                      {4, typed(3, {1, 0, 0, 0})}, // author as an integer
                                                      {12, typed(0x40, Bytes(8, 0))},
                                                      {13, filetime(sys_days{1960y / May / 6} + 7h + 8min + 9s)},
-                                                     {8, filetime(sys_days{2001y / January / 1})}})); // type mismatch
+                                                     {8, filetime(sys_days{2001y / January / 1})}}), // type mismatch
+                 propertySetStream({{2, lpwstr(u"Finance")}}, {.documentSummary = true})); // the category
     const SummaryResult result = summaryOf(dir / "doc.oas");
     ASSERT_EQ(result.code, KRM_OK);
     EXPECT_EQ(slotText(*result.record, KRM_PROP_TITLE), "日本");
@@ -163,6 +177,7 @@ TEST_F(SummaryInfoTest, HandBuiltSetOfCodePage932WithUnsetPre1970AndMistypedValu
     EXPECT_EQ(slotText(*result.record, KRM_PROP_CREATED), "") << "a date of zero is no date";
     EXPECT_EQ(slotText(*result.record, KRM_PROP_MODIFIED), "60年05月06日07時08分");
     EXPECT_EQ(slotText(*result.record, KRM_PROP_LAST_AUTHOR), "");
+    EXPECT_EQ(slotText(*result.record, KRM_PROP_CATEGORY), "Finance");
 }
 
 TEST_F(SummaryInfoTest, HostileSetIsRefusedWithoutReadingOutsideTheStream) {

@@ -60,6 +60,7 @@ const TextCase kTextCases[] = {
     {"0xEFAF and 0xEFBF skip three bytes", "A\xEF\xAF" "xyzB\xEF\xBF\x82\xA0zC\r\n", "ABC\r\n"},
     {"codes without a row", "A\xEF\xB0\xEF\x95\xEF\x96\xEF\xFC" "B\r\n", "AB\r\n"},
     {"0xEFCD record skipped", "A\xEF\xCD" "05xyzB\r\n", "AB\r\n"},
+    {"0xEFCD record holding F0 and 04 apart", "A\xEF\xCD" "06\xF0x\x04yB\r\n", "AB\r\n"},
     {"0xEFCD record of length 2", "A\xEF\xCD" "02B\r\n", "AB\r\n"},
     {"0xEFCD record of length 0 is empty", "A\xEF\xCD" "00B\r\n", "AB\r\n"},
     {"0xEFCD digit that is not hex", "A\xEF\xCD" "0:xB\r\n", "AB\r\n"}, // ':' counts as 3
