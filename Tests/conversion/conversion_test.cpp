@@ -303,10 +303,14 @@ TEST_F(ConversionTest, Utf8OutputIsIcusForEveryOneAndTwoByteCode) {
     EXPECT_EQ(over.bytes.back(), 0x81) << "the bytes of the last character that fit";
 }
 
-// Converters are kept between lines: a stateful charset left in JIS mode by one line starts the
-// next in ASCII, and the '?' asked for by one conversion does not stick to the next on that charset.
+// Converters are kept between lines: a stateful charset left in JIS mode by one line (also by one
+// that did not fit) starts the next in ASCII, and the '?' asked for by one conversion does not stick to the next on that charset.
 TEST_F(ConversionTest, ConvertersAreReusedWithoutLeakingStateBetweenLines) {
     EXPECT_EQ(codeConvert("OASYS_WIN", "ISO-2022-JP", bytesOf("\x93\xFA")).bytes, bytesOf(kToJis + "\x46\x7C" + kToAscii));
+    EXPECT_EQ(codeConvert("OASYS_WIN", "ISO-2022-JP", bytesOf("a")).bytes, bytesOf("a"));
+    Bytes kanji; // more than the destination holds: the conversion stops in JIS mode
+    for (int i = 0; i < KRM_CONV_DEST_CAPACITY / 2; ++i) kanji.insert(kanji.end(), {0x93, 0xFA});
+    EXPECT_EQ(codeConvert("OASYS_WIN", "ISO-2022-JP", kanji).result, 0u);
     EXPECT_EQ(codeConvert("OASYS_WIN", "ISO-2022-JP", bytesOf("a")).bytes, bytesOf("a"));
     for (const char* name : {"ISO-8859-1", "iso-8859-1", "ISO-8859-1"}) {
         EXPECT_EQ(codeConvert("OASYS_WIN", name, bytesOf("\x93\xFA")).bytes,
