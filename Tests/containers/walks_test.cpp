@@ -235,7 +235,8 @@ TEST_F(WalkTest, ListLookupsPasswordAndBodyStream) {
     }
 }
 
-// The exported list lookup given no list record, entry, options or context finds nothing.
+// The exported list lookup given no list record, entry, options or context finds nothing; the
+// compound reader without options or context refuses the document.
 TEST_F(WalkTest, StreamLookupWithoutItsRecordsFindsNothing) {
     StreamListInfo info{};
     StreamEntry entry{};
@@ -245,6 +246,8 @@ TEST_F(WalkTest, StreamLookupWithoutItsRecordsFindsNothing) {
     EXPECT_EQ(GetStreamInf(&info, nullptr, 0, KRM_STREAM_TYPE_BODY, &options, &context), 0);
     EXPECT_EQ(GetStreamInf(&info, &entry, 0, KRM_STREAM_TYPE_BODY, nullptr, &context), 0);
     EXPECT_EQ(GetStreamInf(&info, &entry, 0, KRM_STREAM_TYPE_BODY, &options, nullptr), 0);
+    EXPECT_EQ(GetOleTextContent(0, 0, nullptr, nullptr, &context), KRM_ERR_BROKEN);
+    EXPECT_EQ(GetOleTextContent(0, 0, nullptr, &options, nullptr), KRM_ERR_BROKEN);
 }
 
 // ---- Loop guards ---------------------------------------------------------------------------------

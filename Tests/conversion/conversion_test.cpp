@@ -197,6 +197,24 @@ TEST_F(ConversionTest, EachFailingStepEndsTheConversion) {
     }
 }
 
+// A source charset name that fills its field is logged as those bytes only, not with what follows.
+TEST_F(ConversionTest, LogShowsAFullCharsetFieldAsItsBytesOnly) {
+    SrcInfo srcInfo{};
+    std::memset(srcInfo.sourceCharset, 'N', sizeof srcInfo.sourceCharset);
+    std::strcpy(srcInfo.conversionParam, "after");
+    HostOptions options = makeOptions("UTF-8", KRM_OPT_LOG);
+    CallContext context{};
+    context.logHandle = krm_logfopen(KRM_OPT_LOG, (dir / "convert.log").c_str());
+    std::vector<uint8_t> destination(KRM_CONV_DEST_CAPACITY);
+    uint32_t length = 0;
+    EXPECT_EQ(CodeConvert(&srcInfo, &options, kLine.data(), destination.data(), 5, &length, 0, &context), 0u);
+    krm_logfclose(KRM_OPT_LOG, context.logHandle);
+    const std::vector<std::string> log = readLogLines(dir / "convert.log");
+    ASSERT_FALSE(log.empty());
+    EXPECT_EQ(log[0], "Codeconvert starting convert " + std::string(sizeof srcInfo.sourceCharset, 'N') +
+                          " srcBuff( 5 bytes ) to UTF-8\r\n");
+}
+
 TEST(CheckValidCode, FindsVisibleCharactersInBothUnitModes) {
     const struct {
         const char* name; Bytes bytes; uint32_t unitMode, visible;
