@@ -30,8 +30,7 @@ Bytes concat(std::initializer_list<Bytes> parts);
 // stands before the text offset of every cut. Cuts may fall anywhere, also inside a double-byte
 // character, between CR and LF or inside control-code parameters.
 struct BlockRun {
-    Bytes bytes;               // the laid-out run
-    uint16_t firstBlockLength; // data length of the first block (text before the first cut)
+    Bytes bytes; uint16_t firstBlockLength; // the laid-out run; data length of the first block
 };
 // withLeadingHeader: the first block has its own header too (combined documents); the separated
 // and compound bodies start with text. cuts are text offsets in non-decreasing order, each at most
@@ -41,10 +40,9 @@ BlockRun layBlocks(const Bytes& text, const std::vector<size_t>& cuts, bool with
 // A block header for N data bytes.
 Bytes blockHeader(uint16_t dataLength);
 
-// Handy text pieces (Shift-JIS / OASYS codes).
-Bytes crlf();                   // 0D 0A
-Bytes endOfText();              // 1A
-Bytes ecs4Unicode(uint16_t unit); // EF CC "07" CA and four hex digits (the substitute is separate)
+Bytes crlf();                              // 0D 0A
+Bytes endOfText();                         // 1A
+Bytes ecs4Unicode(uint16_t unit);          // EF CC "07" CA and four hex digits (the substitute is separate)
 Bytes skippedRecord(const Bytes& content); // EF CD, two hex length digits, content
 
 // ---- Format block ---------------------------------------------------------------------------
@@ -52,15 +50,12 @@ Bytes skippedRecord(const Bytes& content); // EF CD, two hex length digits, cont
 // block: skip byte 10, title 11 (50), created 216 (5), modified 221 (5), flags word 564,
 // marker 1280, author 1286 (30), comments 1316 (80), category 1398 (16), keywords 1414 (10x20),
 // last author 1638 (30).
+// flagWord 0x0008: password-protected; dates packed decimal YY MM DD hh mm; size: bytes of the
+// block (smaller values cut it short).
 struct PropertyFields {
-    uint16_t flagWord = 0;                 // 0x0008: password-protected
-    uint8_t skipByte = 0;
-    std::string title, author, comments, category, lastAuthor;
-    std::array<std::string, 10> keywords{};
-    std::array<uint8_t, 5> created{};      // packed decimal YY MM DD hh mm
-    std::array<uint8_t, 5> modified{};
-    uint8_t blockMarker = 2;
-    size_t size = 1700;                    // bytes of the block; smaller values cut it short
+    uint16_t flagWord = 0; uint8_t skipByte = 0; std::string title, author, comments, category, lastAuthor;
+    std::array<std::string, 10> keywords{}; std::array<uint8_t, 5> created{}, modified{};
+    uint8_t blockMarker = 2; size_t size = 1700;
 };
 Bytes makePropertyBlock(const PropertyFields& fields);
 // Raw field placement (exact bytes, no cutting): for tests of fields without NUL.
@@ -75,15 +70,13 @@ SeparatedPaths writeSeparated(const std::filesystem::path& base, const Bytes& bo
                               bool lowerCase = false, bool withGroup = false);
 
 // ---- Combined documents ----------------------------------------------------------------------
+// name: 8.3 name, e.g. "REPORT.FMT", written NUL-padded to 13 bytes (rawName: exact 13 bytes
+// instead); entryOffset: where the entry tag F4 FD stands in the directory of directoryLength
+// bytes (at least entryOffset + 21 with the tag); blocks: the block list content (see layBlocks);
+// endOfBlockList, endOfPart: the F0 00 00 00 after the blocks and closing the part.
 struct CombinedPart {
-    std::string name;                  // 8.3 name, e.g. "REPORT.FMT"; written NUL-padded to 13 bytes
-    std::optional<Bytes> rawName;      // exact 13 name bytes instead (no NUL needed)
-    size_t entryOffset = 0;            // where the entry tag F4 FD stands in the directory
-    bool withEntryTag = true;
-    size_t directoryLength = 32;       // L; at least entryOffset + 21 when withEntryTag
-    Bytes blocks;                      // the block list content: F0 04 headers and data (see layBlocks)
-    bool endOfBlockList = true;        // F0 00 00 00 after the blocks
-    bool endOfPart = true;             // F0 00 00 00 closing the part
+    std::string name; std::optional<Bytes> rawName; size_t entryOffset = 0; bool withEntryTag = true;
+    size_t directoryLength = 32; Bytes blocks; bool endOfBlockList = true, endOfPart = true;
 };
 // F1 10 80 00, the parts, and (withDocumentEnd) the final F0 00 00 00.
 Bytes makeCombined(const std::vector<CombinedPart>& parts, bool withDocumentEnd = true);
@@ -93,11 +86,10 @@ Bytes makeCombinedDocument(const Bytes& format, const Bytes& bodyText, const std
                            const std::string& base = "REPORT");
 
 // ---- Compound documents ----------------------------------------------------------------------
+// typeField: the type text as written ("1", "2", "2  ", "01"); lastWithoutCR (last entry only):
+// the type field ends at the end of the stream.
 struct StreamListEntry {
-    std::string name;       // stream name
-    std::string typeField;  // the type text as written, e.g. "1", "2", "2  ", "01"
-    std::string firstLine = "OASYS";
-    bool lastWithoutCR = false; // only for the last entry: type field ends at the end of the stream
+    std::string name, typeField, firstLine = "OASYS"; bool lastWithoutCR = false;
 };
 // The "OasysStreamFileList" content: byte 0, 23 header bytes, 9 bytes, the count text and CR,
 // 3 bytes, then each entry (3 lead bytes, 13 bytes, first line CR, 12 bytes, name CR, 10 bytes,
@@ -108,8 +100,7 @@ struct SummaryFields {
     std::optional<int64_t> created, lastSaved; // Unix seconds
 };
 struct CompoundStream {
-    std::string name;
-    Bytes data;
+    std::string name; Bytes data;
 };
 // Writes an OLE compound file with these top-level streams (libgsf's writer) and, when given,
 // a "\005SummaryInformation" stream.

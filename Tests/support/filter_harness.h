@@ -1,0 +1,88 @@
+// One way to run the filter on documents made by the test document writer: a reader or the text
+// decoder called directly (with the log, output, SrcInfo and CallContext an entry would hand
+// over), or an entry point called as a host calls it. Every run gives back the code, the text,
+// the log lines and what the call left in its records.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "oasys_writer.h"
+#include "test_util.h"
+
+namespace oasys_test {
+
+// The text is the output file's or stream's content; the log leaves out the conversion service's
+// own "Codeconvert starting" lines; the context is as the call left it (log handle cleared);
+// GetProperty's record was filled with 0xEE before the call.
+struct FilterRun {
+    int32_t code = -1; std::string text; bool outputExists = false; uint32_t position = 0; CallContext context{};
+    SrcInfo srcInfo{}; std::vector<std::string> log; std::unique_ptr<PropertyRecord> record;
+};
+
+// The decoder reads bodySize bytes (default: all) from offset start; toStream writes into a host
+// memory stream, compound reads the body from a compound-file stream; callerSupplied false makes
+// the caller record the entry's own; preset holds the loop counters before the call.
+struct RunSetup {
+    HostOptions options = makeOptions("UTF-8"); std::optional<uint32_t> bodySize; uint32_t start = 0;
+    uint32_t firstBlockFlag = 0; bool toStream = false, compound = false; CallerRecord* caller = nullptr;
+    bool callerSupplied = true; CallContext preset{};
+};
+// The usual setup with these option flags.
+RunSetup flagged(uint32_t flags, uint32_t maxOutput = 0);
+
+// GetTextContent on this body.
+FilterRun decode(const Bytes& body, RunSetup setup = {});
+// The text cut into blocks at the given offsets, laid out as in a combined document (the first
+// block has its header too), so the decoder knows from the start where the next header lies.
+FilterRun decodeInBlocks(const Bytes& text, const std::vector<size_t>& cuts, RunSetup setup = {});
+// GetDocTextContent on a combined document; GetOleTextContent on a compound file of these streams.
+FilterRun readCombined(const Bytes& doc, RunSetup setup = {});
+FilterRun readCompound(const std::vector<CompoundStream>& streams, RunSetup setup = {});
+
+// The entry points, as a host calls them; the log is the one the host names after the output
+// (file entries) or the source (stream entry, GetProperty).
+enum class Entry { File, Stream, File5, Properties };
+FilterRun callEntry(Entry entry, const std::filesystem::path& source, const std::filesystem::path& output,
+              uint16_t formatCode, const HostOptions& options, CallerRecord* caller = nullptr);
+
+// An open host source holding content: a plain file, or the stream "S" of a compound file.
+class OpenSource {
+public:
+    OpenSource(const std::filesystem::path& path, const Bytes& content, bool compound = false);
+    ~OpenSource();
+    OpenSource(const OpenSource&) = delete;
+    OpenSource& operator=(const OpenSource&) = delete;
+    uint32_t handle() const { return handle_; }
+    uint32_t accessMode() const { return storage_ != 0 ? 1 : 0; }
+private:
+    uint32_t storage_ = 0, handle_ = 0;
+};
+
+bool hasLine(const std::vector<std::string>& log, const std::string& line);
+Bytes repeated(const Bytes& content, size_t n);
+std::string asText(const Bytes& b);
+Bytes body(std::string_view text); // the text, then the end byte
+Bytes sampleBody();                // "Hello", "World"
+Bytes formatBlock(uint16_t flagWord = 0, size_t size = 1700); // flag word 0x0008: password
+// An ECS4 record of one UTF-16 unit, as text (the substitute in front of it is separate).
+std::string unicodeRecord(uint16_t unit);
+// An ECS4 object record: "B!", six filler bytes, the type, then the rest of the content.
+std::string objectRecord(char type, const std::string& rest = "");
+
+// A body text (without its end byte) and what the decoder makes of it.
+// Cuts are tried at the offsets below cutsBelow: object data are scanned without the header test
+// where a header splits the record, so rows on those rules limit their cuts.
+struct TextCase {
+    const char* name; std::string text; std::string expected; int32_t code = KRM_OK; uint32_t flags = 0;
+    size_t cutsBelow = SIZE_MAX;
+};
+// The body decodes as expected, and so does the same body cut by a block header at any offset;
+// a whole decode ends just past the end byte.
+void expectDecodedAtEveryCut(const TextCase& c);
+
+} // namespace oasys_test
