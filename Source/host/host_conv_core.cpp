@@ -2,6 +2,8 @@
 // source → Unicode → output conversion shared by the conversion service and SummaryInfo.
 #include "host_conv_internal.h"
 
+#include "krm_types.h"
+
 #include <array>
 #include <cstring>
 #include <memory>
@@ -272,17 +274,20 @@ bool encodeChunk(CachedConverter& output, UChar* chunk, size_t n, bool flush, ch
     return U_SUCCESS(status);
 }
 
+// The thread's cache entry found last. The decoder asks for the same output charset at every
+// line, so this is compared before the name is hashed. Initial-exec: one pointer of the static
+// thread-local reserve, reached without a call to __tls_get_addr.
+using NamedEntry = std::pair<const std::string, CacheEntry>;
+thread_local NamedEntry* lastFound __attribute__((tls_model("initial-exec"))) = nullptr;
+
 } // namespace
 
 CachedConverter* cachedConverter(std::string_view name) {
-    // The decoder asks for the same output charset at every line: the entry found last is
-    // compared first, before the name is hashed.
     thread_local std::unordered_map<std::string, CacheEntry> cache;
-    thread_local std::pair<const std::string, CacheEntry>* last = nullptr;
-    if (last != nullptr && last->first == name) return &last->second.converter;
+    if (lastFound != nullptr && lastFound->first == name) return &lastFound->second.converter;
     const std::string key(name);
     if (auto found = cache.find(key); found != cache.end()) {
-        last = &*found;
+        lastFound = &*found;
         return &found->second.converter;
     }
     if (key.empty()) return nullptr; // ICU would pick a locale default
@@ -302,8 +307,20 @@ CachedConverter* cachedConverter(std::string_view name) {
     ucnv_getSubstChars(c, entry.converter.ownSubstitute, &ownLength, &status);
     entry.converter.ownSubstituteLength = U_SUCCESS(status) ? ownLength : 0;
     auto [slot, inserted] = cache.emplace(key, std::move(entry));
-    last = &*slot;
+    lastFound = &*slot;
     return &slot->second.converter; // unordered_map keeps element addresses on rehash
+}
+
+CachedConverter* cachedConverterOfField(const char* field) {
+    // The last name with its NUL, compared in place, needs no scan for the field's end.
+    if (lastFound != nullptr) {
+        const std::string& last = lastFound->first;
+        if (last.size() < KRM_CHARSET_NAME_MAX && std::memcmp(field, last.c_str(), last.size() + 1) == 0)
+            return &lastFound->second.converter;
+    }
+    const size_t length = strnlen(field, KRM_CHARSET_NAME_MAX);
+    if (length == KRM_CHARSET_NAME_MAX) return nullptr;
+    return cachedConverter({field, length});
 }
 
 bool convertText(const Source& source, std::span<const uint8_t> text, CachedConverter& output, UChar requested,
