@@ -190,41 +190,53 @@ const Utf8Steps& utf8Steps() {
     return steps;
 }
 
+// The step of the code at pos, which moves past it. The number of bytes taken is chosen by a
+// branch, not added from the loaded step, so that the next code's loads need not wait for this
+// one's (the empty asm keeps the compiler from making the branch a conditional move).
+inline uint32_t nextStep(const Utf8Steps& steps, const std::array<uint8_t, 256>& rowOf, const StepRow& lastByte,
+                         std::span<const uint8_t> text, size_t& pos) {
+    const uint8_t b = text[pos];
+    uint32_t step = steps.single[b];
+    if (step != 0) {
+        pos += 1;
+        return step;
+    }
+    step = pos + 1 < text.size() ? steps.pairs[rowOf[b]][text[pos + 1]] : lastByte[b];
+    if (step >> kStepTakenShift == 2) {
+        pos += 2;
+    } else {
+        pos += 1;
+        asm("" : "+r"(pos));
+    }
+    return step;
+}
+
 // A result that does not fit is cut as ICU cuts it: the bytes that fit are written, the last
-// character's too, and the conversion fails. Nothing is left written past a character's own
-// bytes: a code followed by another, with room for four bytes, is stored as one four-byte word
-// whose spare bytes the next code overwrites; the last code and those near the end of the room
-// are written byte by byte.
+// character's too, and the conversion fails. Nothing is left written past the result. While the
+// room holds a word and at least three more codes follow this one (eight source bytes or more
+// from this code on, two at most per code), a code is stored as one four-byte word, whose spare
+// bytes those codes' output overwrites; the last codes are written byte by byte.
+constexpr size_t kSourceBytesForAWordStore = 2 + 3 * 2;
+
 bool writeUtf8(bool oasys, std::span<const uint8_t> text, std::span<uint8_t> destination, size_t& produced) {
     const Utf8Steps& steps = utf8Steps();
     const std::array<uint8_t, 256>& rowOf = steps.rowOf[oasys];
     const StepRow& lastByte = steps.lastByte[oasys];
-    const uint8_t* const in = text.data();
     const size_t size = text.size();
     uint8_t* const out = destination.data();
     const size_t capacity = destination.size();
     size_t at = 0;
-    for (size_t pos = 0; pos < size;) {
-        const uint8_t b = in[pos];
-        uint32_t step = steps.single[b];
-        if (step != 0) {
-            pos += 1;
-        } else {
-            step = pos + 1 < size ? steps.pairs[rowOf[b]][in[pos + 1]] : lastByte[b];
-            // A branch, not an add of the loaded count: the next code's loads then need not wait
-            // for this one's.
-            if (step >> kStepTakenShift == 2) pos += 2;
-            else pos += 1;
+    size_t pos = 0;
+    if constexpr (std::endian::native == std::endian::little) {
+        while (size - pos >= kSourceBytesForAWordStore && capacity - at >= sizeof(uint32_t)) {
+            const uint32_t packed = nextStep(steps, rowOf, lastByte, text, pos) & kStepUtf8Mask;
+            std::memcpy(out + at, &packed, sizeof packed);
+            at += packed >> 24;
         }
-        const uint32_t packed = step & kStepUtf8Mask;
+    }
+    while (pos < size) {
+        const uint32_t packed = nextStep(steps, rowOf, lastByte, text, pos) & kStepUtf8Mask;
         const size_t length = packed >> 24;
-        if constexpr (std::endian::native == std::endian::little) {
-            if (pos < size && capacity - at >= sizeof packed) [[likely]] {
-                std::memcpy(out + at, &packed, sizeof packed);
-                at += length;
-                continue;
-            }
-        }
         if (capacity - at < length) [[unlikely]] {
             for (unsigned shift = 0; at < capacity; shift += 8) out[at++] = static_cast<uint8_t>(packed >> shift);
             produced = at;
