@@ -47,7 +47,8 @@ KRM_EXPORT KrmHostCounters KRMTest_Counters(void);
 /* The number of calls made to a service since the program first called any function of this
  * interface (calls are not counted before, so that programs that never test pay nothing). */
 KRM_EXPORT uint32_t KRMTest_CallCount(KrmService service);
-/* Conversions initialised with cconvInitConvert and not yet ended with cconvTermConvert. */
+/* Conversions initialised with cconvInitConvert and not yet ended with cconvTermConvert, counted
+ * (as the calls are) from the program's first call of any function of this interface. */
 KRM_EXPORT int32_t KRMTest_LiveConversions(void);
 
 /* Bindings of names to descriptors (krm_host.h) created and not yet released. */

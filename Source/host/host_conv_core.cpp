@@ -2,11 +2,15 @@
 // source → Unicode → output conversion shared by the conversion service and SummaryInfo.
 #include "host_conv_internal.h"
 
+#include "krm_types.h"
+
 #include <array>
+#include <bit>
 #include <cstring>
 #include <memory>
 #include <string>
 #include <unordered_map>
+#include <initializer_list>
 
 namespace krm_host::conv {
 namespace {
@@ -128,55 +132,110 @@ size_t decodeUcs2(std::span<const uint8_t> text, size_t& pos, UChar* out, size_t
 // UTF-8 output of Shift-JIS based text. Every code decodes to one character of the Basic
 // Multilingual Plane outside the surrogates, which UTF-8 writes by rule, so ICU's encoder (several
 // times the cost per line) is not needed; a test holds the result to ICU's for every one- and
-// two-byte code. The decoder converts every line, so each code's UTF-8 bytes are looked up, made
-// once from the pair table: the bytes in their order in the low three bytes of a word, their
-// count in the high byte.
+// two-byte code. The decoder converts every line, so each code is taken in one step looked up in
+// a table made once: its UTF-8 bytes in their order in the low three bytes of a word, their count
+// in the next four bits, and the number of source bytes the code takes in the top four bits.
 constexpr uint32_t packedUtf8(UChar u) {
     if (u < 0x80) return 1u << 24 | u;
     if (u < 0x800) return 2u << 24 | (0x80u | (u & 0x3F)) << 8 | (0xC0u | u >> 6);
     return 3u << 24 | (0x80u | (u & 0x3F)) << 16 | (0x80u | (u >> 6 & 0x3F)) << 8 | (0xE0u | u >> 12);
 }
 
-struct Utf8Codes {
-    std::array<uint32_t, 256> single{}; // one-byte codes (0 for the other bytes, never looked up)
-    std::array<std::array<uint32_t, kTrailCount>, kLeadCount> pair{};
+constexpr unsigned kStepTakenShift = 28;
+constexpr uint32_t kStepUtf8Mask = (1u << kStepTakenShift) - 1;
+constexpr size_t kMultiByteFirstBytes = 256 - (kLastSingleByte + 1) - (kLastHalfWidthKana - kFirstHalfWidthKana + 1);
+using StepRow = std::array<uint32_t, 256>;
+
+// A one-byte code's step depends on its byte alone; any other byte's on the byte after it (or on
+// there being none), so those steps stand in a row per first byte, indexed by the next byte.
+// Every step is what decodeOneShiftJis decodes from those one or two bytes, so the table agrees
+// with the UTF-16 path by construction. The rows of the two source charsets differ only for
+// 0xA0 and are shared otherwise; rows never filled are never touched.
+struct Utf8Steps {
+    StepRow single{};                                // one-byte codes; 0 for every other byte
+    std::array<std::array<uint8_t, 256>, 2> rowOf{}; // [oasys][first byte]: its row in pairs
+    std::array<StepRow, 2> lastByte{};               // [oasys][first byte] as the text's last byte
+    std::array<StepRow, 2 * kMultiByteFirstBytes> pairs;
+    size_t rows = 0;
+
+    Utf8Steps() {
+        for (unsigned b = 0; b <= 0xFF; ++b)
+            if (isSingleByteCode(static_cast<uint8_t>(b))) single[b] = stepOf(false, {static_cast<uint8_t>(b)});
+        for (const bool oasys : {true, false}) {
+            for (unsigned b = 0; b <= 0xFF; ++b) {
+                const auto first = static_cast<uint8_t>(b);
+                if (isSingleByteCode(first)) continue;
+                StepRow row;
+                for (unsigned next = 0; next <= 0xFF; ++next) row[next] = stepOf(oasys, {first, static_cast<uint8_t>(next)});
+                lastByte[oasys][b] = stepOf(oasys, {first});
+                if (!oasys && pairs[rowOf[true][b]] == row) {
+                    rowOf[oasys][b] = rowOf[true][b];
+                } else {
+                    rowOf[oasys][b] = static_cast<uint8_t>(rows);
+                    pairs[rows++] = row;
+                }
+            }
+        }
+    }
+
+    static uint32_t stepOf(bool oasys, std::initializer_list<uint8_t> bytes) {
+        size_t pos = 0;
+        const UChar u = decodeOneShiftJis(oasys, pairTable(), {bytes.begin(), bytes.size()}, pos);
+        return static_cast<uint32_t>(pos) << kStepTakenShift | packedUtf8(u);
+    }
 };
 
-Utf8Codes buildUtf8Codes() {
-    Utf8Codes codes;
-    for (unsigned b = 0; b <= 0xFF; ++b)
-        if (isSingleByteCode(static_cast<uint8_t>(b))) codes.single[b] = packedUtf8(singleByteCharacter(static_cast<uint8_t>(b)));
-    const PairTable& table = pairTable();
-    for (size_t lead = 0; lead < kLeadCount; ++lead)
-        for (size_t trail = 0; trail < kTrailCount; ++trail)
-            codes.pair[lead][trail] = packedUtf8(table[lead][trail] != 0 ? table[lead][trail] : kGetaMark);
-    return codes;
+const Utf8Steps& utf8Steps() {
+    static const Utf8Steps steps; // built in place: the table never passes through a stack
+    return steps;
 }
 
-const Utf8Codes& utf8Codes() {
-    static const Utf8Codes codes = buildUtf8Codes();
-    return codes;
-}
-
-// The UTF-8 of one code from pos, as decodeOneShiftJis decodes it; pos moves past the code.
-inline uint32_t utf8OfOneCode(bool oasys, const Utf8Codes& codes, std::span<const uint8_t> text, size_t& pos) {
-    const size_t start = pos;
-    switch (nextCode(oasys, text, pos)) {
-    case CodeShape::Single: return codes.single[text[start]];
-    case CodeShape::Pair: return codes.pair[leadIndex(text[start])][text[start + 1] - kFirstTrail];
-    default: return packedUtf8(kGetaMark);
+// The step of the code at pos, which moves past it. The number of bytes taken is chosen by a
+// branch, not added from the loaded step, so that the next code's loads need not wait for this
+// one's (the empty asm keeps the compiler from making the branch a conditional move).
+inline uint32_t nextStep(const Utf8Steps& steps, const std::array<uint8_t, 256>& rowOf, const StepRow& lastByte,
+                         std::span<const uint8_t> text, size_t& pos) {
+    const uint8_t b = text[pos];
+    uint32_t step = steps.single[b];
+    if (step != 0) {
+        pos += 1;
+        return step;
     }
+    step = pos + 1 < text.size() ? steps.pairs[rowOf[b]][text[pos + 1]] : lastByte[b];
+    if (step >> kStepTakenShift == 2) {
+        pos += 2;
+    } else {
+        pos += 1;
+        asm("" : "+r"(pos));
+    }
+    return step;
 }
 
 // A result that does not fit is cut as ICU cuts it: the bytes that fit are written, the last
-// character's too, and the conversion fails. Nothing is written past a character's own bytes.
+// character's too, and the conversion fails. Nothing is left written past the result. While the
+// room holds a word and at least three more codes follow this one (eight source bytes or more
+// from this code on, two at most per code), a code is stored as one four-byte word, whose spare
+// bytes those codes' output overwrites; the last codes are written byte by byte.
+constexpr size_t kSourceBytesForAWordStore = 2 + 3 * 2;
+
 bool writeUtf8(bool oasys, std::span<const uint8_t> text, std::span<uint8_t> destination, size_t& produced) {
-    const Utf8Codes& codes = utf8Codes();
+    const Utf8Steps& steps = utf8Steps();
+    const std::array<uint8_t, 256>& rowOf = steps.rowOf[oasys];
+    const StepRow& lastByte = steps.lastByte[oasys];
+    const size_t size = text.size();
     uint8_t* const out = destination.data();
     const size_t capacity = destination.size();
     size_t at = 0;
-    for (size_t pos = 0; pos < text.size();) {
-        const uint32_t packed = utf8OfOneCode(oasys, codes, text, pos);
+    size_t pos = 0;
+    if constexpr (std::endian::native == std::endian::little) {
+        while (size - pos >= kSourceBytesForAWordStore && capacity - at >= sizeof(uint32_t)) {
+            const uint32_t packed = nextStep(steps, rowOf, lastByte, text, pos) & kStepUtf8Mask;
+            std::memcpy(out + at, &packed, sizeof packed);
+            at += packed >> 24;
+        }
+    }
+    while (pos < size) {
+        const uint32_t packed = nextStep(steps, rowOf, lastByte, text, pos) & kStepUtf8Mask;
         const size_t length = packed >> 24;
         if (capacity - at < length) [[unlikely]] {
             for (unsigned shift = 0; at < capacity; shift += 8) out[at++] = static_cast<uint8_t>(packed >> shift);
@@ -272,17 +331,20 @@ bool encodeChunk(CachedConverter& output, UChar* chunk, size_t n, bool flush, ch
     return U_SUCCESS(status);
 }
 
+// The thread's cache entry found last. The decoder asks for the same output charset at every
+// line, so this is compared before the name is hashed. Initial-exec: one pointer of the static
+// thread-local reserve, reached without a call to __tls_get_addr.
+using NamedEntry = std::pair<const std::string, CacheEntry>;
+thread_local NamedEntry* lastFound __attribute__((tls_model("initial-exec"))) = nullptr;
+
 } // namespace
 
 CachedConverter* cachedConverter(std::string_view name) {
-    // The decoder asks for the same output charset at every line: the entry found last is
-    // compared first, before the name is hashed.
     thread_local std::unordered_map<std::string, CacheEntry> cache;
-    thread_local std::pair<const std::string, CacheEntry>* last = nullptr;
-    if (last != nullptr && last->first == name) return &last->second.converter;
+    if (lastFound != nullptr && lastFound->first == name) return &lastFound->second.converter;
     const std::string key(name);
     if (auto found = cache.find(key); found != cache.end()) {
-        last = &*found;
+        lastFound = &*found;
         return &found->second.converter;
     }
     if (key.empty()) return nullptr; // ICU would pick a locale default
@@ -302,8 +364,20 @@ CachedConverter* cachedConverter(std::string_view name) {
     ucnv_getSubstChars(c, entry.converter.ownSubstitute, &ownLength, &status);
     entry.converter.ownSubstituteLength = U_SUCCESS(status) ? ownLength : 0;
     auto [slot, inserted] = cache.emplace(key, std::move(entry));
-    last = &*slot;
+    lastFound = &*slot;
     return &slot->second.converter; // unordered_map keeps element addresses on rehash
+}
+
+CachedConverter* cachedConverterOfField(const char* field) {
+    // The last name with its NUL, compared in place, needs no scan for the field's end.
+    if (lastFound != nullptr) {
+        const std::string& last = lastFound->first;
+        if (last.size() < KRM_CHARSET_NAME_MAX && std::memcmp(field, last.c_str(), last.size() + 1) == 0)
+            return &lastFound->second.converter;
+    }
+    const size_t length = strnlen(field, KRM_CHARSET_NAME_MAX);
+    if (length == KRM_CHARSET_NAME_MAX) return nullptr;
+    return cachedConverter({field, length});
 }
 
 bool convertText(const Source& source, std::span<const uint8_t> text, CachedConverter& output, UChar requested,

@@ -39,6 +39,9 @@ struct CachedConverter {
 
 // The thread's converter for a charset name; nullptr when ICU does not know the name.
 CachedConverter* cachedConverter(std::string_view name);
+// The same for a charset name field of a record (KRM_CHARSET_NAME_MAX bytes); nullptr also when
+// the field holds no NUL.
+CachedConverter* cachedConverterOfField(const char* field);
 
 struct Source {
     SourceKind kind;

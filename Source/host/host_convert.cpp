@@ -27,6 +27,7 @@ constexpr size_t kStateOffset = 64;          // past the request, pointer-aligne
 struct ConversionState {
     uint32_t magic;
     bool sourceSet;
+    bool counted; // among the live conversions of the testing interface
     UChar substitute; // from the parameters; 0: our own
     Source source;
     CachedConverter* output;
@@ -35,6 +36,9 @@ static_assert(kStateOffset >= sizeof(KrmConversionRequest));
 static_assert(kStateOffset % alignof(ConversionState) == 0);
 static_assert(kStateOffset + sizeof(ConversionState) <= KRM_CONV_CONTEXT_SIZE);
 
+// Conversions are counted only once a program uses the testing interface, as its call counts
+// are: a locked add and subtract at every line would cost more than the rest of init and term.
+// A conversion notes whether it was counted, so term undoes exactly what init did.
 std::atomic<int32_t> liveConversions{0};
 
 ConversionState* stateOf(KrmConversionContext* context) {
@@ -51,11 +55,21 @@ bool nameOf(const char* field, std::string_view& name) {
     return true;
 }
 
-bool sourceFor(std::string_view name, Source& source) {
-    if (name == KRM_CHARSET_OASYS_WIN) source = {SourceKind::OasysWin, nullptr};
-    else if (name == KRM_CHARSET_WINDOWS31J) source = {SourceKind::Windows31J, nullptr};
-    else if (name == KRM_CHARSET_UCS2) source = {SourceKind::Ucs2BigEndian, nullptr};
+// Exactly this name, NUL included, at the start of a field: no scan for the field's end.
+template <size_t N>
+bool fieldHolds(const char* field, const char (&name)[N]) {
+    static_assert(N <= KRM_CHARSET_NAME_MAX);
+    return std::memcmp(field, name, N) == 0;
+}
+
+// The decoder's source charsets are ours and are compared first, straight in the field.
+bool sourceFor(const char* field, Source& source) {
+    if (fieldHolds(field, KRM_CHARSET_OASYS_WIN)) source = {SourceKind::OasysWin, nullptr};
+    else if (fieldHolds(field, KRM_CHARSET_WINDOWS31J)) source = {SourceKind::Windows31J, nullptr};
+    else if (fieldHolds(field, KRM_CHARSET_UCS2)) source = {SourceKind::Ucs2BigEndian, nullptr};
     else {
+        std::string_view name;
+        if (!nameOf(field, name)) return false;
         CachedConverter* icu = krm_host::conv::cachedConverter(name);
         if (icu == nullptr) return false;
         source = {SourceKind::Icu, icu};
@@ -71,18 +85,17 @@ KRM_EXPORT int32_t cconvInitConvert(KrmConversionContext* context, const KrmConv
                                     const HostOptions* options) {
     if (krm_host::shouldFail(KRM_SVC_CONV_INIT)) return kFailed;
     if (context == nullptr || params == nullptr || options == nullptr) return kFailed;
-    std::string_view outputName;
-    if (!nameOf(options->outputCharset, outputName)) return kFailed;
     CachedConverter* output = nullptr;
     try {
-        output = krm_host::conv::cachedConverter(outputName);
+        output = krm_host::conv::cachedConverterOfField(options->outputCharset);
     } catch (...) { // out of memory: no exception crosses the C interface
         return kFailed;
     }
     if (output == nullptr) return kFailed;
+    const bool counted = krm_host::testingInterfaceUsed.load(std::memory_order_relaxed);
     context->request = KrmConversionRequest{};
-    new (context->bytes + kStateOffset) ConversionState{kStateMagic, false, params->substitute1, {}, output};
-    liveConversions.fetch_add(1, std::memory_order_relaxed);
+    new (context->bytes + kStateOffset) ConversionState{kStateMagic, false, counted, params->substitute1, {}, output};
+    if (counted) liveConversions.fetch_add(1, std::memory_order_relaxed);
     return kOk;
 }
 
@@ -90,10 +103,9 @@ KRM_EXPORT int32_t cconvChgCharset(KrmConversionContext* context, const KrmSourc
                                    const SrcInfo* srcInfo) {
     if (krm_host::shouldFail(KRM_SVC_CONV_CHARSET)) return kFailed;
     ConversionState* state = stateOf(context);
-    std::string_view sourceName;
-    if (state == nullptr || srcInfo == nullptr || !nameOf(srcInfo->sourceCharset, sourceName)) return kFailed;
+    if (state == nullptr || srcInfo == nullptr) return kFailed;
     try {
-        if (!sourceFor(sourceName, state->source)) return kFailed;
+        if (!sourceFor(srcInfo->sourceCharset, state->source)) return kFailed;
     } catch (...) {
         return kFailed;
     }
@@ -121,7 +133,7 @@ KRM_EXPORT int32_t cconvTermConvert(KrmConversionContext* context) {
     ConversionState* state = stateOf(context);
     if (state == nullptr) return kFailed;
     state->magic = 0;
-    liveConversions.fetch_sub(1, std::memory_order_relaxed);
+    if (state->counted) liveConversions.fetch_sub(1, std::memory_order_relaxed);
     return kOk;
 }
 

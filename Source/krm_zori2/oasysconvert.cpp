@@ -4,6 +4,7 @@
 // convert, terminate) and builds the records that service expects byte for byte. CheckValidCode
 // tells whether a line holds a visible character, which is how a document without text is told
 // apart from one with text.
+#include <cstddef>
 #include <cstdint>
 #include <cstring>
 #include <string_view>
@@ -17,7 +18,7 @@ namespace {
 // ---- Conversion records -------------------------------------------------------------------------
 constexpr uint32_t kParamsOne = 1;                   // the two words of the parameters that hold 1
 constexpr uint16_t kLatin1Substitute = 0x003F;       // '?', only for exactly "ISO-8859-1"
-constexpr std::string_view kLatin1Name = "ISO-8859-1";
+constexpr char kLatin1Name[] = "ISO-8859-1";
 constexpr KrmSourceCharsetRecord kSourceCharsetRecord = {{1, 0, 1}};
 constexpr uint32_t kDestinationCapacity = KRM_CONV_DEST_CAPACITY;
 
@@ -46,6 +47,17 @@ std::string_view nameField(const char (&field)[KRM_CHARSET_NAME_MAX]) {
     return {field, strnlen(field, KRM_CHARSET_NAME_MAX)};
 }
 
+// A field whose last byte is NUL holds its name's end: every record but a damaged one, so the
+// names that are handed on at every line need no scan for their end.
+bool endsWithinField(const char (&field)[KRM_CHARSET_NAME_MAX]) { return field[KRM_CHARSET_NAME_MAX - 1] == '\0'; }
+
+// Exactly this name, NUL included, at the start of the field.
+template <size_t N>
+bool fieldHolds(const char (&field)[KRM_CHARSET_NAME_MAX], const char (&name)[N]) {
+    static_assert(N <= KRM_CHARSET_NAME_MAX);
+    return std::memcmp(field, name, N) == 0;
+}
+
 // The log lines of a conversion go to the caller's log, under the caller's option flags.
 class ConversionLog {
 public:
@@ -55,13 +67,12 @@ public:
     // A name is written as plain text, straight from its field when the field holds its NUL (as
     // always but in a damaged record); else a copy gives it one. This runs for every line.
     void name(const char (&field)[KRM_CHARSET_NAME_MAX]) const {
-        const std::string_view name = nameField(field);
-        if (name.size() < KRM_CHARSET_NAME_MAX) {
+        if (endsWithinField(field) || nameField(field).size() < KRM_CHARSET_NAME_MAX) {
             text(field);
             return;
         }
         char copy[KRM_CHARSET_NAME_MAX + 1] = {};
-        krm_entry::copyChars(copy, name, KRM_CHARSET_NAME_MAX);
+        krm_entry::copyChars(copy, nameField(field), KRM_CHARSET_NAME_MAX);
         text(copy);
     }
 
@@ -70,17 +81,26 @@ private:
     uint32_t handle_;
 };
 
+// Every byte of the parameters belongs to a field, so setting each field once leaves no byte
+// unset, and the only block write is the zero fill after the parameter text. Its length is known
+// only at run time, so it goes to the C library's vector memset; clearing the whole record first
+// compiles to an inline string store of 1 KB at twice the cost, and this runs for every line.
+static_assert(offsetof(KrmConversionParams, paramText) == offsetof(KrmConversionParams, substitute2) + 2 &&
+              offsetof(KrmConversionParams, one2) == offsetof(KrmConversionParams, paramText) + KRM_CONV_PARAM_TEXT_SIZE &&
+              sizeof(KrmConversionParams) == offsetof(KrmConversionParams, zero) + sizeof(uint32_t));
+
 KrmConversionParams makeParams(const HostOptions& options, uint32_t firstConversionFlag) {
     KrmConversionParams params;
-    std::memset(&params, 0, sizeof params);
     params.conversionOption = options.conversionOption;
     params.firstConversion = firstConversionFlag;
     params.one = kParamsOne;
-    const uint16_t substitute = nameField(options.outputCharset) == kLatin1Name ? kLatin1Substitute : 0;
+    const uint16_t substitute = fieldHolds(options.outputCharset, kLatin1Name) ? kLatin1Substitute : 0;
     params.substitute1 = substitute;
     params.substitute2 = substitute;
-    // The parameter text up to its NUL; the zero fill terminates a text that fills its field.
-    std::memcpy(params.paramText, options.conversionParam, strnlen(options.conversionParam, KRM_CHARSET_NAME_MAX));
+    // The parameter text up to its NUL, then zeros, which also terminate a text that fills its field.
+    const size_t textLength = strnlen(options.conversionParam, KRM_CHARSET_NAME_MAX);
+    std::memcpy(params.paramText, options.conversionParam, textLength);
+    std::memset(params.paramText + textLength, 0, sizeof params.paramText - textLength);
     params.one2 = kParamsOne;
     params.variant = conversionVariant(options.optionFlags);
     params.zero = 0;
