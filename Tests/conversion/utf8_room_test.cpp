@@ -3,12 +3,15 @@
 #include <cstring>
 #include <vector>
 
-#include "conversion_support.h"
+#include "filter_harness.h"
 
-namespace conversion_test {
 namespace {
 
-TEST_F(ConversionTest, Utf8OutputLeavesTheRoomPastTheResultUntouched) {
+using namespace oasys_test;
+
+class Utf8Room : public HostCheckedTest {};
+
+TEST_F(Utf8Room, BytesPastTheResultStayUntouched) {
     constexpr uint8_t kGuard = 0xA5;
     // One code of each output length (1, 2 and 3 bytes) and of each way a code can end a text.
     const std::string codes[] = {"a", "\r\n", "\xB1", "\x82\xA0", "\x93\xFA", "\x81", "\xA0\x40", "\xFD", "\x81\x20"};
@@ -35,4 +38,3 @@ TEST_F(ConversionTest, Utf8OutputLeavesTheRoomPastTheResultUntouched) {
 }
 
 } // namespace
-} // namespace conversion_test
