@@ -59,7 +59,6 @@ FilterRun runCompound(const std::vector<CompoundStream>& streams, uint32_t flags
     return readCompound(streams, setup);
 }
 
-// ---- havePassword -------------------------------------------------------------------------------
 
 // The password flag is bit 3 of the big-endian word at 564 of the format block, in a plain file
 // (at its base offset) as in a compound stream. A block too short to hold the word has no flag: its
@@ -83,7 +82,6 @@ TEST_F(HeaderTest, PasswordFlagOfPlainFilesAndStreams) {
     }
 }
 
-// ---- GetVe2Size ---------------------------------------------------------------------------------
 
 // A file whose first block has `first` data bytes (base 4) followed by `tail`.
 Bytes runFile(uint16_t first, const Bytes& tail) { return concat({blockHeader(first), Bytes(first, 'a'), tail}); }
@@ -123,13 +121,10 @@ TEST_F(HeaderTest, Ve2SizeMeasuresTheRunOfBlocksFromItsFirstData) {
         uint32_t size = c.firstLength;
         EXPECT_EQ(GetVe2Size(file.handle(), 4, &size, &options, &context), c.code);
         EXPECT_EQ(size, c.size);
-        if (c.counter != -1) {
-            EXPECT_EQ(context.loopCounter1, c.counter);
-        }
+        if (c.counter != -1) EXPECT_EQ(context.loopCounter1, c.counter);
     }
 }
 
-// ---- Combined documents --------------------------------------------------------------------------
 
 // Body block data whose word at 564 carries the password flag.
 Bytes bodyWithFlagAt564() { return concat({Bytes(564, 'A'), {0x00, 0x08}, crlf(), endOfText()}); }
@@ -183,7 +178,6 @@ TEST_F(WalkTest, PartRolesPasswordAndEndsOfParts) {
     }
 }
 
-// ---- Compound documents --------------------------------------------------------------------------
 
 TEST_F(WalkTest, ListLookupsPasswordAndBodyStream) {
     const std::string longName = "ABCDEFGHIJKL.DOC";    // 16 characters: one too many
@@ -250,7 +244,6 @@ TEST_F(WalkTest, StreamLookupWithoutItsRecordsFindsNothing) {
     EXPECT_EQ(GetOleTextContent(0, 0, nullptr, &options, nullptr), KRM_ERR_BROKEN);
 }
 
-// ---- Loop guards ---------------------------------------------------------------------------------
 
 // Each test for a block of a part's block list is a guarded step on counter 4, the final test that
 // finds the end of the list included; each part is a pass of the part loop on counter 3 (parts
@@ -316,9 +309,7 @@ TEST_F(WalkTest, DocumentOrListCutAtEveryLengthEndsWithACode) {
             const FilterRun run = runCombined(cut(doc, length), flags);
             const bool complete = length >= doc.size() - 2 * kEndId.size();
             EXPECT_EQ(run.code == KRM_OK, complete) << run.code;
-            if (complete) {
-                EXPECT_EQ(run.text, text);
-            }
+            if (complete) EXPECT_EQ(run.text, text);
             if (HasFailure()) return;
         }
         for (size_t length = 0; length <= list.size(); ++length) {

@@ -77,7 +77,6 @@ TEST_F(SummaryInfoTest, WrittenPropertiesFillEverySlotInTheOutputCharset) {
     }
 }
 
-// ---- Hand-built property sets -------------------------------------------------------------------
 struct Property {
     uint32_t pid; Bytes value; // type word and payload
 };

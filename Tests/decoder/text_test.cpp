@@ -164,7 +164,6 @@ TEST_F(DecoderText, VeryManyUnicodeRecordsInOneLine) {
     EXPECT_TRUE(cut.text.size() > 16990u && cut.text.size() <= 17000u && expected.starts_with(cut.text));
 }
 
-// ---- Character classes ---------------------------------------------------------------------------
 
 // following: the source bytes after the first byte ("": the source ends); advance: the bytes
 // consumed after the first byte.
@@ -225,7 +224,6 @@ TEST_F(DecoderText, CodeTypeOfEveryRowAndEdge) {
     }
 }
 
-// ---- Ruled-line and arrow mapping ----------------------------------------------------------------
 
 // Every code of a range, one after the other in one line, drawn with mapping on: the expected
 // boxes are the shapes of the format's tables (0xEE7F lies in no range and draws nothing; a line

@@ -96,7 +96,6 @@ protected:
     CallContext context{};
 };
 
-// ---- GetProperty ---------------------------------------------------------------------------------
 
 // Only the format file is opened, found by the first of ".DOC", ".doc", ".GRP", ".grp" in the
 // path (folders included; the order of the search decides, not the place); a format name is taken
@@ -131,9 +130,7 @@ TEST_F(PropertyTest, NameRulesOpenOnlyTheFormatFile) {
         const std::string opened = (dir / c.opened).string();
         EXPECT_EQ(hasLine(run.log, "Open Appfile: " + opened + "\r\n"), !c.opened.empty());
         EXPECT_EQ(hasLine(run.log, "Close Appfile: " + opened + "\r\n"), !c.opened.empty());
-        if (!c.opened.empty()) {
-            EXPECT_EQ(slot(KRM_PROP_TITLE), "Quarterly report");
-        }
+        if (!c.opened.empty()) EXPECT_EQ(slot(KRM_PROP_TITLE), "Quarterly report");
     }
 }
 
@@ -179,7 +176,6 @@ TEST_F(PropertyTest, RefusalsAndFailures) {
     EXPECT_EQ(get(".FMT", separated).code, KRM_ERR_NO_MEMORY);
 }
 
-// ---- The format block decoder -------------------------------------------------------------------
 
 TEST_F(PropertyTest, FormatBlockFieldsToSlots) {
     std::string tenFull, tenJoined;
@@ -250,7 +246,6 @@ TEST_F(PropertyTest, FormatBlockFieldsToSlots) {
     }
 }
 
-// ---- The variants of the three packagings -------------------------------------------------------
 
 const Bytes kBodyText = body("ABC\r\n");
 

@@ -24,7 +24,6 @@ Bytes bytes(const char (&literal)[N]) {
 }
 Bytes concat(std::initializer_list<Bytes> parts);
 
-// ---- Body text ---------------------------------------------------------------------------------
 // Body text is the logical OASYS text (characters, control codes, CR LF, ending with 0x1A).
 // A block run is that text cut into blocks: a block header F0 04 NN NN (big-endian data length)
 // stands before the text offset of every cut. Cuts may fall anywhere, also inside a double-byte
@@ -45,7 +44,6 @@ Bytes endOfText();                         // 1A
 Bytes ecs4Unicode(uint16_t unit);          // EF CC "07" CA and four hex digits (the substitute is separate)
 Bytes skippedRecord(const Bytes& content); // EF CD, two hex length digits, content
 
-// ---- Format block ---------------------------------------------------------------------------
 // Texts are raw Shift-JIS bytes; each is cut to its field size. Offsets are those of the format
 // block: skip byte 10, title 11 (50), created 216 (5), modified 221 (5), flags word 564,
 // marker 1280, author 1286 (30), comments 1316 (80), category 1398 (16), keywords 1414 (10x20),
@@ -61,7 +59,6 @@ Bytes makePropertyBlock(const PropertyFields& fields);
 // Raw field placement (exact bytes, no cutting): for tests of fields without NUL.
 void putField(Bytes& block, size_t offset, std::string_view raw);
 
-// ---- Separated documents -----------------------------------------------------------------------
 struct SeparatedPaths {
     std::filesystem::path doc, fmt, grp;
 };
@@ -69,7 +66,6 @@ struct SeparatedPaths {
 SeparatedPaths writeSeparated(const std::filesystem::path& base, const Bytes& body, const Bytes& format,
                               bool lowerCase = false, bool withGroup = false);
 
-// ---- Combined documents ----------------------------------------------------------------------
 // name: 8.3 name, e.g. "REPORT.FMT", written NUL-padded to 13 bytes (rawName: exact 13 bytes
 // instead); entryOffset: where the entry tag F4 FD stands in the directory of directoryLength
 // bytes (at least entryOffset + 21 with the tag); blocks: the block list content (see layBlocks);
@@ -85,7 +81,6 @@ Bytes makeCombined(const std::vector<CombinedPart>& parts, bool withDocumentEnd 
 Bytes makeCombinedDocument(const Bytes& format, const Bytes& bodyText, const std::vector<size_t>& cuts = {},
                            const std::string& base = "REPORT");
 
-// ---- Compound documents ----------------------------------------------------------------------
 // typeField: the type text as written ("1", "2", "2  ", "01"); lastWithoutCR (last entry only):
 // the type field ends at the end of the stream.
 struct StreamListEntry {
@@ -111,7 +106,6 @@ void writeCompound(const std::filesystem::path& path, const std::vector<Compound
 void writeCompoundDocument(const std::filesystem::path& path, const Bytes& format, const Bytes& bodyText,
                            const std::optional<SummaryFields>& summary = std::nullopt);
 
-// ---- Files -------------------------------------------------------------------------------------
 void writeFile(const std::filesystem::path& path, const Bytes& content);
 Bytes readFile(const std::filesystem::path& path);
 // A fresh empty directory under the system temp dir, removed by the destructor.
