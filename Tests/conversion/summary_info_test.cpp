@@ -108,8 +108,7 @@ Bytes filetime(std::chrono::sys_seconds when) { // 100 ns units since 1601
     constexpr int64_t kSecondsFrom1601To1970 = 11'644'473'600;
     const auto value = static_cast<uint64_t>(when.time_since_epoch().count() + kSecondsFrom1601To1970) * 10'000'000u;
     Bytes payload;
-    putU32(payload, static_cast<uint32_t>(value));
-    putU32(payload, static_cast<uint32_t>(value >> 32));
+    for (int i = 0; i < 8; ++i) payload.push_back(static_cast<uint8_t>(value >> (8 * i)));
     return typed(0x40, payload);
 }
 
@@ -181,11 +180,7 @@ TEST_F(SummaryInfoTest, HandBuiltSetOfCodePage932WithUnsetPre1970AndMistypedValu
 
 TEST_F(SummaryInfoTest, HostileSetIsRefusedWithoutReadingOutsideTheStream) {
     const std::vector<Property> titleOnly = {{2, lpstr("title")}};
-    const auto layout = [](auto change) {
-        SetLayout l;
-        change(l);
-        return l;
-    };
+    const auto layout = [](auto change) { SetLayout l; change(l); return l; };
     const struct {
         const char* name; std::vector<Property> properties; SetLayout layout; int32_t code;
     } cases[] = {
