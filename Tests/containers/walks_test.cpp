@@ -64,9 +64,7 @@ FilterRun runCompound(const std::vector<CompoundStream>& streams, uint32_t flags
 // (at its base offset) as in a compound stream. A block too short to hold the word has no flag: its
 // bytes are 0xFF so that a reader taking a cut word from a stale or half-filled buffer is caught.
 TEST_F(HeaderTest, PasswordFlagOfPlainFilesAndStreams) {
-    const struct {
-        const char* what; Bytes block; uint32_t protectedAnswer;
-    } cases[] = {
+    const struct { const char* what; Bytes block; uint32_t protectedAnswer; } cases[] = {
         {"0x0008", formatBlock(0x0008), 1}, {"0x0018", formatBlock(0x0018), 1}, {"0xFFF7", formatBlock(0xFFF7), 0},
         {"0x0000", formatBlock(0x0000), 0}, {"0x0800", formatBlock(0x0800), 0}, {"100 bytes", Bytes(100, 0xFF), 0},
         {"565 bytes", Bytes(565, 0xFF), 0},
@@ -108,8 +106,7 @@ TEST_F(HeaderTest, Ve2SizeMeasuresTheRunOfBlocksFromItsFirstData) {
         {"a first block cut short", concat({blockHeader(50), Bytes(8, 'a')}), 50, 8},
         {"a base past the end of the file", bytes("\xF0\x04"), 10, 0},
         {"blocks up to the guard", emptyBlocks(kLimit + 1), 0, 4 * kLimit, KRM_OPT_LOOP_GUARD, KRM_OK, kLimit},
-        {"one block past the guard", emptyBlocks(kLimit + 2), 0, 0, KRM_OPT_LOOP_GUARD, KRM_ERR_LOOP_GUARD,
-         kLimit + 1},
+        {"one block past the guard", emptyBlocks(kLimit + 2), 0, 0, KRM_OPT_LOOP_GUARD, KRM_ERR_LOOP_GUARD, kLimit + 1},
         {"guards off", emptyBlocks(kLimit + 2), 0, 4 * (kLimit + 1), 0, KRM_OK, 77},
     };
     for (const auto& c : cases) {
@@ -146,9 +143,7 @@ TEST_F(WalkTest, PartRolesPasswordAndEndsOfParts) {
     Bytes nameRunsOn = makeCombined({{.rawName = rawName, .blocks = oneBlock(body("Wrong\r\n"))}, formatPart(), bodyPart()});
     *(std::search(nameRunsOn.begin(), nameRunsOn.end(), rawName.begin(), rawName.end()) + 13) = 'C';
 
-    const struct {
-        const char* what; Bytes doc; int32_t code; bool decoderRuns;
-    } cases[] = {
+    const struct { const char* what; Bytes doc; int32_t code; bool decoderRuns; } cases[] = {
         {"name of 13 bytes without NUL", nameRunsOn, KRM_OK, true},
         {"not a combined document", foreign, KRM_ERR_BROKEN, false},
         {"body only", makeCombined({bodyPart()}), KRM_OK, true},
@@ -163,8 +158,7 @@ TEST_F(WalkTest, PartRolesPasswordAndEndsOfParts) {
         {"body without blocks nor end of part", makeCombined({formatPart(), emptyBodyNoPartEnd}, false),
          KRM_ERR_BROKEN, false},
         {"body without end of part", makeCombined({formatPart(), noPartEnd}, false), KRM_OK, true},
-        {"body without end of block list", makeCombined({formatPart(), noBlockListEnd}, false), KRM_ERR_BROKEN,
-         true},
+        {"body without end of block list", makeCombined({formatPart(), noBlockListEnd}, false), KRM_ERR_BROKEN, true},
         {"entry tag 5 bytes into the directory", makeCombined({entryInside, bodyPart()}), KRM_OK, true},
         {"a part without entry is skipped", makeCombined({noEntry, formatPart(), bodyPart()}), KRM_OK, true},
     };
@@ -183,9 +177,7 @@ TEST_F(WalkTest, ListLookupsPasswordAndBodyStream) {
     const std::string longName = "ABCDEFGHIJKL.DOC";    // 16 characters: one too many
     const std::string longestName = "ABCDEFGHIJK.DOC";  // 15 characters
     const Bytes usualList = makeStreamList(kUsualEntries);
-    const struct {
-        const char* what; std::vector<CompoundStream> streams; int32_t code; bool bodyOpened;
-    } cases[] = {
+    const struct { const char* what; std::vector<CompoundStream> streams; int32_t code; bool bodyOpened; } cases[] = {
         {"usual document", listing(kUsualEntries), KRM_OK, true},
         {"count 0", listing(kUsualEntries, "0"), KRM_ERR_BROKEN, false},
         {"count 00000", listing(kUsualEntries, "00000"), KRM_ERR_BROKEN, false},

@@ -181,9 +181,7 @@ TEST_F(SummaryInfoTest, HandBuiltSetOfCodePage932WithUnsetPre1970AndMistypedValu
 TEST_F(SummaryInfoTest, HostileSetIsRefusedWithoutReadingOutsideTheStream) {
     const std::vector<Property> titleOnly = {{2, lpstr("title")}};
     const auto layout = [](auto change) { SetLayout l; change(l); return l; };
-    const struct {
-        const char* name; std::vector<Property> properties; SetLayout layout; int32_t code;
-    } cases[] = {
+    const struct { const char* name; std::vector<Property> properties; SetLayout layout; int32_t code; } cases[] = {
         {"Sound", titleOnly, {}, KRM_OK},
         {"OtherSetOnly", titleOnly, layout([](SetLayout& l) { l.summaryFmtid = false; }), KRM_OK},
         {"BadByteOrder", titleOnly, layout([](SetLayout& l) { l.byteOrder = 0xFEFF; }), KRM_ERR_BROKEN},
@@ -204,9 +202,7 @@ TEST_F(SummaryInfoTest, HostileSetIsRefusedWithoutReadingOutsideTheStream) {
 TEST_F(SummaryInfoTest, FilesWithoutSummaryInformation) {
     writeCompound(dir / "doc.oas", {kBodyStream});
     writeFile(dir / "plain.txt", bytes("just text, no compound file header"));
-    const struct {
-        const char* what; const char* name; bool failSwitch; int32_t code;
-    } cases[] = {
+    const struct { const char* what; const char* name; bool failSwitch; int32_t code; } cases[] = {
         {"compound file without the stream", "doc.oas", false, KRM_OK},
         {"the service's failure switch", "doc.oas", true, KRM_ERR_BROKEN},
         {"not a compound file", "plain.txt", false, KRM_ERR_OPEN},

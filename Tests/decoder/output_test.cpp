@@ -124,9 +124,7 @@ TEST_F(DecoderOutput, LoopGuards) {
     std::string lines;
     while (lines.size() <= KRM_LOOP_GUARD_LIMIT + 20000) lines += std::string(98, 'A') + "\r\n";
     const std::string objectData = "A\xEF\xCC" "0BB!012345!" + std::string(KRM_LOOP_GUARD_LIMIT + 10, 'x');
-    const struct {
-        const char* name; Bytes text; std::string unguarded; int32_t CallContext::*counter;
-    } cases[] = {
+    const struct { const char* name; Bytes text; std::string unguarded; int32_t CallContext::*counter; } cases[] = {
         {"main loop", body(lines), lines, &CallContext::loopCounter1},
         {"object scan", body(objectData + "\xEF\xA9" "B\r\n"), "A　B\r\n", &CallContext::loopCounter2},
     };

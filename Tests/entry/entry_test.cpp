@@ -162,9 +162,7 @@ TEST_F(TextEntry, ReturnCodesAndWhatIsLeftInTheOutput) {
 // The body and format file each name form leads to. The first occurrence counts, wherever it
 // stands (here in a folder name); upper case is looked for first, the format name before the group.
 TEST_F(TextEntry, FilesOpenedForEachNameForm) {
-    const struct {
-        const char *given, *body, *format;
-    } cases[] = {
+    const struct { const char *given, *body, *format; } cases[] = {
         {"a.FMT", "a.DOC", "a.FMT"}, {"a.fmt", "a.doc", "a.fmt"}, {"a.GRP", "a.DOC", "a.FMT"},
         {"a.grp", "a.doc", "a.fmt"}, {"a.DOC", "a.DOC", "a.FMT"}, {"a.doc", "a.doc", "a.fmt"},
         {"x.DOC.d/a.FMT", "x.DOC.d/a.DOC", "x.FMT"}, {"x.fmt.d/a.FMT", "x.fmt.d/a.DOC", "x.fmt.d/a.FMT"},

@@ -296,9 +296,7 @@ TEST_F(PropertyTest, CombinedWalkToTheFormatBlock) {
     };
     const Slots all = with(kFullSlots, {{KRM_PROP_DOCUMENT_TYPE, kCombinedType}});
     const Slots typeOnly = {{KRM_PROP_DOCUMENT_TYPE, kCombinedType}};
-    const struct {
-        const char* name; Bytes file; int32_t code; const Slots& expected;
-    } cases[] = {
+    const struct { const char* name; Bytes file; int32_t code; const Slots& expected; } cases[] = {
         {"short directory", withFormatPart(21, true), KRM_OK, all},
         {"long directory", withFormatPart(700, true), KRM_OK, all},
         // without a block header the format block follows the block-list identifier directly
