@@ -1,6 +1,4 @@
-// The identifier test, password flag and block-run size of OASYS files, and the walks over combined
-// and compound documents: part and stream roles, password, ends of parts, stream list lookups,
-// loop guards, cut documents.
+// Password flag and block-run size of OASYS files; the walks over combined and compound documents.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -17,12 +15,7 @@ const std::string kDecoderStart = "GetTextContent() starting\r\n";
 
 const Bytes kEndId = {0xF0, 0x00, 0x00, 0x00};
 
-CombinedPart part(const std::string& name, const Bytes& blocks) {
-    CombinedPart p;
-    p.name = name;
-    p.blocks = blocks;
-    return p;
-}
+CombinedPart part(const std::string& name, const Bytes& blocks) { return {.name = name, .blocks = blocks}; }
 Bytes oneBlock(const Bytes& data) { return concat({blockHeader(static_cast<uint16_t>(data.size())), data}); }
 CombinedPart formatPart(uint16_t flagWord = 0) { return part("REPORT.FMT", oneBlock(formatBlock(flagWord))); }
 CombinedPart bodyPart() { return part("REPORT.DOC", layBlocks(sampleBody(), {}, true).bytes); }
@@ -48,15 +41,9 @@ protected:
 };
 using HeaderTest = WalkTest;
 
-FilterRun runCombined(const Bytes& doc, uint32_t flags = kLogOnly, const CallContext& preset = {}) {
-    RunSetup setup = flagged(flags);
-    setup.preset = preset;
-    return readCombined(doc, setup);
-}
-FilterRun runCompound(const std::vector<CompoundStream>& streams, uint32_t flags = kLogOnly, const CallContext& preset = {}) {
-    RunSetup setup = flagged(flags);
-    setup.preset = preset;
-    return readCompound(streams, setup);
+FilterRun runCombined(const Bytes& doc, uint32_t flags = kLogOnly) { return readCombined(doc, flagged(flags)); }
+FilterRun runCompound(const std::vector<CompoundStream>& streams, uint32_t flags = kLogOnly) {
+    return readCompound(streams, flagged(flags));
 }
 
 
@@ -242,9 +229,7 @@ TEST_F(WalkTest, StreamLookupWithoutItsRecordsFindsNothing) {
 // without a name entry have no role, so a document of nothing else ends with 3000 unless the guard
 // stops it first); each byte of a stream list field, its CR included, is a step on counter 4.
 TEST_F(WalkTest, LoopGuardsStopPastTheirLimit) {
-    CombinedPart nameless;
-    nameless.withEntryTag = false;
-    nameless.directoryLength = 0;
+    const CombinedPart nameless{.withEntryTag = false, .directoryLength = 0};
     const Bytes docBegin = {0xF1, 0x10, 0x80, 0x00};
     const Bytes namelessDoc = makeCombined({nameless}, false);
     const Bytes onePart(namelessDoc.begin() + static_cast<std::ptrdiff_t>(docBegin.size()), namelessDoc.end());

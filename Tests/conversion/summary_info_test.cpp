@@ -191,6 +191,7 @@ TEST_F(SummaryInfoTest, HostileSetIsRefusedWithoutReadingOutsideTheStream) {
         {"ValueOffsetPastSet", titleOnly, layout([](SetLayout& l) { l.lastValueOffset = 0xFFFFFFF0; }), KRM_ERR_BROKEN},
         {"StringLongerThanSet", {{2, typed(0x1E, {0xFF, 0xFF, 0xFF, 0x7F, 'a'})}}, {}, KRM_ERR_BROKEN},
         {"FiletimeCutShort", {{13, typed(0x40, {1, 2, 3})}}, {}, KRM_ERR_BROKEN},
+        {"StreamOverOneMiB", {{2, lpstr(std::string((1 << 20) + 1, 'x'))}}, {}, KRM_ERR_BROKEN},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);

@@ -143,6 +143,9 @@ TEST_F(DecoderOutput, LoopGuards) {
     std::string records = "A";
     while (records.size() <= KRM_LOOP_GUARD_LIMIT * 11 / 10) records += "\xEF\xCD" "FF" + std::string(253, 'x');
     EXPECT_EQ(decode(body(records + "B\r\n"), flagged(KRM_OPT_LOOP_GUARD)).text, "AB\r\n");
+    std::string objects = "A"; // and so does each object scan
+    while (objects.size() <= KRM_LOOP_GUARD_LIMIT * 11 / 10) objects += objectRecord('!') + std::string(999, 'x');
+    EXPECT_EQ(decode(body(objects + "\xEF\xA9" "B\r\n"), flagged(KRM_OPT_LOOP_GUARD)).text, "A　B\r\n");
 }
 
 // Through the entry point GetText5 carries the total of a host's record, and two calls sharing the

@@ -1,6 +1,5 @@
-// Properties: which file a name leads to, the format block decoder (which slot gets which field,
-// what a damaged block leaves) and the three packagings' variants, into a heap record of the exact
-// host size (the address sanitizer sees any write past its end).
+// Properties: the file a name leads to, the format block decoder and the three packagings' variants,
+// into a heap record of the exact host size (the address sanitizer sees any write past its end).
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -35,10 +34,7 @@ const Slots kBeforeMarker = {{KRM_PROP_TITLE, "Quarterly report"}, {KRM_PROP_CRE
                              {KRM_PROP_MODIFIED, u8(u8"01年02月03日04時05分")}};
 // The slots with some texts changed (an empty text empties the slot).
 Slots with(Slots slots, const Slots& changes) {
-    for (const auto& [s, text] : changes) {
-        if (text.empty()) slots.erase(s);
-        else slots[s] = text;
-    }
+    for (const auto& [s, text] : changes) text.empty() ? void(slots.erase(s)) : void(slots[s] = text);
     return slots;
 }
 
