@@ -1,6 +1,4 @@
-// The identifier test, password flag and block-run size of OASYS files, and the walks over combined
-// and compound documents: part and stream roles, password, ends of parts, stream list lookups,
-// loop guards, cut documents.
+// Password flag and block-run size of OASYS files; the walks over combined and compound documents.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -17,12 +15,7 @@ const std::string kDecoderStart = "GetTextContent() starting\r\n";
 
 const Bytes kEndId = {0xF0, 0x00, 0x00, 0x00};
 
-CombinedPart part(const std::string& name, const Bytes& blocks) {
-    CombinedPart p;
-    p.name = name;
-    p.blocks = blocks;
-    return p;
-}
+CombinedPart part(const std::string& name, const Bytes& blocks) { return {.name = name, .blocks = blocks}; }
 Bytes oneBlock(const Bytes& data) { return concat({blockHeader(static_cast<uint16_t>(data.size())), data}); }
 CombinedPart formatPart(uint16_t flagWord = 0) { return part("REPORT.FMT", oneBlock(formatBlock(flagWord))); }
 CombinedPart bodyPart() { return part("REPORT.DOC", layBlocks(sampleBody(), {}, true).bytes); }
@@ -48,26 +41,17 @@ protected:
 };
 using HeaderTest = WalkTest;
 
-FilterRun runCombined(const Bytes& doc, uint32_t flags = kLogOnly, const CallContext& preset = {}) {
-    RunSetup setup = flagged(flags);
-    setup.preset = preset;
-    return readCombined(doc, setup);
-}
-FilterRun runCompound(const std::vector<CompoundStream>& streams, uint32_t flags = kLogOnly, const CallContext& preset = {}) {
-    RunSetup setup = flagged(flags);
-    setup.preset = preset;
-    return readCompound(streams, setup);
+FilterRun runCombined(const Bytes& doc, uint32_t flags = kLogOnly) { return readCombined(doc, flagged(flags)); }
+FilterRun runCompound(const std::vector<CompoundStream>& streams, uint32_t flags = kLogOnly) {
+    return readCompound(streams, flagged(flags));
 }
 
-// ---- havePassword -------------------------------------------------------------------------------
 
 // The password flag is bit 3 of the big-endian word at 564 of the format block, in a plain file
 // (at its base offset) as in a compound stream. A block too short to hold the word has no flag: its
 // bytes are 0xFF so that a reader taking a cut word from a stale or half-filled buffer is caught.
 TEST_F(HeaderTest, PasswordFlagOfPlainFilesAndStreams) {
-    const struct {
-        const char* what; Bytes block; uint32_t protectedAnswer;
-    } cases[] = {
+    const struct { const char* what; Bytes block; uint32_t protectedAnswer; } cases[] = {
         {"0x0008", formatBlock(0x0008), 1}, {"0x0018", formatBlock(0x0018), 1}, {"0xFFF7", formatBlock(0xFFF7), 0},
         {"0x0000", formatBlock(0x0000), 0}, {"0x0800", formatBlock(0x0800), 0}, {"100 bytes", Bytes(100, 0xFF), 0},
         {"565 bytes", Bytes(565, 0xFF), 0},
@@ -83,7 +67,6 @@ TEST_F(HeaderTest, PasswordFlagOfPlainFilesAndStreams) {
     }
 }
 
-// ---- GetVe2Size ---------------------------------------------------------------------------------
 
 // A file whose first block has `first` data bytes (base 4) followed by `tail`.
 Bytes runFile(uint16_t first, const Bytes& tail) { return concat({blockHeader(first), Bytes(first, 'a'), tail}); }
@@ -110,8 +93,7 @@ TEST_F(HeaderTest, Ve2SizeMeasuresTheRunOfBlocksFromItsFirstData) {
         {"a first block cut short", concat({blockHeader(50), Bytes(8, 'a')}), 50, 8},
         {"a base past the end of the file", bytes("\xF0\x04"), 10, 0},
         {"blocks up to the guard", emptyBlocks(kLimit + 1), 0, 4 * kLimit, KRM_OPT_LOOP_GUARD, KRM_OK, kLimit},
-        {"one block past the guard", emptyBlocks(kLimit + 2), 0, 0, KRM_OPT_LOOP_GUARD, KRM_ERR_LOOP_GUARD,
-         kLimit + 1},
+        {"one block past the guard", emptyBlocks(kLimit + 2), 0, 0, KRM_OPT_LOOP_GUARD, KRM_ERR_LOOP_GUARD, kLimit + 1},
         {"guards off", emptyBlocks(kLimit + 2), 0, 4 * (kLimit + 1), 0, KRM_OK, 77},
     };
     for (const auto& c : cases) {
@@ -123,13 +105,10 @@ TEST_F(HeaderTest, Ve2SizeMeasuresTheRunOfBlocksFromItsFirstData) {
         uint32_t size = c.firstLength;
         EXPECT_EQ(GetVe2Size(file.handle(), 4, &size, &options, &context), c.code);
         EXPECT_EQ(size, c.size);
-        if (c.counter != -1) {
-            EXPECT_EQ(context.loopCounter1, c.counter);
-        }
+        if (c.counter != -1) EXPECT_EQ(context.loopCounter1, c.counter);
     }
 }
 
-// ---- Combined documents --------------------------------------------------------------------------
 
 // Body block data whose word at 564 carries the password flag.
 Bytes bodyWithFlagAt564() { return concat({Bytes(564, 'A'), {0x00, 0x08}, crlf(), endOfText()}); }
@@ -151,9 +130,7 @@ TEST_F(WalkTest, PartRolesPasswordAndEndsOfParts) {
     Bytes nameRunsOn = makeCombined({{.rawName = rawName, .blocks = oneBlock(body("Wrong\r\n"))}, formatPart(), bodyPart()});
     *(std::search(nameRunsOn.begin(), nameRunsOn.end(), rawName.begin(), rawName.end()) + 13) = 'C';
 
-    const struct {
-        const char* what; Bytes doc; int32_t code; bool decoderRuns;
-    } cases[] = {
+    const struct { const char* what; Bytes doc; int32_t code; bool decoderRuns; } cases[] = {
         {"name of 13 bytes without NUL", nameRunsOn, KRM_OK, true},
         {"not a combined document", foreign, KRM_ERR_BROKEN, false},
         {"body only", makeCombined({bodyPart()}), KRM_OK, true},
@@ -168,8 +145,7 @@ TEST_F(WalkTest, PartRolesPasswordAndEndsOfParts) {
         {"body without blocks nor end of part", makeCombined({formatPart(), emptyBodyNoPartEnd}, false),
          KRM_ERR_BROKEN, false},
         {"body without end of part", makeCombined({formatPart(), noPartEnd}, false), KRM_OK, true},
-        {"body without end of block list", makeCombined({formatPart(), noBlockListEnd}, false), KRM_ERR_BROKEN,
-         true},
+        {"body without end of block list", makeCombined({formatPart(), noBlockListEnd}, false), KRM_ERR_BROKEN, true},
         {"entry tag 5 bytes into the directory", makeCombined({entryInside, bodyPart()}), KRM_OK, true},
         {"a part without entry is skipped", makeCombined({noEntry, formatPart(), bodyPart()}), KRM_OK, true},
     };
@@ -183,15 +159,12 @@ TEST_F(WalkTest, PartRolesPasswordAndEndsOfParts) {
     }
 }
 
-// ---- Compound documents --------------------------------------------------------------------------
 
 TEST_F(WalkTest, ListLookupsPasswordAndBodyStream) {
     const std::string longName = "ABCDEFGHIJKL.DOC";    // 16 characters: one too many
     const std::string longestName = "ABCDEFGHIJK.DOC";  // 15 characters
     const Bytes usualList = makeStreamList(kUsualEntries);
-    const struct {
-        const char* what; std::vector<CompoundStream> streams; int32_t code; bool bodyOpened;
-    } cases[] = {
+    const struct { const char* what; std::vector<CompoundStream> streams; int32_t code; bool bodyOpened; } cases[] = {
         {"usual document", listing(kUsualEntries), KRM_OK, true},
         {"count 0", listing(kUsualEntries, "0"), KRM_ERR_BROKEN, false},
         {"count 00000", listing(kUsualEntries, "00000"), KRM_ERR_BROKEN, false},
@@ -250,16 +223,13 @@ TEST_F(WalkTest, StreamLookupWithoutItsRecordsFindsNothing) {
     EXPECT_EQ(GetOleTextContent(0, 0, nullptr, &options, nullptr), KRM_ERR_BROKEN);
 }
 
-// ---- Loop guards ---------------------------------------------------------------------------------
 
 // Each test for a block of a part's block list is a guarded step on counter 4, the final test that
 // finds the end of the list included; each part is a pass of the part loop on counter 3 (parts
 // without a name entry have no role, so a document of nothing else ends with 3000 unless the guard
 // stops it first); each byte of a stream list field, its CR included, is a step on counter 4.
 TEST_F(WalkTest, LoopGuardsStopPastTheirLimit) {
-    CombinedPart nameless;
-    nameless.withEntryTag = false;
-    nameless.directoryLength = 0;
+    const CombinedPart nameless{.withEntryTag = false, .directoryLength = 0};
     const Bytes docBegin = {0xF1, 0x10, 0x80, 0x00};
     const Bytes namelessDoc = makeCombined({nameless}, false);
     const Bytes onePart(namelessDoc.begin() + static_cast<std::ptrdiff_t>(docBegin.size()), namelessDoc.end());
@@ -316,9 +286,7 @@ TEST_F(WalkTest, DocumentOrListCutAtEveryLengthEndsWithACode) {
             const FilterRun run = runCombined(cut(doc, length), flags);
             const bool complete = length >= doc.size() - 2 * kEndId.size();
             EXPECT_EQ(run.code == KRM_OK, complete) << run.code;
-            if (complete) {
-                EXPECT_EQ(run.text, text);
-            }
+            if (complete) EXPECT_EQ(run.text, text);
             if (HasFailure()) return;
         }
         for (size_t length = 0; length <= list.size(); ++length) {

@@ -77,7 +77,6 @@ TEST_F(SummaryInfoTest, WrittenPropertiesFillEverySlotInTheOutputCharset) {
     }
 }
 
-// ---- Hand-built property sets -------------------------------------------------------------------
 struct Property {
     uint32_t pid; Bytes value; // type word and payload
 };
@@ -109,8 +108,7 @@ Bytes filetime(std::chrono::sys_seconds when) { // 100 ns units since 1601
     constexpr int64_t kSecondsFrom1601To1970 = 11'644'473'600;
     const auto value = static_cast<uint64_t>(when.time_since_epoch().count() + kSecondsFrom1601To1970) * 10'000'000u;
     Bytes payload;
-    putU32(payload, static_cast<uint32_t>(value));
-    putU32(payload, static_cast<uint32_t>(value >> 32));
+    for (int i = 0; i < 8; ++i) payload.push_back(static_cast<uint8_t>(value >> (8 * i)));
     return typed(0x40, payload);
 }
 
@@ -182,14 +180,8 @@ TEST_F(SummaryInfoTest, HandBuiltSetOfCodePage932WithUnsetPre1970AndMistypedValu
 
 TEST_F(SummaryInfoTest, HostileSetIsRefusedWithoutReadingOutsideTheStream) {
     const std::vector<Property> titleOnly = {{2, lpstr("title")}};
-    const auto layout = [](auto change) {
-        SetLayout l;
-        change(l);
-        return l;
-    };
-    const struct {
-        const char* name; std::vector<Property> properties; SetLayout layout; int32_t code;
-    } cases[] = {
+    const auto layout = [](auto change) { SetLayout l; change(l); return l; };
+    const struct { const char* name; std::vector<Property> properties; SetLayout layout; int32_t code; } cases[] = {
         {"Sound", titleOnly, {}, KRM_OK},
         {"OtherSetOnly", titleOnly, layout([](SetLayout& l) { l.summaryFmtid = false; }), KRM_OK},
         {"BadByteOrder", titleOnly, layout([](SetLayout& l) { l.byteOrder = 0xFEFF; }), KRM_ERR_BROKEN},
@@ -199,6 +191,7 @@ TEST_F(SummaryInfoTest, HostileSetIsRefusedWithoutReadingOutsideTheStream) {
         {"ValueOffsetPastSet", titleOnly, layout([](SetLayout& l) { l.lastValueOffset = 0xFFFFFFF0; }), KRM_ERR_BROKEN},
         {"StringLongerThanSet", {{2, typed(0x1E, {0xFF, 0xFF, 0xFF, 0x7F, 'a'})}}, {}, KRM_ERR_BROKEN},
         {"FiletimeCutShort", {{13, typed(0x40, {1, 2, 3})}}, {}, KRM_ERR_BROKEN},
+        {"StreamOverOneMiB", {{2, lpstr(std::string((1 << 20) + 1, 'x'))}}, {}, KRM_ERR_BROKEN},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -210,9 +203,7 @@ TEST_F(SummaryInfoTest, HostileSetIsRefusedWithoutReadingOutsideTheStream) {
 TEST_F(SummaryInfoTest, FilesWithoutSummaryInformation) {
     writeCompound(dir / "doc.oas", {kBodyStream});
     writeFile(dir / "plain.txt", bytes("just text, no compound file header"));
-    const struct {
-        const char* what; const char* name; bool failSwitch; int32_t code;
-    } cases[] = {
+    const struct { const char* what; const char* name; bool failSwitch; int32_t code; } cases[] = {
         {"compound file without the stream", "doc.oas", false, KRM_OK},
         {"the service's failure switch", "doc.oas", true, KRM_ERR_BROKEN},
         {"not a compound file", "plain.txt", false, KRM_ERR_OPEN},

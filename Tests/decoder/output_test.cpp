@@ -124,9 +124,7 @@ TEST_F(DecoderOutput, LoopGuards) {
     std::string lines;
     while (lines.size() <= KRM_LOOP_GUARD_LIMIT + 20000) lines += std::string(98, 'A') + "\r\n";
     const std::string objectData = "A\xEF\xCC" "0BB!012345!" + std::string(KRM_LOOP_GUARD_LIMIT + 10, 'x');
-    const struct {
-        const char* name; Bytes text; std::string unguarded; int32_t CallContext::*counter;
-    } cases[] = {
+    const struct { const char* name; Bytes text; std::string unguarded; int32_t CallContext::*counter; } cases[] = {
         {"main loop", body(lines), lines, &CallContext::loopCounter1},
         {"object scan", body(objectData + "\xEF\xA9" "B\r\n"), "A　B\r\n", &CallContext::loopCounter2},
     };
@@ -145,6 +143,9 @@ TEST_F(DecoderOutput, LoopGuards) {
     std::string records = "A";
     while (records.size() <= KRM_LOOP_GUARD_LIMIT * 11 / 10) records += "\xEF\xCD" "FF" + std::string(253, 'x');
     EXPECT_EQ(decode(body(records + "B\r\n"), flagged(KRM_OPT_LOOP_GUARD)).text, "AB\r\n");
+    std::string objects = "A"; // and so does each object scan
+    while (objects.size() <= KRM_LOOP_GUARD_LIMIT * 11 / 10) objects += objectRecord('!') + std::string(999, 'x');
+    EXPECT_EQ(decode(body(objects + "\xEF\xA9" "B\r\n"), flagged(KRM_OPT_LOOP_GUARD)).text, "A　B\r\n");
 }
 
 // Through the entry point GetText5 carries the total of a host's record, and two calls sharing the

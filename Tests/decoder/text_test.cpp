@@ -68,8 +68,7 @@ const TextCase kTextCases[] = {
     // table mode
     {"box top restarts the line", "abc\x84\xA1\x84\x9F\x84\x9F\x84\xA2\r\n", "\r\nabc┌──┐\r\n", KRM_OK, kRuled},
     {"box top without mapping", "abc\x84\xA1\r\n", "\r\nabc　\r\n"},
-    {"whole box",
-     "\x84\xA1\x84\x9F\x84\xA2\r\n\x84\xA0" "A\xEF\xA0\xEF\xA2\x84\xA0\r\n\x84\xA4\x84\x9F\x84\xA3\r\n"
+    {"whole box", "\x84\xA1\x84\x9F\x84\xA2\r\n\x84\xA0" "A\xEF\xA0\xEF\xA2\x84\xA0\r\n\x84\xA4\x84\x9F\x84\xA3\r\n"
      "B\xEF\xA0\r\nC\xEF\xA0\r\n",
      "\r\n┌─┐\r\n│A　　│\r\n└─┘\r\nB　\r\nC\r\n", KRM_OK, kRuled},
     {"restart gives back the filler counter", "\xDE\r\n \x84\xA1\r\n", "ﾞ\r\n\r\n┌\r\n", KRM_OK, kRuled},
@@ -164,7 +163,6 @@ TEST_F(DecoderText, VeryManyUnicodeRecordsInOneLine) {
     EXPECT_TRUE(cut.text.size() > 16990u && cut.text.size() <= 17000u && expected.starts_with(cut.text));
 }
 
-// ---- Character classes ---------------------------------------------------------------------------
 
 // following: the source bytes after the first byte ("": the source ends); advance: the bytes
 // consumed after the first byte.
@@ -225,7 +223,6 @@ TEST_F(DecoderText, CodeTypeOfEveryRowAndEdge) {
     }
 }
 
-// ---- Ruled-line and arrow mapping ----------------------------------------------------------------
 
 // Every code of a range, one after the other in one line, drawn with mapping on: the expected
 // boxes are the shapes of the format's tables (0xEE7F lies in no range and draws nothing; a line
@@ -237,9 +234,7 @@ Bytes codeRun(uint16_t low, uint16_t high) {
 }
 
 TEST_F(DecoderText, EveryMappedCodeDrawsItsShape) {
-    const struct {
-        uint16_t low, high; std::string drawn;
-    } cases[] = {
+    const struct { uint16_t low, high; std::string drawn; } cases[] = {
         {0xEDDF, 0xEDFC, "\r\n─┌┐┬┤┬┬┬┬┬┬┬┬┤┤┤┤┤┤┤┤┼┼┼┼┼┼┬┤┼"},
         {0xEE40, 0xEE7F, "\r\n┌┐└┘─│┴├┬┤┼　　│─│─┴┴├├┬┬┤┤┼┼├├┴┼┼┌┐└┘─│┴├┬┤┼　　│─│─┴┴├├┬┬┤┤┼┼┤┤┴┼"},
         {0xEE80, 0xEE9E, "\r\n┼┌┐└┘─│┴├┬┤┼　　│─│─┴┴├├┬┬┤┤┼┼┬┬┼"},

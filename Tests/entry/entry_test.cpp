@@ -90,7 +90,6 @@ const std::string kDecoderStart = "GetTextContent() starting\r\n", kSuccessLine 
 
 class TextEntry : public HostCheckedTest {};
 
-// ---- Return codes and what is left in the output ------------------------------------------------
 
 constexpr int32_t kFileOnly = -1; // the case has no counterpart in the stream entry
 enum class Written { Text, Nothing, Some }; // the stream's content afterwards
@@ -143,14 +142,10 @@ TEST_F(TextEntry, ReturnCodesAndWhatIsLeftInTheOutput) {
             if (entry == Entry::File) {
                 EXPECT_EQ(call.code, c.fileCode);
                 EXPECT_EQ(call.outputExists, c.outputStays);
-                if (c.fileCode == KRM_OK && c.outputStays) {
-                    EXPECT_EQ(call.text, kVisibleText);
-                }
+                if (c.fileCode == KRM_OK && c.outputStays) EXPECT_EQ(call.text, kVisibleText);
             } else {
                 EXPECT_EQ(call.code, c.streamCode);
-                if (c.written != Written::Some) {
-                    EXPECT_EQ(call.text, c.written == Written::Text ? kVisibleText : "");
-                }
+                if (c.written != Written::Some) EXPECT_EQ(call.text, c.written == Written::Text ? kVisibleText : "");
                 EXPECT_FALSE(fs::exists(output)) << "no output file beside the source";
             }
             if (c.limit != 0) { // the text up to the limit
@@ -163,14 +158,11 @@ TEST_F(TextEntry, ReturnCodesAndWhatIsLeftInTheOutput) {
     }
 }
 
-// ---- Name forms ---------------------------------------------------------------------------------
 
 // The body and format file each name form leads to. The first occurrence counts, wherever it
 // stands (here in a folder name); upper case is looked for first, the format name before the group.
 TEST_F(TextEntry, FilesOpenedForEachNameForm) {
-    const struct {
-        const char *given, *body, *format;
-    } cases[] = {
+    const struct { const char *given, *body, *format; } cases[] = {
         {"a.FMT", "a.DOC", "a.FMT"}, {"a.fmt", "a.doc", "a.fmt"}, {"a.GRP", "a.DOC", "a.FMT"},
         {"a.grp", "a.doc", "a.fmt"}, {"a.DOC", "a.DOC", "a.FMT"}, {"a.doc", "a.doc", "a.fmt"},
         {"x.DOC.d/a.FMT", "x.DOC.d/a.DOC", "x.FMT"}, {"x.fmt.d/a.FMT", "x.fmt.d/a.DOC", "x.fmt.d/a.FMT"},
@@ -220,7 +212,6 @@ TEST_F(TextEntry, MissingArguments) {
     EXPECT_FALSE(fs::exists(source.string() + ".ve2.log"));
 }
 
-// ---- Golden logs --------------------------------------------------------------------------------
 
 // Each row makes its run in a fresh folder; the log must equal the text of the same name in
 // golden_logs.txt, with the folder written "$DIR" and the "\r\n" of each line left out. Running

@@ -1,6 +1,5 @@
-// Properties: which file a name leads to, the format block decoder (which slot gets which field,
-// what a damaged block leaves) and the three packagings' variants, into a heap record of the exact
-// host size (the address sanitizer sees any write past its end).
+// Properties: the file a name leads to, the format block decoder and the three packagings' variants,
+// into a heap record of the exact host size (the address sanitizer sees any write past its end).
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -35,10 +34,7 @@ const Slots kBeforeMarker = {{KRM_PROP_TITLE, "Quarterly report"}, {KRM_PROP_CRE
                              {KRM_PROP_MODIFIED, u8(u8"01年02月03日04時05分")}};
 // The slots with some texts changed (an empty text empties the slot).
 Slots with(Slots slots, const Slots& changes) {
-    for (const auto& [s, text] : changes) {
-        if (text.empty()) slots.erase(s);
-        else slots[s] = text;
-    }
+    for (const auto& [s, text] : changes) text.empty() ? void(slots.erase(s)) : void(slots[s] = text);
     return slots;
 }
 
@@ -96,7 +92,6 @@ protected:
     CallContext context{};
 };
 
-// ---- GetProperty ---------------------------------------------------------------------------------
 
 // Only the format file is opened, found by the first of ".DOC", ".doc", ".GRP", ".grp" in the
 // path (folders included; the order of the search decides, not the place); a format name is taken
@@ -131,9 +126,7 @@ TEST_F(PropertyTest, NameRulesOpenOnlyTheFormatFile) {
         const std::string opened = (dir / c.opened).string();
         EXPECT_EQ(hasLine(run.log, "Open Appfile: " + opened + "\r\n"), !c.opened.empty());
         EXPECT_EQ(hasLine(run.log, "Close Appfile: " + opened + "\r\n"), !c.opened.empty());
-        if (!c.opened.empty()) {
-            EXPECT_EQ(slot(KRM_PROP_TITLE), "Quarterly report");
-        }
+        if (!c.opened.empty()) EXPECT_EQ(slot(KRM_PROP_TITLE), "Quarterly report");
     }
 }
 
@@ -179,7 +172,6 @@ TEST_F(PropertyTest, RefusalsAndFailures) {
     EXPECT_EQ(get(".FMT", separated).code, KRM_ERR_NO_MEMORY);
 }
 
-// ---- The format block decoder -------------------------------------------------------------------
 
 TEST_F(PropertyTest, FormatBlockFieldsToSlots) {
     std::string tenFull, tenJoined;
@@ -250,7 +242,6 @@ TEST_F(PropertyTest, FormatBlockFieldsToSlots) {
     }
 }
 
-// ---- The variants of the three packagings -------------------------------------------------------
 
 const Bytes kBodyText = body("ABC\r\n");
 
@@ -301,9 +292,7 @@ TEST_F(PropertyTest, CombinedWalkToTheFormatBlock) {
     };
     const Slots all = with(kFullSlots, {{KRM_PROP_DOCUMENT_TYPE, kCombinedType}});
     const Slots typeOnly = {{KRM_PROP_DOCUMENT_TYPE, kCombinedType}};
-    const struct {
-        const char* name; Bytes file; int32_t code; const Slots& expected;
-    } cases[] = {
+    const struct { const char* name; Bytes file; int32_t code; const Slots& expected; } cases[] = {
         {"short directory", withFormatPart(21, true), KRM_OK, all},
         {"long directory", withFormatPart(700, true), KRM_OK, all},
         // without a block header the format block follows the block-list identifier directly

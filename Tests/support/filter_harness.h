@@ -16,36 +16,30 @@
 
 namespace oasys_test {
 
-// The text is the output file's or stream's content; the log leaves out the conversion service's
-// own "Codeconvert starting" lines; the context is as the call left it (log handle cleared);
-// GetProperty's record was filled with 0xEE before the call.
+// The log leaves out the conversion service's "Codeconvert starting" lines; GetProperty's record
+// holds 0xEE before the call.
 struct FilterRun {
     int32_t code = -1; std::string text; bool outputExists = false; uint32_t position = 0; CallContext context{};
     SrcInfo srcInfo{}; std::vector<std::string> log; std::unique_ptr<PropertyRecord> record;
 };
 
-// The decoder reads bodySize bytes (default: all) from offset start; toStream writes into a host
-// memory stream, compound reads the body from a compound-file stream; callerSupplied false makes
-// the caller record the entry's own; preset holds the loop counters before the call.
+// toStream: output into a host memory stream; compound: the body in a compound-file stream;
+// callerSupplied false: the caller record is the entry's own; preset: the context before the call.
 struct RunSetup {
     HostOptions options = makeOptions("UTF-8"); std::optional<uint32_t> bodySize; uint32_t start = 0;
     uint32_t firstBlockFlag = 0; bool toStream = false, compound = false; CallerRecord* caller = nullptr;
     bool callerSupplied = true; CallContext preset{};
 };
-// The usual setup with these option flags.
 RunSetup flagged(uint32_t flags, uint32_t maxOutput = 0);
 
-// GetTextContent on this body.
-FilterRun decode(const Bytes& body, RunSetup setup = {});
-// The text cut into blocks at the given offsets, laid out as in a combined document (the first
-// block has its header too), so the decoder knows from the start where the next header lies.
+FilterRun decode(const Bytes& body, RunSetup setup = {}); // GetTextContent
+// The text in blocks cut at these offsets, the first with its own header as in a combined document.
 FilterRun decodeInBlocks(const Bytes& text, const std::vector<size_t>& cuts, RunSetup setup = {});
 // GetDocTextContent on a combined document; GetOleTextContent on a compound file of these streams.
 FilterRun readCombined(const Bytes& doc, RunSetup setup = {});
 FilterRun readCompound(const std::vector<CompoundStream>& streams, RunSetup setup = {});
 
-// The entry points, as a host calls them; the log is the one the host names after the output
-// (file entries) or the source (stream entry, GetProperty).
+// An entry point as a host calls it; the log is the one named after the output or the source.
 enum class Entry { File, Stream, File5, Properties };
 FilterRun callEntry(Entry entry, const std::filesystem::path& source, const std::filesystem::path& output,
               uint16_t formatCode, const HostOptions& options, CallerRecord* caller = nullptr);
@@ -74,15 +68,13 @@ std::string unicodeRecord(uint16_t unit);
 // An ECS4 object record: "B!", six filler bytes, the type, then the rest of the content.
 std::string objectRecord(char type, const std::string& rest = "");
 
-// A body text (without its end byte) and what the decoder makes of it.
-// Cuts are tried at the offsets below cutsBelow: object data are scanned without the header test
-// where a header splits the record, so rows on those rules limit their cuts.
+// A body text (without its end byte) and what the decoder makes of it; cuts are tried below
+// cutsBelow only (object data are scanned without the header test).
 struct TextCase {
     const char* name; std::string text; std::string expected; int32_t code = KRM_OK; uint32_t flags = 0;
     size_t cutsBelow = SIZE_MAX;
 };
-// The body decodes as expected, and so does the same body cut by a block header at any offset;
-// a whole decode ends just past the end byte.
+// Decoded whole and cut by a block header at every offset, it gives the expected text and code.
 void expectDecodedAtEveryCut(const TextCase& c);
 
 } // namespace oasys_test

@@ -171,15 +171,13 @@ Bytes makePropertyBlock(const PropertyFields& fields) {
     putText(block, kTitle, fields.title);
     std::copy(fields.created.begin(), fields.created.end(), block.begin() + kCreated.offset);
     std::copy(fields.modified.begin(), fields.modified.end(), block.begin() + kModified.offset);
-    block[564] = static_cast<uint8_t>(fields.flagWord >> 8);
-    block[565] = static_cast<uint8_t>(fields.flagWord & 0xFF);
+    block[564] = uint8_t(fields.flagWord >> 8), block[565] = uint8_t(fields.flagWord);
     block[1280] = fields.blockMarker;
-    putText(block, kAuthor, fields.author);
-    putText(block, kComments, fields.comments);
-    putText(block, kCategory, fields.category);
+    for (const auto& [field, text] : {std::pair{kAuthor, &fields.author}, {kComments, &fields.comments},
+                                      {kCategory, &fields.category}, {kLastAuthor, &fields.lastAuthor}})
+        putText(block, field, *text);
     for (size_t k = 0; k < fields.keywords.size(); ++k)
         putText(block, {kKeywords.offset + k * kKeywords.size, kKeywords.size}, fields.keywords[k]);
-    putText(block, kLastAuthor, fields.lastAuthor);
     block.resize(fields.size);
     return block;
 }
@@ -197,10 +195,8 @@ SeparatedPaths writeSeparated(const std::filesystem::path& base, const Bytes& bo
     SeparatedPaths paths{named(".DOC", ".doc"), named(".FMT", ".fmt"), {}};
     writeFile(paths.doc, body);
     writeFile(paths.fmt, format);
-    if (withGroup) { // readable text that would show up if a reader took the group file for the body
-        paths.grp = named(".GRP", ".grp");
-        writeFile(paths.grp, bytes("GROUP FILE\r\n\x1A"));
-    }
+    // Readable text that would show up if a reader took the group file for the body.
+    if (withGroup) writeFile(paths.grp = named(".GRP", ".grp"), bytes("GROUP FILE\r\n\x1A"));
     return paths;
 }
 
@@ -212,8 +208,7 @@ Bytes makeCombined(const std::vector<CombinedPart>& parts, bool withDocumentEnd)
             if (part.entryOffset + kEntryNameOffset + kEntryNameSize > directory.size())
                 fail("the entry does not fit the directory");
             const auto entry = directory.begin() + std::ptrdiff_t(part.entryOffset);
-            entry[0] = 0xF4;
-            entry[1] = 0xFD;
+            entry[0] = 0xF4, entry[1] = 0xFD;
             const std::string_view name = part.rawName ? std::string_view(reinterpret_cast<const char*>(part.rawName->data()),
                                                                           part.rawName->size())
                                                        : std::string_view(part.name);
@@ -237,12 +232,8 @@ Bytes makeCombined(const std::vector<CombinedPart>& parts, bool withDocumentEnd)
 Bytes makeCombinedDocument(const Bytes& format, const Bytes& bodyText, const std::vector<size_t>& cuts,
                            const std::string& base) {
     if (format.size() > kMaxBlockData) fail("the format block holds at most 65535 bytes");
-    CombinedPart formatPart, bodyPart;
-    formatPart.name = base + ".FMT";
-    formatPart.blocks = concat({blockHeader(static_cast<uint16_t>(format.size())), format});
-    bodyPart.name = base + ".DOC";
-    bodyPart.blocks = layBlocks(bodyText, cuts, true).bytes;
-    return makeCombined({formatPart, bodyPart});
+    return makeCombined({{.name = base + ".FMT", .blocks = concat({blockHeader(uint16_t(format.size())), format})},
+                         {.name = base + ".DOC", .blocks = layBlocks(bodyText, cuts, true).bytes}});
 }
 
 Bytes makeStreamList(const std::vector<StreamListEntry>& entries, const std::string& countText) {
@@ -271,11 +262,8 @@ void writeCompound(const std::filesystem::path& path, const std::vector<Compound
     initGsfOnce();
     GError* error = nullptr;
     GPtr<GsfOutput> sink(gsf_output_stdio_new(path.c_str(), &error));
-    if (!sink) {
-        const std::string message = error != nullptr ? error->message : "unknown error";
-        if (error != nullptr) g_error_free(error);
-        fail("cannot create " + path.string() + ": " + message);
-    }
+    if (error != nullptr) g_error_free(error);
+    if (!sink) fail("cannot create " + path.string());
     GPtr<GsfOutfile> ole(gsf_outfile_msole_new(sink.get()));
     for (const CompoundStream& s : streams) {
         GPtr<GsfOutput> child(gsf_outfile_new_child(ole.get(), s.name.c_str(), FALSE));
@@ -313,9 +301,6 @@ TempDir::TempDir() {
     path_ = pattern;
 }
 
-TempDir::~TempDir() {
-    std::error_code ignored;
-    std::filesystem::remove_all(path_, ignored);
-}
+TempDir::~TempDir() { std::error_code ignored; std::filesystem::remove_all(path_, ignored); }
 
 } // namespace oasys_test

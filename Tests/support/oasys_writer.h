@@ -15,29 +15,22 @@ namespace oasys_test {
 
 using Bytes = std::vector<uint8_t>;
 
-// Bytes from a literal that may hold NULs and bytes above 0x7F: bytes("A\x82\xA0").
+// Bytes of a text; a string literal is taken whole, embedded NULs included (its terminating NUL excluded).
 Bytes bytes(std::string_view text);
-// A string literal is taken whole, embedded NULs included (its terminating NUL excluded).
 template <size_t N>
 Bytes bytes(const char (&literal)[N]) {
     return bytes(std::string_view(literal, N - 1));
 }
 Bytes concat(std::initializer_list<Bytes> parts);
 
-// ---- Body text ---------------------------------------------------------------------------------
-// Body text is the logical OASYS text (characters, control codes, CR LF, ending with 0x1A).
-// A block run is that text cut into blocks: a block header F0 04 NN NN (big-endian data length)
-// stands before the text offset of every cut. Cuts may fall anywhere, also inside a double-byte
-// character, between CR and LF or inside control-code parameters.
+// A block run is body text (characters, control codes, CR LF, ending with 0x1A) cut into blocks: a
+// header F0 04 NN NN (big-endian data length) stands at every cut, which may fall anywhere (inside a
+// character, between CR and LF). Cuts are non-decreasing text offsets (a repeated one makes an empty
+// block); withLeadingHeader gives the first block a header too, as in combined documents.
 struct BlockRun {
-    Bytes bytes; uint16_t firstBlockLength; // the laid-out run; data length of the first block
+    Bytes bytes; uint16_t firstBlockLength;
 };
-// withLeadingHeader: the first block has its own header too (combined documents); the separated
-// and compound bodies start with text. cuts are text offsets in non-decreasing order, each at most
-// the text size; a repeated cut (or a cut at 0 or at the end) makes an empty block. Every block
-// holds at most 65535 bytes. Bad cuts throw std::invalid_argument.
 BlockRun layBlocks(const Bytes& text, const std::vector<size_t>& cuts, bool withLeadingHeader = false);
-// A block header for N data bytes.
 Bytes blockHeader(uint16_t dataLength);
 
 Bytes crlf();                              // 0D 0A
@@ -45,23 +38,17 @@ Bytes endOfText();                         // 1A
 Bytes ecs4Unicode(uint16_t unit);          // EF CC "07" CA and four hex digits (the substitute is separate)
 Bytes skippedRecord(const Bytes& content); // EF CD, two hex length digits, content
 
-// ---- Format block ---------------------------------------------------------------------------
-// Texts are raw Shift-JIS bytes; each is cut to its field size. Offsets are those of the format
-// block: skip byte 10, title 11 (50), created 216 (5), modified 221 (5), flags word 564,
-// marker 1280, author 1286 (30), comments 1316 (80), category 1398 (16), keywords 1414 (10x20),
-// last author 1638 (30).
-// flagWord 0x0008: password-protected; dates packed decimal YY MM DD hh mm; size: bytes of the
-// block (smaller values cut it short).
+// Texts are raw Shift-JIS bytes, each cut to its field; dates packed decimal YY MM DD hh mm;
+// flagWord 0x0008: password-protected; a size below 1700 cuts the block short.
 struct PropertyFields {
     uint16_t flagWord = 0; uint8_t skipByte = 0; std::string title, author, comments, category, lastAuthor;
     std::array<std::string, 10> keywords{}; std::array<uint8_t, 5> created{}, modified{};
     uint8_t blockMarker = 2; size_t size = 1700;
 };
 Bytes makePropertyBlock(const PropertyFields& fields);
-// Raw field placement (exact bytes, no cutting): for tests of fields without NUL.
+// Raw bytes at an offset of the block (no cutting), for fields without NUL.
 void putField(Bytes& block, size_t offset, std::string_view raw);
 
-// ---- Separated documents -----------------------------------------------------------------------
 struct SeparatedPaths {
     std::filesystem::path doc, fmt, grp;
 };
@@ -69,31 +56,23 @@ struct SeparatedPaths {
 SeparatedPaths writeSeparated(const std::filesystem::path& base, const Bytes& body, const Bytes& format,
                               bool lowerCase = false, bool withGroup = false);
 
-// ---- Combined documents ----------------------------------------------------------------------
-// name: 8.3 name, e.g. "REPORT.FMT", written NUL-padded to 13 bytes (rawName: exact 13 bytes
-// instead); entryOffset: where the entry tag F4 FD stands in the directory of directoryLength
-// bytes (at least entryOffset + 21 with the tag); blocks: the block list content (see layBlocks);
-// endOfBlockList, endOfPart: the F0 00 00 00 after the blocks and closing the part.
+// name: NUL-padded to 13 bytes (rawName: exactly 13 bytes); entryOffset: where the entry tag F4 FD
+// stands in the directory; blocks: the block list (see layBlocks), then the optional ends.
 struct CombinedPart {
     std::string name; std::optional<Bytes> rawName; size_t entryOffset = 0; bool withEntryTag = true;
     size_t directoryLength = 32; Bytes blocks; bool endOfBlockList = true, endOfPart = true;
 };
 // F1 10 80 00, the parts, and (withDocumentEnd) the final F0 00 00 00.
 Bytes makeCombined(const std::vector<CombinedPart>& parts, bool withDocumentEnd = true);
-// A usual combined document: format part "<base>.FMT" with the format block as one block, then
-// body part "<base>.DOC" with the body as a block run (cuts as in layBlocks).
+// Format part "<base>.FMT" holding the format block as one block, body part "<base>.DOC".
 Bytes makeCombinedDocument(const Bytes& format, const Bytes& bodyText, const std::vector<size_t>& cuts = {},
                            const std::string& base = "REPORT");
 
-// ---- Compound documents ----------------------------------------------------------------------
-// typeField: the type text as written ("1", "2", "2  ", "01"); lastWithoutCR (last entry only):
-// the type field ends at the end of the stream.
+// typeField as written ("1", "2  ", "01"); lastWithoutCR: the last type field ends the stream.
 struct StreamListEntry {
     std::string name, typeField, firstLine = "OASYS"; bool lastWithoutCR = false;
 };
-// The "OasysStreamFileList" content: byte 0, 23 header bytes, 9 bytes, the count text and CR,
-// 3 bytes, then each entry (3 lead bytes, 13 bytes, first line CR, 12 bytes, name CR, 10 bytes,
-// type CR, 3 bytes).
+// The "OasysStreamFileList" content; countText replaces the real count.
 Bytes makeStreamList(const std::vector<StreamListEntry>& entries, const std::string& countText = "");
 struct SummaryFields {
     std::optional<std::string> title, subject, author, keywords, comments, lastAuthor; // UTF-8
@@ -102,19 +81,16 @@ struct SummaryFields {
 struct CompoundStream {
     std::string name; Bytes data;
 };
-// Writes an OLE compound file with these top-level streams (libgsf's writer) and, when given,
-// a "\005SummaryInformation" stream.
+// An OLE compound file of these top-level streams and, when given, a "\005SummaryInformation".
 void writeCompound(const std::filesystem::path& path, const std::vector<CompoundStream>& streams,
                    const std::optional<SummaryFields>& summary = std::nullopt);
-// A usual compound document: list (format stream "DOC1.FMT" type 2, body stream "DOC1.DOC" type 1),
-// format stream, body stream.
+// List, format stream "DOC1.FMT" (type 2), body stream "DOC1.DOC" (type 1).
 void writeCompoundDocument(const std::filesystem::path& path, const Bytes& format, const Bytes& bodyText,
                            const std::optional<SummaryFields>& summary = std::nullopt);
 
-// ---- Files -------------------------------------------------------------------------------------
 void writeFile(const std::filesystem::path& path, const Bytes& content);
 Bytes readFile(const std::filesystem::path& path);
-// A fresh empty directory under the system temp dir, removed by the destructor.
+// A fresh empty directory, removed with its content by the destructor.
 class TempDir {
 public:
     TempDir();

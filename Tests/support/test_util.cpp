@@ -3,6 +3,7 @@
 #include <cstring>
 #include <fstream>
 #include <sstream>
+#include <tuple>
 
 namespace oasys_test {
 
@@ -20,27 +21,18 @@ std::vector<std::string> readLogLines(const std::filesystem::path& logFile) {
     all << in.rdbuf();
     const std::string text = all.str();
     std::vector<std::string> lines;
-    size_t start = 0;
-    while (start < text.size()) {
-        const size_t end = text.find("\r\n", start);
-        if (end == std::string::npos) {
-            lines.push_back(text.substr(start));
-            break;
-        }
-        lines.push_back(text.substr(start, end + 2 - start));
-        start = end + 2;
+    for (size_t start = 0, end; start < text.size(); start = end) {
+        const size_t found = text.find("\r\n", start);
+        end = found == std::string::npos ? text.size() : found + 2;
+        lines.push_back(text.substr(start, end - start));
     }
     return lines;
 }
 
 void expectHostCountersZero() {
     const KrmHostCounters c = KRMTest_Counters();
-    EXPECT_EQ(c.openFiles, 0) << "open files";
-    EXPECT_EQ(c.openStorages, 0) << "open storages";
-    EXPECT_EQ(c.openStreams, 0) << "open streams";
-    EXPECT_EQ(c.openLogs, 0) << "open logs";
-    EXPECT_EQ(c.outstandingBlocks, 0) << "outstanding blocks";
-    EXPECT_EQ(c.outputStreams, 0) << "output streams";
+    EXPECT_EQ(std::make_tuple(c.openFiles, c.openStorages, c.openStreams, c.openLogs, c.outstandingBlocks, c.outputStreams),
+              std::make_tuple(0, 0, 0, 0, 0, 0)) << "open files, storages, streams, logs; blocks; output streams";
 }
 
 void HostCheckedTest::SetUp() { KRMTest_ResetFailures(); }
