@@ -71,7 +71,7 @@ struct Converted {
 };
 
 // CodeConvert(source in sourceCharset -> options' output charset), with the source length given
-// unless overridden; nothing may be written past the 16388-byte destination.
+// unless overridden; nothing may be written past the result (the caller's room after it is its own).
 Converted codeConvert(const std::string& sourceCharset, const HostOptions& options, const Bytes& source,
                       uint32_t firstConversion = 0, CallContext* context = nullptr,
                       std::optional<int32_t> sourceLength = std::nullopt) {
@@ -85,8 +85,9 @@ Converted codeConvert(const std::string& sourceCharset, const HostOptions& optio
     out.result = CodeConvert(&srcInfo, &copy, source.data(), destination.data(),
                              sourceLength.value_or(static_cast<int32_t>(source.size())), &out.length, firstConversion,
                              context != nullptr ? context : &ownContext);
-    EXPECT_TRUE(std::all_of(destination.begin() + KRM_CONV_DEST_CAPACITY, destination.end(),
-                            [](uint8_t b) { return b == kGuardByte; })) << "written past the destination";
+    const size_t end = out.length <= KRM_CONV_DEST_CAPACITY ? out.length : KRM_CONV_DEST_CAPACITY;
+    EXPECT_TRUE(std::all_of(destination.begin() + end, destination.end(), [](uint8_t b) { return b == kGuardByte; }))
+        << "written past the result";
     if (out.length != kUntouched && out.length <= KRM_CONV_DEST_CAPACITY)
         out.bytes.assign(destination.begin(), destination.begin() + out.length);
     return out;
@@ -310,6 +311,15 @@ TEST_F(ConversionTest, Utf8OutputIsIcusForEveryOneAndTwoByteCode) {
                 << source << " code " << std::hex << code;
         }
     }
+    // Lines of each output length (1, 2, 3 bytes) and of each way a code can end a line, in runs.
+    const std::string codes[] = {"a", "\r\n", "\xB1", "\x82\xA0", "\x93\xFA", "\x81", "\xA0\x40", "\xFD", "\x81\x20"};
+    for (const std::string& body : codes)
+        for (const std::string& last : codes)
+            for (size_t repeat = 0; repeat < 6; ++repeat) {
+                std::string line;
+                for (size_t i = 0; i < repeat; ++i) line += body;
+                ASSERT_EQ(codeConvert("OASYS_WIN", "UTF-8", bytesOf(line + last)).result, 1u);
+            }
     Bytes kana;
     for (size_t i = 0; i < KRM_CONV_DEST_CAPACITY / 3 + 1; ++i) kana.insert(kana.end(), {0x82, 0xA0}); // あ
     const Converted over = codeConvert("OASYS_WIN", "UTF-8", kana);
