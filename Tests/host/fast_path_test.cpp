@@ -16,10 +16,7 @@ constexpr uint32_t kStreamWindow = 256u << 10; // streams above 4 MiB are read i
 constexpr uint32_t kSize = (4u << 20) + kStreamWindow + 5;
 constexpr uint32_t kPlainFile = 0, kCompoundStream = 1;
 
-struct Read {
-    uint32_t offset;
-    uint16_t size, count;
-};
+struct Read { uint32_t offset; uint16_t size, count; };
 
 // What the wrapper returns: whole elements of a file (as fread counts them), bytes of a stream.
 uint32_t expectedCount(const Read& r, uint32_t mode) {
@@ -36,23 +33,14 @@ TEST_F(FastPathTest, ShortReadsAtWindowEdgesGiveTheSourcesBytes) {
     const uint32_t file = KRM_FileOpen((dir / "body.bin").c_str(), "rb");
     const uint32_t storage = KRM_2OLEopen((dir / "body.ole").c_str());
     const uint32_t stream = KRM_2OLEopenStream(storage, "BODY");
-    ASSERT_NE(file, 0u);
-    ASSERT_NE(stream, 0u);
+    ASSERT_TRUE(file != 0 && stream != 0);
 
     std::vector<Read> reads;
-    for (const uint32_t window : {kFileWindow, kStreamWindow}) {
-        for (const uint32_t edge : {window, 2 * window, 16 * window}) {
-            // Into the next window first, then back to the pair that straddles its start.
-            reads.push_back({edge + 1, 1, 2});
-            reads.push_back({edge - 1, 1, 2});
-            reads.push_back({edge - 2, 2, 1});
-            reads.push_back({edge - 1, 2, 1});
-            reads.push_back({edge, 1, 1});
-        }
-    }
+    for (const uint32_t window : {kFileWindow, kStreamWindow}) // into the next window, then back across its start
+        for (const uint32_t edge : {window, 2 * window, 16 * window})
+            reads.insert(reads.end(), {{edge + 1, 1, 2}, {edge - 1, 1, 2}, {edge - 2, 2, 1}, {edge - 1, 2, 1}, {edge, 1, 1}});
     // At the end one byte is left: no whole element of two bytes for the file.
-    for (const Read& last : {Read{kSize - 2, 1, 2}, Read{kSize - 1, 1, 2}, Read{kSize - 1, 2, 1}}) reads.push_back(last);
-    reads.push_back({0, 1, 1});
+    reads.insert(reads.end(), {{kSize - 2, 1, 2}, {kSize - 1, 1, 2}, {kSize - 1, 2, 1}, {0, 1, 1}});
     for (const auto& [source, mode] : {std::pair{file, kPlainFile}, std::pair{stream, kCompoundStream}}) {
         for (const Read& r : reads) {
             SCOPED_TRACE(testing::Message() << "mode " << mode << " offset " << r.offset << " size " << r.size);
@@ -69,9 +57,7 @@ TEST_F(FastPathTest, ShortReadsAtWindowEdgesGiveTheSourcesBytes) {
         EXPECT_EQ(KRM_fRead(tail, 1, 0, source, mode), 0u);
         EXPECT_EQ(KRM_fRead(nullptr, 1, 1, source, mode), 0u);
     }
-    EXPECT_EQ(KRM_FileClose(file), 0);
-    EXPECT_EQ(KRM_2OLEcloseStream(stream), 0);
-    EXPECT_EQ(KRM_2OLEclose(storage), 0);
+    EXPECT_EQ(KRM_FileClose(file) + KRM_2OLEcloseStream(stream) + KRM_2OLEclose(storage), 0);
 }
 
 } // namespace

@@ -29,9 +29,7 @@ protected:
 
 // fread's count of whole elements; every byte seen read backwards; reads without seeks go on.
 TEST_F(FileTest, ReadsCountWholeElementsAndSeeEveryByte) {
-    const struct {
-        uint32_t fileSize, offset, size, count, expectedElements, expectedTell;
-    } cases[] = {
+    const struct { uint32_t fileSize, offset, size, count, expectedElements, expectedTell; } cases[] = {
         {10, 0, 4, 3, 2, 10}, {10, 9, 3, 5, 0, 10}, {10, 20, 1, 1, 0, 20}, {0, 0, 1, 16, 0, 0},
         {kWindow + 10, kWindow - 3, 2, 4, 4, kWindow + 5}, {3 * kWindow, 5, 1, 2 * kWindow, 2 * kWindow, 2 * kWindow + 5},
         {kWindow + 100, 50, 8, kWindow / 4, (kWindow + 50) / 8, kWindow + 100},
@@ -62,13 +60,10 @@ TEST_F(FileTest, ReadsCountWholeElementsAndSeeEveryByte) {
 }
 
 TEST_F(FileTest, SeekOriginsAndTell) {
-    const struct {
-        uint32_t offset;
-        uint16_t origin;
-        bool moves;
-        uint32_t expectedTell; // from 100 in a 1000-byte file
-    } cases[] = {{250, 0, true, 250}, {0, 2, true, 1000}, {-3u, 2, true, 997},    {5, 1, true, 105},
-                 {-100u, 1, true, 0}, {-101u, 1, false, 100}, {5000, 0, true, 5000}, {0, 7, false, 100}};
+    // From 100 in a 1000-byte file: whether the seek moves, and the position after it.
+    const struct { uint32_t offset; uint16_t origin; bool moves; uint32_t expectedTell; } cases[] = {
+        {250, 0, true, 250}, {0, 2, true, 1000}, {-3u, 2, true, 997}, {5, 1, true, 105},
+        {-100u, 1, true, 0}, {-101u, 1, false, 100}, {5000, 0, true, 5000}, {0, 7, false, 100}};
     const uint32_t file = openWith(patternBytes(1000));
     for (const auto& c : cases) {
         ASSERT_EQ(KRM_FileSeek(file, 100, 0), 0);
@@ -106,13 +101,10 @@ TEST_F(FileTest, WrittenBytesReadBackAndLostOnesFail) {
 
 // On a file holding "old", "new" goes to the start (the end in append modes); read back from the start.
 TEST_F(FileTest, ModesActLikeFopen) {
-    const struct {
-        const char* mode;
-        const char* readBack; // nullptr: the open fails
-        const char* content;
-        uint32_t tellAfterWrite;
-    } cases[] = {{"wb", "", "new", 3}, {"ab", "", "oldnew", 6}, {"r+b", "new", "new", 3}, {"a+", "oldnew", "oldnew", 6},
-                 {"wxb", nullptr, "old", 0}, {"q", nullptr, "old", 0}, {"", nullptr, "old", 0}};
+    // readBack nullptr: the open fails
+    const struct { const char* mode; const char* readBack; const char* content; uint32_t tellAfterWrite; } cases[] = {
+        {"wb", "", "new", 3}, {"ab", "", "oldnew", 6}, {"r+b", "new", "new", 3}, {"a+", "oldnew", "oldnew", 6},
+        {"wxb", nullptr, "old", 0}, {"q", nullptr, "old", 0}, {"", nullptr, "old", 0}};
     for (const auto& c : cases) {
         writeFile(dir / "f", bytes("old"));
         const uint32_t file = KRM_FileOpen((dir / "f").c_str(), c.mode);

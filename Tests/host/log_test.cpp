@@ -29,17 +29,15 @@ TEST_F(LogTest, NameIsThePathWithTagAndExtensionCutToFit) {
     std::string japanese;
     while (japanese.size() < 1100) japanese += "\xE3\x81\x82"; // あ
     const std::string longPath = "/" + std::string(1099, 'p'), longFolder(1500, 'd'), kept = ".ve2.log";
-    const struct {
-        const char* directory; // nullptr: none set
-        std::string path, tag, expected;
-    } cases[] = {
+    // directory nullptr: none set; expected "": only within the bound
+    const struct { const char* directory; std::string path, tag, expected; } cases[] = {
         {nullptr, "/data/out.txt", "ve2", "/data/out.txt.ve2.log"},
         {"/var/logs/", "/data/out.txt", "ve2", "/var/logs/out.txt.ve2.log"},
         {"/var/logs", "out.txt", "abc", "/var/logs/out.txt.abc.log"},
         {"", "/data/out.txt", "ve2", "/data/out.txt.ve2.log"},
         {nullptr, longPath, "ve2", longPath.substr(0, KRM_PATH_MAX - 1 - kept.size()) + kept},
         {nullptr, japanese, "ve2", japanese.substr(0, (KRM_PATH_MAX - 1 - kept.size()) / 3 * 3) + kept},
-        {longFolder.c_str(), "/a/out.txt", std::string(2000, 't'), ""}, // "": only within the bound
+        {longFolder.c_str(), "/a/out.txt", std::string(2000, 't'), ""},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.expected.substr(0, 40));

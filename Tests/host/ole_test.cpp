@@ -64,10 +64,7 @@ TEST_F(OleTest, StreamsAreFoundWithoutRegardToCaseAndReadWhole) {
 }
 
 TEST_F(OleTest, ReadsAreClampedToWhatRemains) {
-    const struct {
-        const char* stream;
-        uint32_t seekTo, count, expectedRead;
-    } cases[] = {
+    const struct { const char* stream; uint32_t seekTo, count, expectedRead; } cases[] = {
         {"DOC1.DOC", kMiniStreamCutoff - 5, 10, 10},  {"DOC1.DOC", kBigSize - 10, 100, 10},
         {"DOC1.DOC", kBigSize, 1, 0},                 {"DOC1.FMT", 0, kMiniStreamCutoff * 2, kMiniStreamCutoff - 1},
         {"Empty", 0, 16, 0},                          {"DOC1.DOC", 0, 0, 0},
