@@ -58,10 +58,7 @@ Bytes bodyOf(const std::vector<std::string>& lines) {
 }
 
 Bytes formatOf(const std::string& title = "T", uint16_t flagWord = 0) {
-    PropertyFields fields;
-    fields.title = title;
-    fields.flagWord = flagWord;
-    return makePropertyBlock(fields);
+    return makePropertyBlock({.flagWord = flagWord, .title = title});
 }
 
 void writeCaseDocuments(const fs::path& d) {
@@ -88,20 +85,14 @@ void writeCaseDocuments(const fs::path& d) {
     writeFile(d / "cut.ole", Bytes(compound.begin(), compound.begin() + 600));
     // An empty body, a long document, two documents in a folder.
     writeSeparated(d / "empty", {}, formatOf());
-    Bytes longText;
-    for (int i = 0; i < 30000; ++i) {
-        const std::string line = "Line " + std::to_string(i) + " of a long document, with words\r\n";
-        longText.insert(longText.end(), line.begin(), line.end());
-    }
-    writeSeparated(d / "long", concat({longText, endOfText()}), formatOf());
+    std::string longText;
+    for (int i = 0; i < 30000; ++i) longText += "Line " + std::to_string(i) + " of a long document, with words\r\n";
+    writeSeparated(d / "long", concat({bytes(longText), endOfText()}), formatOf());
     fs::create_directories(d / "two");
     for (const char* name : {"x.oas", "y.oas"}) writeFile(d / "two" / name, makeCombinedDocument(formatOf(), hello));
     // Properties: a stored date of the 1900s; quotes and line breaks.
-    PropertyFields fields;
-    fields.created = {0x80, 0x01, 0x01, 0x00, 0x00};
-    fields.title = "say \"hi\"";
-    fields.comments = "line one\r\nline two";
-    writeSeparated(d / "d80", hello, makePropertyBlock(fields));
+    writeSeparated(d / "d80", hello, makePropertyBlock({.title = "say \"hi\"", .comments = "line one\r\nline two",
+                                                        .created = {0x80, 0x01, 0x01, 0x00, 0x00}}));
 }
 
 // What a file of the case folder holds afterwards: "name=content", "name~part of its content",
