@@ -130,8 +130,7 @@ const Case kCases[] = {
      {"out.txt=Hello\r\n"}},
     {"a compound document without its format stream", "", "oasysinfo @/nofmt.ole", 5, "format stream is missing"},
     {"the member named is the member read", "cp blank.DOC a.doc", "oasys2txt @/a.doc @/out.txt", 2, "no visible text"},
-    {"a format file alone has no text", "cp a.FMT alone.FMT", "oasys2txt @/alone.FMT @/out.txt", 6, "alone.DOC",
-     {"out.txt!"}},
+    {"a format file alone has no text", "cp a.FMT alone.FMT", "oasys2txt @/alone.FMT @/out.txt", 6, "alone.DOC", {"out.txt!"}},
     // Detection of the packaging, by name for separated documents, else by the bytes.
     {"separated by name, combined and compound by their bytes", "", "oasys2txt -o @/o --report @/r @/a.DOC @/combined.DOC @/c.ole",
      0, "3 documents: 3 ok", {"o/c.ole.txt=Hello\r\n", "r~a.DOC\",\"packaging\":\"separated\"", "r~combined.DOC\",\"packaging\":\"combined\"",
@@ -142,8 +141,7 @@ const Case kCases[] = {
     {"broken combined document", "", "oasys2txt @/broken.oas @/out.txt", 5, "broken", {"out.txt!"}},
     {"missing document", "", "oasys2txt @/missing.DOC @/out.txt", 6,
      "'@/missing.DOC': cannot open @/missing.DOC: No such file or directory"},
-    {"separated document without its format file", "", "oasys2txt @/lone.DOC @/out.txt", 6,
-     "format file lone.FMT is missing"},
+    {"separated document without its format file", "", "oasys2txt @/lone.DOC @/out.txt", 6, "format file lone.FMT is missing"},
     {"unknown option", "", "oasys2txt --frobnicate x.DOC @/out.txt", 64, "unknown option --frobnicate"},
     {"a bad -j", "", "oasys2txt -j 0 -o @/o @/doc.oas", 64, "-j needs a number from 1 to 1024, not 0", {"o!"}},
     {"several documents without -o", "", "oasys2txt @/doc.oas @/a.DOC @/c.ole", 64, "several documents need -o DIR"},
@@ -162,8 +160,7 @@ const Case kCases[] = {
     // Damage: the text before it is kept, unless --strict.
     {"damaged document to a file", "", "oasys2txt @/cut.DOC @/out.txt", 5,
      "the text decoded before the damage was kept (14 bytes), ending after line 2", {"out.txt=Hello\r\nWorld\r\n"}},
-    {"damaged document, strict", "", "oasys2txt --strict @/cut.DOC @/out.txt", 5, "broken", {"out.txt!"}, nullptr,
-     "kept"},
+    {"damaged document, strict", "", "oasys2txt --strict @/cut.DOC @/out.txt", 5, "broken", {"out.txt!"}, nullptr, "kept"},
     {"a truncated compound file has its report line", "mkdir in; cp cut.ole doc.oas in/",
      "oasys2txt -o @/out --report @/report @/in", 5, "2 documents: 1 ok, 1 broken",
      {"report~cut.ole\",\"packaging\":\"compound\",\"code\":null,\"outcome\":\"broken\",\"reason\":\"it has the compound"}},
@@ -192,8 +189,7 @@ const Case kCases[] = {
      {"logs/doc.oas.ve2.log~GetText() end successfully\r\n"}},
     {"a name with a line break is quoted, in causes too", "mkdir in; cp lone.DOC \"in/x$(printf '\\nz').DOC\"",
      "oasys2txt -o @/out @/in", 6, "/in/x\\nz.DOC': its format file x\\nz.FMT is missing", {}, nullptr, "x\nz"},
-    {"a name of 255 bytes gets a text file name cut and marked",
-     "mkdir in; cp doc.oas in/$(printf 'n%.0s' $(seq 251)).oas",
+    {"a name of 255 bytes gets a text file name cut and marked", "mkdir in; cp doc.oas in/$(printf 'n%.0s' $(seq 251)).oas",
      "oasys2txt -o @/out @/in && ls @/out > @/names", 0, "1 document: 1 ok", {"names~~"}},
     {"oasysinfo password flags", "", "oasysinfo @/secret.DOC @/secret.oas @/secret.ole", 0, "", {},
      "Password protected: yes\n\nTitle:              T\nDocument type:      OASYS2結合文書\nPackaging:          "
@@ -213,8 +209,7 @@ const Case kCases[] = {
      nullptr, "\r"},
     {"the worst outcome wins whatever the order", "", "oasys2txt -o @/out @/doc.oas @/gone.oas @/secret.DOC", 6,
      "gone.oas': cannot open", {"out/doc.oas.txt=Hello\r\n"}},
-    {"a progress bar on a terminal", "", "script -qec 'oasys2txt -r -j 2 -o @/out @/two' /dev/null", 0, "", {},
-     "] 2/2"},
+    {"a progress bar on a terminal", "", "script -qec 'oasys2txt -r -j 2 -o @/out @/two' /dev/null", 0, "", {}, "] 2/2"},
     {"an interrupted batch finishes what runs and leaves no temporary file",
      "mkdir in out; oasys2txt long.DOC long.txt; for i in $(seq 300); do ln long.DOC in/d$i.DOC; ln long.FMT in/d$i.FMT; done",
      "oasys2txt -j 2 -o @/out --report @/report @/in & p=$!; n=0; while [ $(ls @/out | wc -l) -lt 3 ] && [ $n -lt 2000 ]; "
@@ -253,10 +248,8 @@ std::string stateOf(const fs::path& file, char kind) {
     std::error_code error;
     const fs::file_status status = fs::symlink_status(file, error);
     if (error || !fs::exists(status)) return "";
-    switch (kind) {
-    case '>': return fs::is_symlink(status) ? fs::read_symlink(file).string() : "(no link)";
-    default: return fs::is_regular_file(status) ? readText(file) : "(no regular file)";
-    }
+    if (kind == '>') return fs::is_symlink(status) ? fs::read_symlink(file).string() : "(no link)";
+    return fs::is_regular_file(status) ? readText(file) : "(no regular file)";
 }
 
 void expectFileState(const fs::path& folder, const std::string& expected,

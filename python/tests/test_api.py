@@ -23,10 +23,8 @@ def descriptors_released():
 
 def open_from(kind: str, path: Path) -> oasysdoc.Document:
     """The document at path, opened by path (str or Path) or from its bytes."""
-    if kind == "str":
-        return oasysdoc.open(str(path))
-    if kind == "path":
-        return oasysdoc.open(path)
+    if kind != "bytes":
+        return oasysdoc.open(str(path) if kind == "str" else path)
     if path.suffix == ".DOC":
         return oasysdoc.open_separated(path.read_bytes(), path.with_suffix(".FMT").read_bytes())
     return oasysdoc.open(path.read_bytes())
