@@ -133,6 +133,8 @@ TEST_F(FileTest, ModesActLikeFopen) {
     for (const char* path : {dir.path().c_str(), "/no/such/folder/f", static_cast<const char*>(nullptr)})
         EXPECT_EQ(KRM_FileOpen(path, "wb"), 0u);
     EXPECT_EQ(KRM_FileOpen((dir / "f").c_str(), nullptr) + KRM_FileOpen(dir.path().c_str(), "rb"), 0u); // a folder is no file
+    KRMTest_FailAt(KRM_SVC_FILE_OPEN, 1); // a failure made on purpose is a refused open too
+    EXPECT_EQ(KRM_FileOpen((dir / "f").c_str(), "rb"), 0u);
 }
 
 // Reused slots get a new generation: no handle is given twice; stale or wrong-direction ones are refused.
