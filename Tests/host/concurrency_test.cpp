@@ -10,10 +10,7 @@ namespace {
 using host_test::Bytes;
 using host_test::patternBytes;
 
-struct ThreadFiles {
-    std::filesystem::path plain, compound, output, log;
-    Bytes plainData, bodyData;
-};
+struct ThreadFiles { std::filesystem::path plain, compound, output, log; Bytes plainData, bodyData; };
 
 // One filter-like call (log, block, compound stream, plain file, output); returns the wrong bytes.
 size_t oneRound(const ThreadFiles& files) {

@@ -1,12 +1,17 @@
 // liboasys on every packaging from a path, memory, a descriptor and a pipe; damaged, protected, no text:
 // the filter's text, the same properties for every packaging, and the host's counters back at zero.
+// Where the text goes (a path, a descriptor, a buffer, a writer) and how its failures are told; the naming
+// rules of a batch over folders that tools and bindings share.
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
 #include <unistd.h>
 
 #include <array>
+#include <cerrno>
 #include <cstring>
+#include <string>
+#include <tuple>
 
 #include "krm_host_testing.h"
 #include "oasys.h"
@@ -22,24 +27,16 @@ namespace {
 enum class From { Path, Memory, Fd, Pipe };
 constexpr auto S = OASYS_PACKAGING_SEPARATED, C = OASYS_PACKAGING_COMBINED, O = OASYS_PACKAGING_COMPOUND;
 constexpr auto OK = OASYS_OK;
+using enum From;
+using enum Body;
 
-const struct Row {
-    oasys_packaging packaging;
-    From from;
-    Body body;
-    bool password;
-    oasys_status text;
-} kRows[] = {
-    {S, From::Path, Body::Visible, false, OK},          {S, From::Memory, Body::Visible, false, OK},
-    {S, From::Fd, Body::Visible, false, OK},            {S, From::Path, Body::Visible, true, OASYS_PASSWORD},
-    {S, From::Path, Body::Unended, false, OASYS_BROKEN}, {S, From::Memory, Body::NoText, false, OASYS_NO_TEXT},
-    {S, From::Path, Body::Empty, false, OK},            {C, From::Path, Body::Visible, false, OK},
-    {C, From::Memory, Body::Visible, false, OK},        {C, From::Fd, Body::Visible, false, OK},
-    {C, From::Pipe, Body::Visible, false, OK},          {C, From::Memory, Body::Visible, true, OASYS_PASSWORD},
-    {C, From::Path, Body::Unended, false, OASYS_BROKEN}, {O, From::Path, Body::Visible, false, OK},
-    {O, From::Memory, Body::Visible, false, OK},        {O, From::Fd, Body::Visible, false, OK},
-    {O, From::Pipe, Body::Visible, false, OK},          {O, From::Fd, Body::Visible, true, OASYS_PASSWORD},
-    {O, From::Path, Body::Unended, false, OASYS_BROKEN}, {O, From::Path, Body::NoText, false, OASYS_NO_TEXT},
+const struct Row { oasys_packaging packaging; From from; Body body; bool password; oasys_status text; } kRows[] = {
+    {S, Path, Visible, false, OK}, {S, Memory, Visible, false, OK}, {S, Fd, Visible, false, OK},
+    {S, Path, Visible, true, OASYS_PASSWORD}, {S, Path, Unended, false, OASYS_BROKEN}, {S, Memory, NoText, false, OASYS_NO_TEXT},
+    {S, Path, Empty, false, OK}, {C, Path, Visible, false, OK}, {C, Memory, Visible, false, OK}, {C, Fd, Visible, false, OK},
+    {C, Pipe, Visible, false, OK}, {C, Memory, Visible, true, OASYS_PASSWORD}, {C, Path, Unended, false, OASYS_BROKEN},
+    {O, Path, Visible, false, OK}, {O, Memory, Visible, false, OK}, {O, Fd, Visible, false, OK}, {O, Pipe, Visible, false, OK},
+    {O, Fd, Visible, true, OASYS_PASSWORD}, {O, Path, Unended, false, OASYS_BROKEN}, {O, Path, NoText, false, OASYS_NO_TEXT},
 };
 
 oasys_status openAs(const Row& row, const fs::path& path, oasys_document** document) {
@@ -164,11 +161,7 @@ TEST_F(DocumentTable, DescriptorZeroIsAnOrdinaryDescriptor) {
 
 // Stored dates: real ones are dates; all-zero is none; digits out of range keep their text, no date.
 TEST_F(DocumentTable, StoredDates) {
-    const struct {
-        std::array<uint8_t, 5> packed;
-        int present, year, hour;
-        const char* text;
-    } cases[] = {
+    const struct { std::array<uint8_t, 5> packed; int present, year, hour; const char* text; } cases[] = {
         {{0x05, 0x04, 0x01, 0x09, 0x30}, 1, 2005, 9, "05年04月01日09時30分"}, {{0x00, 0x00, 0x00, 0x00, 0x00}, 0, 0, 0, ""},
         {{0x80, 0x12, 0x31, 0x23, 0x59}, 1, 1980, 23, "80年12月31日23時59分"},
         {{0x05, 0x13, 0x01, 0x09, 0x30}, 0, 0, 0, "05年13月01日09時30分"},
@@ -193,6 +186,140 @@ TEST_F(DocumentTable, StoredDates) {
         EXPECT_EQ(p.modified.present, c.present) << c.text;
         oasys_close(document);
     }
+}
+
+TEST(Names, RoleOfAFileByItsName) {
+    const struct { const char* name; oasys_name_role role; } cases[] = {
+        {"REPORT.DOC", OASYS_NAME_BODY},  {"dir.x/report.Doc", OASYS_NAME_BODY}, {"a.fmt", OASYS_NAME_MEMBER},
+        {"a.GrP", OASYS_NAME_MEMBER},     {"a.DOC.txt", OASYS_NAME_OTHER},       {".DOC", OASYS_NAME_OTHER},
+        {"dir.DOC/name", OASYS_NAME_OTHER}, {"a.DOCX", OASYS_NAME_OTHER},        {nullptr, OASYS_NAME_OTHER},
+    };
+    for (const auto& c : cases) EXPECT_EQ(oasys_name_role_of(c.name), c.role) << (c.name ? c.name : "null");
+}
+
+TEST(Names, OutputNamesFitOneFileName) {
+    char out[OASYS_NAME_MAX + 1];
+    const std::string fits(251, 'n');
+    std::string kana; // 270 bytes of three-byte characters: the cut must fall between two of them
+    for (int i = 0; i < 90; ++i) kana += "\xE3\x81\x82";
+    // expected empty: refused
+    const struct { std::string name, suffix; size_t outSize; std::string expected; } cases[] = {
+        {"report.DOC", ".txt", sizeof out, "report.DOC.txt"}, {fits, ".txt", sizeof out, fits + ".txt"},
+        // The mark is FNV-1a of the whole name: a stable name across runs, tools and bindings.
+        {fits + "n", ".txt", sizeof out, std::string(242, 'n') + "~90c474f5.txt"},
+        {kana, ".txt", sizeof out, kana.substr(0, 240) + "~48cc7255.txt"},
+        {"report.DOC", ".txt", 14, ""}, {fits, std::string(250, 's'), sizeof out, ""},
+    };
+    for (const auto& c : cases) {
+        const size_t length = oasys_output_name(c.name.c_str(), c.suffix.c_str(), out, c.outSize);
+        EXPECT_EQ(length == 0 ? std::string() : std::string(out, length), c.expected) << c.name.size();
+    }
+    EXPECT_EQ(oasys_output_name(nullptr, ".txt", out, sizeof out), 0u);
+}
+
+class Sinks : public DocumentTable {
+protected:
+    void TearDown() override {
+        oasys_close(document_);
+        DocumentTable::TearDown();
+    }
+    void open(Body body, bool password = false) {
+        oasys_close(std::exchange(document_, nullptr));
+        ASSERT_EQ(oasys_open_path(writeDocument(docs_.path(), OASYS_PACKAGING_SEPARATED, body, password).c_str(),
+                                  OASYS_PACKAGING_AUTO, &document_, nullptr),
+                  OASYS_OK);
+        expected_ = password ? "" : textOf(body);
+    }
+    oasys_status extract(oasys_options* options, std::string& text, oasys_result* result = nullptr) {
+        oasys_buffer buffer{};
+        const oasys_status status = oasys_extract_to_buffer(document_, &buffer, options, result);
+        text.assign(buffer.data ? buffer.data : "", buffer.size);
+        oasys_buffer_free(&buffer);
+        return status;
+    }
+
+    TempDir docs_, out_;
+    oasys_document* document_ = nullptr;
+    std::string expected_;
+};
+
+TEST_F(Sinks, SalvageKeepsTheTextBeforeTheDamageStrictKeepsNothing) {
+    open(Body::Unended);
+    ASSERT_FALSE(expected_.empty());
+    for (const bool strict : {false, true}) {
+        oasys_options options;
+        oasys_options_init(&options);
+        options.strict = strict;
+        oasys_result result{};
+        std::string text, written;
+        EXPECT_EQ(extract(&options, text, &result), OASYS_BROKEN);
+        EXPECT_EQ(result.bytes, text.size());
+        const auto collect = [](void* context, const void* data, size_t size) {
+            return static_cast<std::string*>(context)->append(static_cast<const char*>(data), size), 0;
+        };
+        EXPECT_EQ(oasys_extract_to_callback(document_, collect, &written, &options, &result), OASYS_BROKEN);
+        EXPECT_EQ(text + "|" + written, strict ? "|" : expected_ + "|" + expected_) << strict;
+    }
+}
+
+// Write failures are output errors with the system's reason, wherever the text goes.
+TEST_F(Sinks, WriteFailuresAreOutputErrorsWithTheSystemsReason) {
+    open(Body::Visible);
+    int ends[2];
+    ASSERT_EQ(::pipe(ends), 0);
+    ::close(ends[1]);
+    const auto refuse = [](void*, const void*, size_t) { return errno = EPIPE, -1; };
+    oasys_result r[5] = {};
+    const oasys_status statuses[] = {oasys_extract_to_path(document_, "/dev/full", nullptr, &r[0]),
+                                     oasys_extract_to_path(document_, (out_ / "no/such/out").c_str(), nullptr, &r[1]),
+                                     oasys_extract_to_path(document_, out_.path().c_str(), nullptr, &r[2]),
+                                     oasys_extract_to_fd(document_, ends[0], nullptr, &r[3]),
+                                     oasys_extract_to_callback(document_, refuse, nullptr, nullptr, &r[4])};
+    const int errors[] = {ENOSPC, ENOENT, EISDIR, EBADF, EPIPE};
+    for (size_t i = 0; i < std::size(errors); ++i) {
+        EXPECT_EQ(statuses[i], OASYS_OUTPUT_ERROR) << errors[i];
+        EXPECT_EQ(r[i].system_error, errors[i]);
+    }
+    ::close(ends[0]);
+    EXPECT_TRUE(fs::is_character_file("/dev/full"));
+}
+
+// An ok document always has its text file; a replaced file keeps its mode; a descriptor's position counts.
+TEST_F(Sinks, FilesAndDescriptors) {
+    open(Body::Empty);
+    const fs::path path = out_ / "out.txt";
+    EXPECT_EQ(oasys_extract_to_path(document_, path.c_str(), nullptr, nullptr), OASYS_OK);
+    EXPECT_EQ(readText(path), "");
+    fs::permissions(path, static_cast<fs::perms>(0640));
+    open(Body::Visible);
+    EXPECT_EQ(oasys_extract_to_path(document_, path.c_str(), nullptr, nullptr), OASYS_OK);
+    EXPECT_EQ(fs::status(path).permissions(), static_cast<fs::perms>(0640));
+    const int fd = ::open(path.c_str(), O_WRONLY | O_APPEND);
+    EXPECT_EQ(oasys_extract_to_fd(document_, fd, nullptr, nullptr), OASYS_OK);
+    ::close(fd);
+    EXPECT_EQ(readText(path), expected_ + expected_);
+}
+
+// Options reach the filter (limit, charset, log); values out of range are refused before any write.
+TEST_F(Sinks, Options) {
+    open(Body::Visible);
+    const fs::path log = out_ / "a.DOC.log";
+    const std::string tooLong(KRM_PATH_MAX, 'l'); // a log path must leave room for its ending NUL
+    const struct { int64_t maxBytes; const char* charset; const char* log; oasys_status status; std::string text; } cases[] = {
+        {4, "UTF-8", nullptr, OASYS_OUTPUT_LIMIT, "ABC\r"},  {0, "UTF-8", nullptr, OASYS_OUTPUT_LIMIT, ""},
+        {-1, "UTF-16BE", nullptr, OASYS_OK, std::string("\0A\0B\0C\0\r\0\n\0D\0E\0F\0\r\0\n", 20)},
+        {-1, "no-such-charset", nullptr, OASYS_BAD_ARGUMENT, ""}, {int64_t{1} << 32, nullptr, nullptr, OASYS_BAD_ARGUMENT, ""},
+        {-1, nullptr, tooLong.c_str(), OASYS_BAD_ARGUMENT, ""}, {-1, nullptr, log.c_str(), OASYS_OK, "ABC\r\nDEF\r\n"},
+    };
+    for (const auto& c : cases) {
+        oasys_options options;
+        oasys_options_init(&options);
+        std::tie(options.max_bytes, options.charset, options.log_path) = std::tuple(c.maxBytes, c.charset, c.log);
+        std::string text;
+        EXPECT_EQ(extract(&options, text), c.status) << c.maxBytes;
+        EXPECT_EQ(text, c.text) << c.maxBytes;
+    }
+    EXPECT_EQ(readLogLines(log).back(), "GetText() end successfully\r\n");
 }
 
 } // namespace

@@ -17,16 +17,9 @@ Bytes bodyText(Body body) {
 std::string textOf(Body body) { return body == Body::Visible || body == Body::Unended ? "ABC\r\nDEF\r\n" : ""; }
 
 Bytes formatBlock(bool password) {
-    PropertyFields fields;
-    fields.flagWord = password ? 0x0008 : 0;
-    fields.title = "Title";
-    fields.author = kAuthor;
-    fields.comments = "Note";
-    fields.category = "Cat";
-    fields.keywords[0] = "k1";
-    fields.keywords[1] = "k2";
-    fields.created = {0x98, 0x12, 0x31, 0x23, 0x00}; // on the hour: 82 800 s into the day
-    return makePropertyBlock(fields);
+    // Created on the hour: 82 800 s into the day.
+    return makePropertyBlock({.flagWord = static_cast<uint16_t>(password ? 0x0008 : 0), .title = "Title", .author = kAuthor,
+                              .comments = "Note", .category = "Cat", .keywords = {"k1", "k2"}, .created = {0x98, 0x12, 0x31, 0x23, 0x00}});
 }
 
 namespace {
@@ -59,12 +52,8 @@ fs::path writeDocument(const fs::path& dir, oasys_packaging packaging, Body body
         writeFile(dir / "a.oas", makeCombinedDocument(formatBlock(password), bodyText(body)));
         return dir / "a.oas";
     case OASYS_PACKAGING_COMPOUND: {
-        SummaryFields summary;
-        summary.title = "Title";
-        summary.author = kAuthor;
-        summary.comments = "Note";
-        summary.keywords = "k1;k2";
-        summary.created = 915145200; // 1998-12-31 23:00 UTC
+        const SummaryFields summary{.title = "Title", .author = kAuthor, .keywords = "k1;k2", .comments = "Note",
+                                    .created = 915145200}; // 1998-12-31 23:00 UTC
         writeCompound(dir / "a.ole",
                       {{"OasysStreamFileList", makeStreamList({{"DOC1.FMT", "2"}, {"DOC1.DOC", "1"}})},
                        {"DOC1.FMT", formatBlock(password)},

@@ -1,13 +1,8 @@
-// Writes an archive of test documents for the tests of bindings and batch runs (and their
-// benchmarks, with longer documents):
-//   make_documents <directory> <count> [<extra lines>]
-// <count> good documents cycling through the three packagings, alternately at the top and in
-// part1/, each with two lines and <extra lines> more (default 0), then the cases a batch must
-// report without losing any: a password-protected document, one without visible text, two broken
-// ones (a combined document cut short, a compound file that is no compound file), a separated
-// body without its format file, a Japanese name, a name that is no UTF-8, a name too long to take
-// a suffix, and a file that is no document at all (which a batch passes over without a report
-// line).
+// make_documents <directory> <count> [<extra lines>]: an archive for the tests and benchmarks of bindings and
+// batch runs. <count> good documents of the three packagings in turn, alternately at the top and in part1/, each
+// of two lines and <extra lines> more; then the cases a batch must report without losing any (password, no visible
+// text, a combined document cut short, a compound file that is none, a body without its format file, a Japanese
+// name, a name that is no UTF-8, one too long for a suffix) and a file that is no document (no report line).
 #include <cstdio>
 #include <cstdlib>
 #include <exception>
@@ -29,11 +24,7 @@ Bytes bodyOf(const std::string& first, const std::string& second, int extraLines
 }
 
 Bytes formatOf(const std::string& title, uint16_t flagWord = 0) {
-    PropertyFields fields;
-    fields.title = title;
-    fields.flagWord = flagWord;
-    fields.created = {0x98, 0x12, 0x31, 0x23, 0x59};
-    return makePropertyBlock(fields);
+    return makePropertyBlock({.flagWord = flagWord, .title = title, .created = {0x98, 0x12, 0x31, 0x23, 0x59}});
 }
 
 void writeGood(const fs::path& root, int i, int extraLines) {

@@ -110,8 +110,8 @@ def test_command_joins_a_running_scheduler(archive, client, tmp_path):
 ])
 def test_bad_run_arguments_are_refused_before_any_work(tmp_path, arguments, error):
     (tmp_path / "OUT" / "inner").mkdir(parents=True)
-    arguments = {"inputs": tmp_path, **arguments}
-    arguments["inputs"] = tmp_path / arguments["inputs"]
+    arguments = dict(arguments)
+    inputs = tmp_path / arguments.pop("inputs", "")
     with pytest.raises(error):
-        extract_archive(arguments.pop("inputs"), tmp_path / "OUT", client=object(), **arguments)
+        extract_archive(inputs, tmp_path / "OUT", client=object(), **arguments)
     assert list((tmp_path / "OUT").rglob("*.txt")) == []
