@@ -191,7 +191,7 @@ void expectDecodedAtEveryCut(const TextCase& c) {
         const FilterRun d = decodeInBlocks(text, {cut}, setup);
         EXPECT_EQ(d.code, c.code);
         EXPECT_EQ(d.text, c.expected);
-        if (c.code == KRM_OK) EXPECT_EQ(d.position, text.size() + 8) << "just past the end byte";
+        if (c.code == KRM_OK) { EXPECT_EQ(d.position, text.size() + 8) << "just past the end byte"; }
     }
 }
 
