@@ -101,6 +101,7 @@ const TextCase kTextCases[] = {
     {"length below 2 is empty", "A\xEF\xCC" "01\xCA" "3042\r\n", "Aﾊ3042\r\n"},
     {"Unicode tag with a short content is skipped", "A_\xEF\xCC" "04\xCA" "30B\r\n", "A_0B\r\n"},
     {"B without ! is skipped", "A\xEF\xCC" "0BB?0123456C\r\n", "AC\r\n"},
+    {"! after another tag is no object", "A\xEF\xCC" "0BX!012345!C\r\n", "AC\r\n"},
     {"object record too short for its type", "A\xEF\xCC" "06B!01C\r\n", "AC\r\n"},
     // object data
     {"type ! skips to the next 0xEF", "A" + objectRecord('!') + "abcdefgh\x01\x02\xEF\xA9" "B\r\n", "A　B\r\n", KRM_OK, 0,

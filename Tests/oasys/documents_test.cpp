@@ -7,6 +7,7 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <array>
 #include <cerrno>
 #include <cstring>
@@ -184,6 +185,8 @@ TEST_F(DocumentTable, StoredDates) {
         options.charset = "UTF-16LE";
         EXPECT_EQ(oasys_read_properties(document, &options, &p, nullptr), OK);
         EXPECT_EQ(p.modified.present, c.present) << c.text;
+        const std::string_view shown(c.text); // its UTF-16 form: two bytes a character, zero bytes within
+        EXPECT_EQ(p.modified_text.length, 2 * std::count_if(shown.begin(), shown.end(), [](char b) { return (b & 0xC0) != 0x80; }));
         oasys_close(document);
     }
 }
