@@ -310,6 +310,7 @@ TEST_F(Sinks, Options) {
     const std::string tooLong(KRM_PATH_MAX, 'l'); // a log path must leave room for its ending NUL
     const struct { int64_t maxBytes; const char* charset; const char* log; oasys_status status; std::string text; } cases[] = {
         {4, "UTF-8", nullptr, OASYS_OUTPUT_LIMIT, "ABC\r"},  {0, "UTF-8", nullptr, OASYS_OUTPUT_LIMIT, ""},
+        {1, "UTF-8", nullptr, OASYS_OUTPUT_LIMIT, "A"}, // a write of one byte into the growing buffer
         {-1, "UTF-16BE", nullptr, OASYS_OK, std::string("\0A\0B\0C\0\r\0\n\0D\0E\0F\0\r\0\n", 20)},
         {-1, "no-such-charset", nullptr, OASYS_BAD_ARGUMENT, ""}, {int64_t{1} << 32, nullptr, nullptr, OASYS_BAD_ARGUMENT, ""},
         {-1, nullptr, tooLong.c_str(), OASYS_BAD_ARGUMENT, ""}, {-1, nullptr, log.c_str(), OASYS_OK, "ABC\r\nDEF\r\n"},
