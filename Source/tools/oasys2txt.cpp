@@ -16,7 +16,7 @@
 #include <cstring>
 #include <map>
 #include <mutex>
-#include <set>
+#include <unordered_set>
 #include <thread>
 #include <vector>
 
@@ -255,7 +255,7 @@ bool isWithin(const fs::path& path, const fs::path& folder) {
 std::vector<Job> collectJobs(const std::vector<std::string>& arguments, const Settings& settings,
                              RunPlaces& places) {
     std::vector<Job> jobs;
-    std::set<fs::path> outputsTaken;
+    std::unordered_set<std::string> outputsTaken; // normal forms of the text files' paths
     FileIdSet skip{places.outputRoot->id()};
     if (places.logRoot) skip.insert(places.logRoot->id());
     // A document named on the command line brings its own members; those found in a folder were
@@ -270,7 +270,7 @@ std::vector<Job> collectJobs(const std::vector<std::string>& arguments, const Se
         if (!unreadable.empty()) {
             job.blocked = Outcome::Unreadable;
             job.blockedCause = unreadable;
-        } else if (!outputsTaken.insert(key.lexically_normal()).second) {
+        } else if (!outputsTaken.insert(key.lexically_normal().native()).second) {
             job.blocked = Outcome::OutputError;
             job.blockedCause = "its text file " + key.string() + " is already written for another document";
         }
