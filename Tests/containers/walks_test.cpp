@@ -219,6 +219,8 @@ TEST_F(WalkTest, StreamLookupWithoutItsRecordsFindsNothing) {
     EXPECT_EQ(GetStreamInf(&info, nullptr, 0, KRM_STREAM_TYPE_BODY, &options, &context), 0);
     EXPECT_EQ(GetStreamInf(&info, &entry, 0, KRM_STREAM_TYPE_BODY, nullptr, &context), 0);
     EXPECT_EQ(GetStreamInf(&info, &entry, 0, KRM_STREAM_TYPE_BODY, &options, nullptr), 0);
+    uint32_t position = 0;
+    EXPECT_EQ(GetStreamCount(0, nullptr, &info) + GetStreamCount(0, &position, nullptr), 0u);
     EXPECT_EQ(GetOleTextContent(0, 0, nullptr, nullptr, &context), KRM_ERR_BROKEN);
     EXPECT_EQ(GetOleTextContent(0, 0, nullptr, &options, nullptr), KRM_ERR_BROKEN);
 }

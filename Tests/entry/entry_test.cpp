@@ -241,6 +241,16 @@ Maker compoundRead(const std::vector<StreamListEntry>& entries, bool withList = 
     };
 }
 
+Maker combinedRead(const Bytes& doc) {
+    return [=](const fs::path&) { return readCombined(doc, flagged(KRM_OPT_LOG)); };
+}
+// F4 FD across the end of a directory without a name entry is an entry all the same.
+Bytes tagAcrossDirectoryEnd() {
+    Bytes doc = makeCombined({{.withEntryTag = false, .directoryLength = 32}});
+    doc[12 + 31] = 0xF4, doc[12 + 32] = 0xFD;
+    return doc;
+}
+
 std::map<std::string, std::vector<std::string>> readGoldenLogs() {
     std::map<std::string, std::vector<std::string>> logs;
     std::ifstream in(kGoldenFile);
@@ -270,6 +280,8 @@ TEST_F(TextEntry, GoldenLogs) {
         {"properties: failing conversion", entry(Entry::Properties, Doc::Visible, kSeparated, Fault::Convert)},
         {"compound reader: body listed first", compoundRead({{"DOC1.DOC", "1"}, {"DOC1.FMT", "2"}})},
         {"compound reader: no stream list", compoundRead({}, false)},
+        {"combined reader: no body part", combinedRead(makeCombined({{.name = "REPORT.FMT"}}))},
+        {"combined reader: entry tag across the directory's end", combinedRead(tagAcrossDirectoryEnd())},
         {"decoder: plain line", decoded("AB\r\n")},
         {"decoder: header at a character boundary", decoded(std::string("A\xF0\x04\x00\x05", 5) + "B\r\n")},
         {"decoder: skipped record", decoded("A\xEF\xCD" "05xyzB\r\n")},

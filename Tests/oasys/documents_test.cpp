@@ -212,6 +212,7 @@ TEST(Names, OutputNamesFitOneFileName) {
         {fits + "n", ".txt", sizeof out, std::string(242, 'n') + "~90c474f5.txt"},
         {kana, ".txt", sizeof out, kana.substr(0, 240) + "~48cc7255.txt"},
         {"report.DOC", ".txt", 14, ""}, {fits, std::string(250, 's'), sizeof out, ""},
+        {fits + "n", std::string(246, 's'), sizeof out, "~90c474f5" + std::string(246, 's')}, // the mark and suffix alone
     };
     for (const auto& c : cases) {
         const size_t length = oasys_output_name(c.name.c_str(), c.suffix.c_str(), out, c.outSize);

@@ -1,5 +1,7 @@
 #include "filter_harness.h"
 
+#include <unicode/ucnv.h>
+
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
@@ -165,6 +167,14 @@ Bytes repeated(const Bytes& content, size_t n) {
 }
 
 std::string asText(const Bytes& b) { return std::string(b.begin(), b.end()); }
+std::string icuConvert(const char* to, const char* from, std::string_view text) {
+    std::string out(text.size() * 4 + 16, '\0');
+    UErrorCode status = U_ZERO_ERROR;
+    const int32_t n = ucnv_convert(to, from, out.data(), static_cast<int32_t>(out.size()), text.data(),
+                                   static_cast<int32_t>(text.size()), &status);
+    out.resize(U_SUCCESS(status) ? static_cast<size_t>(n) : 0);
+    return out;
+}
 Bytes body(std::string_view text) { return concat({bytes(text), endOfText()}); }
 Bytes sampleBody() { return body("Hello\r\nWorld\r\n"); }
 

@@ -60,6 +60,7 @@ private:
 bool hasLine(const std::vector<std::string>& log, const std::string& line);
 Bytes repeated(const Bytes& content, size_t n);
 std::string asText(const Bytes& b);
+std::string icuConvert(const char* to, const char* from, std::string_view text); // "" when ICU fails
 Bytes body(std::string_view text); // the text, then the end byte
 Bytes sampleBody();                // "Hello", "World"
 Bytes formatBlock(uint16_t flagWord = 0, size_t size = 1700); // flag word 0x0008: password
