@@ -75,7 +75,6 @@ protected:
     // A variant on a plain file holding content.
     int32_t onFile(const Bytes& content, int32_t (*variant)(uint32_t, SrcInfo*, HostOptions*, PropertyRecord*, CallContext*)) {
         const OpenSource file(dir / "doc.OAS", content);
-        KRM_FileSeek(file.handle(), 3, 0); // the variant reads from the start wherever the file stands
         clearRecord();
         context = {};
         return variant(file.handle(), &srcInfo, &options, record.get(), &context);
