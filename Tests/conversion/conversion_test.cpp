@@ -143,16 +143,6 @@ TEST_F(ConversionTest, ParametersCarryOptionsFlagAndParameterTextByteForByte) {
     EXPECT_EQ(std::strlen(captured.params.paramText), sizeof options.conversionParam);
 }
 
-TEST_F(ConversionTest, LowestVariantBitWins) {
-    const struct { uint32_t flags, variant; } cases[] = {{0, 0},    {0x8, 1},  {0x18, 1}, {0x10, 2}, {0x90, 2},
-                 {0x20, 3}, {0x60, 3}, {0x40, 4}, {0x80, 5}, {0x100, 0}};
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.flags);
-        ASSERT_EQ(codeConvert("OASYS_WIN", makeOptions("UTF-8", c.flags), kLine).result, 1u);
-        EXPECT_EQ(captured.params.variant, c.variant);
-    }
-}
-
 TEST_F(ConversionTest, OnlyTheExactNameIso88591GivesQuestionMark) {
     // Other spellings keep the charset's own substitution (0x1A for Latin-1); the '?' does not stick.
     const struct {

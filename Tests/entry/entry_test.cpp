@@ -1,6 +1,6 @@
-// The entry points as a host calls them: return codes with the fate of the output, the files
-// opened for each name form, arguments the filter cannot work with; and the table of golden logs
-// (golden_logs.txt) of the entries, readers and decoder paths.
+// The entry points as a host calls them: return codes with the fate of the output, arguments the
+// filter cannot work with; and the table of golden logs (golden_logs.txt) of the entries, readers
+// and decoder paths.
 #include <gtest/gtest.h>
 
 #include <cstdlib>
@@ -158,32 +158,6 @@ TEST_F(TextEntry, ReturnCodesAndWhatIsLeftInTheOutput) {
     }
 }
 
-
-// The body and format file each name form leads to. The first occurrence counts, wherever it
-// stands (here in a folder name); upper case is looked for first, the format name before the group.
-TEST_F(TextEntry, FilesOpenedForEachNameForm) {
-    const struct { const char *given, *body, *format; } cases[] = {
-        {"a.FMT", "a.DOC", "a.FMT"}, {"a.fmt", "a.doc", "a.fmt"}, {"a.GRP", "a.DOC", "a.FMT"},
-        {"a.grp", "a.doc", "a.fmt"}, {"a.DOC", "a.DOC", "a.FMT"}, {"a.doc", "a.doc", "a.fmt"},
-        {"x.DOC.d/a.FMT", "x.DOC.d/a.DOC", "x.FMT"}, {"x.fmt.d/a.FMT", "x.fmt.d/a.DOC", "x.fmt.d/a.FMT"},
-        {"x.GRP.d/a.FMT", "x.GRP.d/a.DOC", "x.GRP.d/a.FMT"},
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.given);
-        TempDir dir;
-        const fs::path bodyFile = dir / c.body, format = dir / c.format, given = dir / c.given;
-        fs::create_directories(bodyFile.parent_path());
-        writeFile(bodyFile, body(kVisibleText));
-        writeFile(format, formatBlock());
-        if (!fs::exists(given)) writeFile(given, body("GROUP FILE\r\n"));
-        const FilterRun call = extract(Entry::File, given, dir / "out.txt", kSeparated, Fault::None);
-        EXPECT_EQ(call.code, KRM_OK);
-        const auto opened = std::find(call.log.begin(), call.log.end(), "Open Appfile: " + bodyFile.string() + "\r\n");
-        ASSERT_TRUE(opened != call.log.end() && opened + 1 != call.log.end());
-        EXPECT_EQ(opened[1], "Open Fmtfile: " + format.string() + "\r\n");
-        EXPECT_TRUE(hasLine(call.log, "Close Fmtfile: " + format.string() + "\r\n"));
-    }
-}
 
 // Without a source, an output, options or a format code there is nothing to work on: nothing is
 // opened or written.
