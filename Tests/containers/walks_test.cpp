@@ -37,7 +37,6 @@ class WalkTest : public HostCheckedTest {
 protected:
     TempDir dir;
 };
-using HeaderTest = WalkTest;
 
 FilterRun runCombined(const Bytes& doc, uint32_t flags = kLogOnly) { return readCombined(doc, flagged(flags)); }
 FilterRun runCompound(const std::vector<CompoundStream>& streams, uint32_t flags = kLogOnly) {
@@ -52,7 +51,7 @@ const Bytes kEnd = {0xF0, 0x00, 0x00, 0x00};
 
 // Loop counter 1 counts one pass per block after the first; the guard stops the walk when the
 // count passes its limit, without writing the size. With guards off nothing is counted.
-TEST_F(HeaderTest, Ve2SizeMeasuresTheRunOfBlocksFromItsFirstData) {
+TEST_F(WalkTest, Ve2SizeMeasuresTheRunOfBlocksFromItsFirstData) {
     constexpr uint32_t kLimit = KRM_LOOP_GUARD_LIMIT;
     const auto emptyBlocks = [](uint32_t n) { return concat({repeated(blockHeader(0), n), kEnd}); };
     const struct {

@@ -163,27 +163,23 @@ TEST_F(TextEntry, ReturnCodesAndWhatIsLeftInTheOutput) {
 // opened or written.
 TEST_F(TextEntry, MissingArguments) {
     TempDir dir;
-    const fs::path source = makeSource(Doc::Visible, dir.path());
-    const std::string output = (dir / "out.txt").string();
+    const std::string source = makeSource(Doc::Visible, dir.path()).string(), output = (dir / "out.txt").string();
     HostOptions options = makeOptions("UTF-8", KRM_OPT_LOG);
     const uint16_t format = kSeparated;
     const uint32_t stream = KRM_StreamCreateMemory();
-    const std::function<int32_t()> calls[] = {
-        [&] { return GetTextWithErrCallback(nullptr, output.c_str(), &options, &format, 0); },
-        [&] { return GetTextWithErrCallback(source.c_str(), nullptr, &options, &format, 0); },
-        [&] { return GetTextWithErrCallback(source.c_str(), output.c_str(), nullptr, &format, 0); },
-        [&] { return GetTextWithErrCallback(source.c_str(), output.c_str(), &options, nullptr, 0); },
-        [&] { return GetTextStreamWithErrCallback(nullptr, stream, &options, &format, 0); },
-        [&] { return GetTextStreamWithErrCallback(source.c_str(), stream, nullptr, &format, 0); },
-        [&] { return GetTextStreamWithErrCallback(source.c_str(), stream, &options, nullptr, 0); },
-    };
-    for (size_t i = 0; i < std::size(calls); ++i) {
-        EXPECT_EQ(calls[i](), KRM_ERR_UNSUPPORTED) << i;
+    for (int missing = 0; missing < 4; ++missing) { // source, output, options, format code
+        const auto unless = [&](int which, auto* given) { return missing == which ? nullptr : given; };
+        EXPECT_EQ(GetTextWithErrCallback(unless(0, source.c_str()), unless(1, output.c_str()), unless(2, &options),
+                                         unless(3, &format), 0), KRM_ERR_UNSUPPORTED) << missing;
+        if (missing != 1) {
+            EXPECT_EQ(GetTextStreamWithErrCallback(unless(0, source.c_str()), stream, unless(2, &options), unless(3, &format), 0),
+                      KRM_ERR_UNSUPPORTED) << missing;
+        }
         EXPECT_EQ(KRMTest_Counters().openFiles + KRMTest_Counters().openLogs + KRMTest_Counters().outstandingBlocks, 0);
     }
     EXPECT_FALSE(fs::exists(output));
     KRM_StreamRelease(stream);
-    EXPECT_FALSE(fs::exists(source.string() + ".ve2.log"));
+    EXPECT_FALSE(fs::exists(source + ".ve2.log"));
 }
 
 

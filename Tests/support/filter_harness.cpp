@@ -10,7 +10,7 @@ namespace oasys_test {
 
 namespace {
 
-constexpr char kStreamName[] = "S";
+constexpr uint32_t kPlainFileAccess = 0;
 
 std::vector<std::string> logWithoutConversionStarts(const std::filesystem::path& logFile) {
     std::vector<std::string> lines = readLogLines(logFile);
@@ -30,7 +30,6 @@ std::string streamText(uint32_t stream) {
 FilterRun runWith(RunSetup& setup, const std::function<int32_t(uint32_t output, FilterRun&)>& call) {
     TempDir dir;
     FilterRun run;
-    run.context = setup.preset;
     uint32_t output = 0;
     if (setup.toStream) {
         run.context.outputMode = KRM_OUTPUT_MODE_STREAM;
@@ -68,35 +67,22 @@ RunSetup flagged(uint32_t flags, uint32_t maxOutput) {
     return setup;
 }
 
-OpenSource::OpenSource(const std::filesystem::path& path, const Bytes& content, bool compound) {
-    if (!compound) {
-        writeFile(path, content);
-        handle_ = KRM_FileOpen(path.c_str(), "rb");
-    } else {
-        writeCompound(path, {{kStreamName, content}});
-        storage_ = KRM_2OLEopen(path.c_str());
-        handle_ = KRM_2OLEopenStream(storage_, kStreamName);
-    }
+OpenSource::OpenSource(const std::filesystem::path& path, const Bytes& content) {
+    writeFile(path, content);
+    handle_ = KRM_FileOpen(path.c_str(), "rb");
     EXPECT_NE(handle_, 0u) << "source " << path;
 }
 
-OpenSource::~OpenSource() {
-    if (storage_ == 0) {
-        EXPECT_EQ(KRM_FileClose(handle_), 0);
-    } else {
-        KRM_2OLEcloseStream(handle_);
-        KRM_2OLEclose(storage_);
-    }
-}
+OpenSource::~OpenSource() { EXPECT_EQ(KRM_FileClose(handle_), 0); }
 
 FilterRun decode(const Bytes& bodyBytes, RunSetup setup) {
     TempDir dir;
-    const OpenSource source(dir / "body.DOC", bodyBytes, setup.compound);
+    const OpenSource source(dir / "body.DOC", bodyBytes);
     const uint32_t size = setup.bodySize.value_or(static_cast<uint32_t>(bodyBytes.size()) - setup.start);
     return runWith(setup, [&](uint32_t output, FilterRun& run) {
         run.position = setup.start;
         return GetTextContent(source.handle(), output, &run.position, &run.srcInfo, &setup.options,
-                              source.accessMode(), setup.firstBlockFlag, size, &run.context);
+                              kPlainFileAccess, setup.firstBlockFlag, size, &run.context);
     });
 }
 
