@@ -15,18 +15,6 @@ using namespace oasys_test;
 constexpr uint8_t kFill = 0xCC; // what the host's record held before the call
 constexpr uint16_t kCompound = KRM_FORMAT_COMPOUND;
 
-// The text of a slot up to its terminator (unitSize bytes of zero on a unit boundary).
-std::string slotText(const PropertyRecord& record, uint32_t offset, size_t unitSize = 1) {
-    std::string text;
-    for (size_t i = offset; i + unitSize <= sizeof record.bytes; i += unitSize) {
-        bool zero = true;
-        for (size_t k = 0; k < unitSize; ++k) zero = zero && record.bytes[i + k] == 0;
-        if (zero) break;
-        text.append(reinterpret_cast<const char*>(record.bytes + i), unitSize);
-    }
-    return text;
-}
-
 struct SummaryResult {
     int32_t code; std::unique_ptr<PropertyRecord> record;
 };

@@ -45,10 +45,7 @@ protected:
         std::strcpy(srcInfo.sourceCharset, KRM_CHARSET_WINDOWS31J);
     }
     void clearRecord() { std::memset(record->bytes, 0xEE, sizeof record->bytes); }
-    std::string slot(uint32_t offset) const {
-        const auto* start = reinterpret_cast<const char*>(record->bytes + offset);
-        return {start, strnlen(start, KRM_PROPERTY_RECORD_SIZE - offset)};
-    }
+    std::string slot(uint32_t offset) const { return slotText(*record, offset); }
     // Every slot holds the text given for it (empty when not given), and no other byte is set.
     void expectSlots(const Slots& expected) const {
         std::vector<bool> inText(KRM_PROPERTY_RECORD_SIZE, false);

@@ -146,6 +146,11 @@ bool hasLine(const std::vector<std::string>& log, const std::string& line) {
     return std::find(log.begin(), log.end(), line) != log.end();
 }
 
+std::string slotText(const PropertyRecord& record, uint32_t offset) {
+    const auto* start = reinterpret_cast<const char*>(record.bytes + offset);
+    return {start, strnlen(start, sizeof record.bytes - offset)};
+}
+
 Bytes repeated(const Bytes& content, size_t n) {
     Bytes result;
     while (n-- > 0) result.insert(result.end(), content.begin(), content.end());

@@ -55,6 +55,7 @@ private:
 };
 
 bool hasLine(const std::vector<std::string>& log, const std::string& line);
+std::string slotText(const PropertyRecord& record, uint32_t offset); // up to its NUL
 Bytes repeated(const Bytes& content, size_t n);
 std::string asText(const Bytes& b);
 std::string icuConvert(const char* to, const char* from, std::string_view text); // "" when ICU fails
