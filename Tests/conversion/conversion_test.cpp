@@ -248,16 +248,6 @@ TEST_F(ConversionTest, LinesConvertToEachOutputCharset) {
     }
 }
 
-TEST_F(ConversionTest, ResultOfExactlyTheCapacityFitsOneMoreByteFails) {
-    const Converted exact = codeConvert("OASYS_WIN", "UTF-16LE", Bytes(KRM_CONV_DEST_CAPACITY / 2, 'a'));
-    EXPECT_EQ(exact.result, 1u);
-    EXPECT_EQ(exact.length, static_cast<uint32_t>(KRM_CONV_DEST_CAPACITY));
-    const Converted over = codeConvert("OASYS_WIN", "UTF-16LE", Bytes(KRM_CONV_DEST_CAPACITY / 2 + 1, 'a'));
-    EXPECT_EQ(over.result, 0u);
-    EXPECT_LE(over.length, static_cast<uint32_t>(KRM_CONV_DEST_CAPACITY));
-    EXPECT_EQ(captured.termCalls, 2u) << "both conversions terminated";
-}
-
 // UTF-8 output of Shift-JIS based text is written without ICU's encoder; it must give what ICU
 // gives, for every one- and two-byte code (ICU's UTF-16 output encoded to UTF-8 by ICU) and for a
 // result that overflows the capacity inside a character.
