@@ -1,4 +1,4 @@
-// Password flag and block-run size of OASYS files; the walks over combined and compound documents.
+// Block-run size of OASYS files; the walks over combined and compound documents.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -12,8 +12,6 @@ namespace {
 constexpr uint32_t kLogOnly = KRM_OPT_LOG;
 constexpr uint32_t kLogAndGuards = KRM_OPT_LOG | KRM_OPT_LOOP_GUARD;
 const std::string kDecoderStart = "GetTextContent() starting\r\n";
-
-const Bytes kEndId = {0xF0, 0x00, 0x00, 0x00};
 
 CombinedPart part(const std::string& name, const Bytes& blocks) { return {.name = name, .blocks = blocks}; }
 Bytes oneBlock(const Bytes& data) { return concat({blockHeader(static_cast<uint16_t>(data.size())), data}); }
@@ -39,32 +37,10 @@ class WalkTest : public HostCheckedTest {
 protected:
     TempDir dir;
 };
-using HeaderTest = WalkTest;
 
 FilterRun runCombined(const Bytes& doc, uint32_t flags = kLogOnly) { return readCombined(doc, flagged(flags)); }
 FilterRun runCompound(const std::vector<CompoundStream>& streams, uint32_t flags = kLogOnly) {
     return readCompound(streams, flagged(flags));
-}
-
-
-// The password flag is bit 3 of the big-endian word at 564 of the format block, in a plain file
-// (at its base offset) as in a compound stream. A block too short to hold the word has no flag: its
-// bytes are 0xFF so that a reader taking a cut word from a stale or half-filled buffer is caught.
-TEST_F(HeaderTest, PasswordFlagOfPlainFilesAndStreams) {
-    const struct { const char* what; Bytes block; uint32_t protectedAnswer; } cases[] = {
-        {"0x0008", formatBlock(0x0008), 1}, {"0x0018", formatBlock(0x0018), 1}, {"0xFFF7", formatBlock(0xFFF7), 0},
-        {"0x0000", formatBlock(0x0000), 0}, {"0x0800", formatBlock(0x0800), 0}, {"100 bytes", Bytes(100, 0xFF), 0},
-        {"565 bytes", Bytes(565, 0xFF), 0},
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.what);
-        for (const uint32_t base : {0u, 7u}) {
-            const OpenSource file(dir / "fmt", concat({Bytes(base, 0x08), c.block}));
-            EXPECT_EQ(havePassword(file.handle(), base, 0), c.protectedAnswer) << base;
-        }
-        const OpenSource stream(dir / "fmt.ole", c.block, true);
-        EXPECT_EQ(havePassword(stream.handle(), 0, 1), c.protectedAnswer);
-    }
 }
 
 
@@ -75,7 +51,7 @@ const Bytes kEnd = {0xF0, 0x00, 0x00, 0x00};
 
 // Loop counter 1 counts one pass per block after the first; the guard stops the walk when the
 // count passes its limit, without writing the size. With guards off nothing is counted.
-TEST_F(HeaderTest, Ve2SizeMeasuresTheRunOfBlocksFromItsFirstData) {
+TEST_F(WalkTest, Ve2SizeMeasuresTheRunOfBlocksFromItsFirstData) {
     constexpr uint32_t kLimit = KRM_LOOP_GUARD_LIMIT;
     const auto emptyBlocks = [](uint32_t n) { return concat({repeated(blockHeader(0), n), kEnd}); };
     const struct {
@@ -219,6 +195,8 @@ TEST_F(WalkTest, StreamLookupWithoutItsRecordsFindsNothing) {
     EXPECT_EQ(GetStreamInf(&info, nullptr, 0, KRM_STREAM_TYPE_BODY, &options, &context), 0);
     EXPECT_EQ(GetStreamInf(&info, &entry, 0, KRM_STREAM_TYPE_BODY, nullptr, &context), 0);
     EXPECT_EQ(GetStreamInf(&info, &entry, 0, KRM_STREAM_TYPE_BODY, &options, nullptr), 0);
+    uint32_t position = 0;
+    EXPECT_EQ(GetStreamCount(0, nullptr, &info) + GetStreamCount(0, &position, nullptr), 0u);
     EXPECT_EQ(GetOleTextContent(0, 0, nullptr, nullptr, &context), KRM_ERR_BROKEN);
     EXPECT_EQ(GetOleTextContent(0, 0, nullptr, &options, nullptr), KRM_ERR_BROKEN);
 }
@@ -237,7 +215,7 @@ TEST_F(WalkTest, LoopGuardsStopPastTheirLimit) {
         return runCombined(makeCombined({part("MANY.FMT", repeated(blockHeader(0), n)), bodyPart()}), flags).code;
     };
     const auto parts = [&](uint32_t n, uint32_t flags) {
-        return runCombined(concat({docBegin, repeated(onePart, n), kEndId}), flags).code;
+        return runCombined(concat({docBegin, repeated(onePart, n), kEnd}), flags).code;
     };
     const auto field = [&](uint32_t n, uint32_t flags) {
         return runCompound(listing({{"DOC1.FMT", "2", std::string(n, 'y')}, {"DOC1.DOC", "1"}}), flags).code;
@@ -284,7 +262,7 @@ TEST_F(WalkTest, DocumentOrListCutAtEveryLengthEndsWithACode) {
         for (size_t length = 0; length < doc.size(); ++length) {
             SCOPED_TRACE(testing::Message() << "combined, " << length << " bytes");
             const FilterRun run = runCombined(cut(doc, length), flags);
-            const bool complete = length >= doc.size() - 2 * kEndId.size();
+            const bool complete = length >= doc.size() - 2 * kEnd.size();
             EXPECT_EQ(run.code == KRM_OK, complete) << run.code;
             if (complete) EXPECT_EQ(run.text, text);
             if (HasFailure()) return;

@@ -14,11 +14,7 @@ const std::string kF4On = "\xEF\xC0" "6";
 const std::string kF4Off = "\xEF\xC0" ";";
 constexpr uint32_t kRuled = KRM_OPT_RULED_LINES;
 
-std::string times(size_t count, const std::string& piece) {
-    std::string text;
-    for (size_t i = 0; i < count; ++i) text += piece;
-    return text;
-}
+std::string times(size_t count, const std::string& piece) { return asText(repeated(bytes(piece), count)); }
 
 const TextCase kTextCases[] = {
     // plain characters

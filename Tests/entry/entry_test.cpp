@@ -1,6 +1,6 @@
-// The entry points as a host calls them: return codes with the fate of the output, the files
-// opened for each name form, arguments the filter cannot work with; and the table of golden logs
-// (golden_logs.txt) of the entries, readers and decoder paths.
+// The entry points as a host calls them: return codes with the fate of the output, arguments the
+// filter cannot work with; and the table of golden logs (golden_logs.txt) of the entries, readers
+// and decoder paths.
 #include <gtest/gtest.h>
 
 #include <cstdlib>
@@ -159,57 +159,27 @@ TEST_F(TextEntry, ReturnCodesAndWhatIsLeftInTheOutput) {
 }
 
 
-// The body and format file each name form leads to. The first occurrence counts, wherever it
-// stands (here in a folder name); upper case is looked for first, the format name before the group.
-TEST_F(TextEntry, FilesOpenedForEachNameForm) {
-    const struct { const char *given, *body, *format; } cases[] = {
-        {"a.FMT", "a.DOC", "a.FMT"}, {"a.fmt", "a.doc", "a.fmt"}, {"a.GRP", "a.DOC", "a.FMT"},
-        {"a.grp", "a.doc", "a.fmt"}, {"a.DOC", "a.DOC", "a.FMT"}, {"a.doc", "a.doc", "a.fmt"},
-        {"x.DOC.d/a.FMT", "x.DOC.d/a.DOC", "x.FMT"}, {"x.fmt.d/a.FMT", "x.fmt.d/a.DOC", "x.fmt.d/a.FMT"},
-        {"x.GRP.d/a.FMT", "x.GRP.d/a.DOC", "x.GRP.d/a.FMT"},
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.given);
-        TempDir dir;
-        const fs::path bodyFile = dir / c.body, format = dir / c.format, given = dir / c.given;
-        fs::create_directories(bodyFile.parent_path());
-        writeFile(bodyFile, body(kVisibleText));
-        writeFile(format, formatBlock());
-        if (!fs::exists(given)) writeFile(given, body("GROUP FILE\r\n"));
-        const FilterRun call = extract(Entry::File, given, dir / "out.txt", kSeparated, Fault::None);
-        EXPECT_EQ(call.code, KRM_OK);
-        const auto opened = std::find(call.log.begin(), call.log.end(), "Open Appfile: " + bodyFile.string() + "\r\n");
-        ASSERT_TRUE(opened != call.log.end() && opened + 1 != call.log.end());
-        EXPECT_EQ(opened[1], "Open Fmtfile: " + format.string() + "\r\n");
-        EXPECT_TRUE(hasLine(call.log, "Close Fmtfile: " + format.string() + "\r\n"));
-    }
-}
-
 // Without a source, an output, options or a format code there is nothing to work on: nothing is
 // opened or written.
 TEST_F(TextEntry, MissingArguments) {
     TempDir dir;
-    const fs::path source = makeSource(Doc::Visible, dir.path());
-    const std::string output = (dir / "out.txt").string();
+    const std::string source = makeSource(Doc::Visible, dir.path()).string(), output = (dir / "out.txt").string();
     HostOptions options = makeOptions("UTF-8", KRM_OPT_LOG);
     const uint16_t format = kSeparated;
     const uint32_t stream = KRM_StreamCreateMemory();
-    const std::function<int32_t()> calls[] = {
-        [&] { return GetTextWithErrCallback(nullptr, output.c_str(), &options, &format, 0); },
-        [&] { return GetTextWithErrCallback(source.c_str(), nullptr, &options, &format, 0); },
-        [&] { return GetTextWithErrCallback(source.c_str(), output.c_str(), nullptr, &format, 0); },
-        [&] { return GetTextWithErrCallback(source.c_str(), output.c_str(), &options, nullptr, 0); },
-        [&] { return GetTextStreamWithErrCallback(nullptr, stream, &options, &format, 0); },
-        [&] { return GetTextStreamWithErrCallback(source.c_str(), stream, nullptr, &format, 0); },
-        [&] { return GetTextStreamWithErrCallback(source.c_str(), stream, &options, nullptr, 0); },
-    };
-    for (size_t i = 0; i < std::size(calls); ++i) {
-        EXPECT_EQ(calls[i](), KRM_ERR_UNSUPPORTED) << i;
+    for (int missing = 0; missing < 4; ++missing) { // source, output, options, format code
+        const auto unless = [&](int which, auto* given) { return missing == which ? nullptr : given; };
+        EXPECT_EQ(GetTextWithErrCallback(unless(0, source.c_str()), unless(1, output.c_str()), unless(2, &options),
+                                         unless(3, &format), 0), KRM_ERR_UNSUPPORTED) << missing;
+        if (missing != 1) {
+            EXPECT_EQ(GetTextStreamWithErrCallback(unless(0, source.c_str()), stream, unless(2, &options), unless(3, &format), 0),
+                      KRM_ERR_UNSUPPORTED) << missing;
+        }
         EXPECT_EQ(KRMTest_Counters().openFiles + KRMTest_Counters().openLogs + KRMTest_Counters().outstandingBlocks, 0);
     }
     EXPECT_FALSE(fs::exists(output));
     KRM_StreamRelease(stream);
-    EXPECT_FALSE(fs::exists(source.string() + ".ve2.log"));
+    EXPECT_FALSE(fs::exists(source + ".ve2.log"));
 }
 
 
@@ -241,6 +211,16 @@ Maker compoundRead(const std::vector<StreamListEntry>& entries, bool withList = 
     };
 }
 
+Maker combinedRead(const Bytes& doc) {
+    return [=](const fs::path&) { return readCombined(doc, flagged(KRM_OPT_LOG)); };
+}
+// F4 FD across the end of a directory without a name entry is an entry all the same.
+Bytes tagAcrossDirectoryEnd() {
+    Bytes doc = makeCombined({{.withEntryTag = false, .directoryLength = 32}});
+    doc[12 + 31] = 0xF4, doc[12 + 32] = 0xFD;
+    return doc;
+}
+
 std::map<std::string, std::vector<std::string>> readGoldenLogs() {
     std::map<std::string, std::vector<std::string>> logs;
     std::ifstream in(kGoldenFile);
@@ -270,6 +250,8 @@ TEST_F(TextEntry, GoldenLogs) {
         {"properties: failing conversion", entry(Entry::Properties, Doc::Visible, kSeparated, Fault::Convert)},
         {"compound reader: body listed first", compoundRead({{"DOC1.DOC", "1"}, {"DOC1.FMT", "2"}})},
         {"compound reader: no stream list", compoundRead({}, false)},
+        {"combined reader: no body part", combinedRead(makeCombined({{.name = "REPORT.FMT"}}))},
+        {"combined reader: entry tag across the directory's end", combinedRead(tagAcrossDirectoryEnd())},
         {"decoder: plain line", decoded("AB\r\n")},
         {"decoder: header at a character boundary", decoded(std::string("A\xF0\x04\x00\x05", 5) + "B\r\n")},
         {"decoder: skipped record", decoded("A\xEF\xCD" "05xyzB\r\n")},

@@ -97,6 +97,15 @@ TEST_F(FileTest, WrittenBytesReadBackAndLostOnesFail) {
     const mode_t mask = ::umask(0);
     ::umask(mask);
     EXPECT_EQ(std::filesystem::status(path).permissions(), static_cast<std::filesystem::perms>(0666 & ~mask));
+    // Update mode: a one-byte file read, then written over by more than a window; the byte read after
+    // that is the new one, neither the window read before nor a byte of a write placed one too far.
+    writeFile(dir / "one", bytes("o"));
+    const uint32_t update = KRM_FileOpen((dir / "one").c_str(), "r+b");
+    uint8_t first = 0;
+    EXPECT_EQ(KRM_FileRead(&first, 1, 1, update) + KRM_FileSeek(update, 0, 0), 1u);
+    EXPECT_EQ(KRM_FileWrite(content.data(), 1, kWindow, update) + KRM_FileSeek(update, 0, 0), kWindow);
+    EXPECT_EQ(KRM_FileRead(&first, 1, 1, update) + KRM_FileClose(update), 1u);
+    EXPECT_EQ(first, content[0]);
     const uint32_t buffered = KRM_FileOpen("/dev/full", "wb"), direct = KRM_FileOpen("/dev/full", "wb");
     EXPECT_EQ(KRM_FileWrite("abc", 1, 3, buffered), 3u);
     EXPECT_NE(KRM_FileClose(buffered), 0);
@@ -130,6 +139,8 @@ TEST_F(FileTest, ModesActLikeFopen) {
     EXPECT_EQ(KRM_FileWrite("1", 1, 1, first) + KRM_FileWrite("2", 1, 1, second), 2u);
     EXPECT_EQ(KRM_FileClose(first) + KRM_FileClose(second), 0);
     EXPECT_EQ(readFile(dir / "f"), bytes("old12"));
+    const uint32_t fresh = KRM_FileOpen((dir / "fresh").c_str(), "ab"); // appending to an empty file
+    EXPECT_EQ(KRM_FileWrite("1", 1, 1, fresh) + KRM_FileClose(fresh), 1u);
     for (const char* path : {dir.path().c_str(), "/no/such/folder/f", static_cast<const char*>(nullptr)})
         EXPECT_EQ(KRM_FileOpen(path, "wb"), 0u);
     EXPECT_EQ(KRM_FileOpen((dir / "f").c_str(), nullptr) + KRM_FileOpen(dir.path().c_str(), "rb"), 0u); // a folder is no file
@@ -253,21 +264,6 @@ TEST_F(LogTest, NameIsThePathWithTagAndExtensionCutToFit) {
         EXPECT_TRUE(g_utf8_validate(name, -1, nullptr));
         EXPECT_EQ(std::string(name + KRM_PATH_MAX, 100), std::string(100, '#')) << "written past the buffer";
     }
-}
-
-TEST_F(LogTest, TextsAreWrittenExactlyWithTheIntegerInPlace) {
-    const auto path = dir / "run.log";
-    const uint32_t log = krm_logfopen(kLogOn, path.c_str());
-    EXPECT_EQ(KRMTest_Counters().openLogs, 1);
-    krm_logfprintf(kLogOn, log, "Open Appfile: ", 0);
-    krm_logfprint_path(kLogOn, log, "/data/DOC1.DOC");
-    krm_logfprintf(kLogOn, log, "\r\nMemory allocate for srcInfo: %i bytes\r\n", 532);
-    krm_logfprintf(kLogOn, log, "%i,%i;", -7);
-    krm_logfprintf(kLogOn, log, "100% %d %s %%i\r\n", 3);
-    krm_logfprintf(kLogOn, log, "%", 1);
-    EXPECT_EQ(krm_logfclose(kLogOn, log), 0);
-    EXPECT_EQ(readLogLines(path), (Lines{"Open Appfile: /data/DOC1.DOC\r\n", "Memory allocate for srcInfo: 532 bytes\r\n",
-                                         "-7,-7;100% %d %s %3\r\n", "%"}));
 }
 
 // The flag is read at every call; a new log replaces the old; one that cannot be opened takes every call.

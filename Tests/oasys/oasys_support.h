@@ -21,6 +21,4 @@ oasys_test::Bytes formatBlock(bool password);
 std::filesystem::path writeDocument(const std::filesystem::path& dir, oasys_packaging packaging, Body body,
                                     bool password = false);
 
-std::string readText(const std::filesystem::path& path);
-
 } // namespace oasys_lib_test

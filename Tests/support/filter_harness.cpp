@@ -1,5 +1,7 @@
 #include "filter_harness.h"
 
+#include <unicode/ucnv.h>
+
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
@@ -8,7 +10,7 @@ namespace oasys_test {
 
 namespace {
 
-constexpr char kStreamName[] = "S";
+constexpr uint32_t kPlainFileAccess = 0;
 
 std::vector<std::string> logWithoutConversionStarts(const std::filesystem::path& logFile) {
     std::vector<std::string> lines = readLogLines(logFile);
@@ -28,7 +30,6 @@ std::string streamText(uint32_t stream) {
 FilterRun runWith(RunSetup& setup, const std::function<int32_t(uint32_t output, FilterRun&)>& call) {
     TempDir dir;
     FilterRun run;
-    run.context = setup.preset;
     uint32_t output = 0;
     if (setup.toStream) {
         run.context.outputMode = KRM_OUTPUT_MODE_STREAM;
@@ -66,35 +67,22 @@ RunSetup flagged(uint32_t flags, uint32_t maxOutput) {
     return setup;
 }
 
-OpenSource::OpenSource(const std::filesystem::path& path, const Bytes& content, bool compound) {
-    if (!compound) {
-        writeFile(path, content);
-        handle_ = KRM_FileOpen(path.c_str(), "rb");
-    } else {
-        writeCompound(path, {{kStreamName, content}});
-        storage_ = KRM_2OLEopen(path.c_str());
-        handle_ = KRM_2OLEopenStream(storage_, kStreamName);
-    }
+OpenSource::OpenSource(const std::filesystem::path& path, const Bytes& content) {
+    writeFile(path, content);
+    handle_ = KRM_FileOpen(path.c_str(), "rb");
     EXPECT_NE(handle_, 0u) << "source " << path;
 }
 
-OpenSource::~OpenSource() {
-    if (storage_ == 0) {
-        EXPECT_EQ(KRM_FileClose(handle_), 0);
-    } else {
-        KRM_2OLEcloseStream(handle_);
-        KRM_2OLEclose(storage_);
-    }
-}
+OpenSource::~OpenSource() { EXPECT_EQ(KRM_FileClose(handle_), 0); }
 
 FilterRun decode(const Bytes& bodyBytes, RunSetup setup) {
     TempDir dir;
-    const OpenSource source(dir / "body.DOC", bodyBytes, setup.compound);
+    const OpenSource source(dir / "body.DOC", bodyBytes);
     const uint32_t size = setup.bodySize.value_or(static_cast<uint32_t>(bodyBytes.size()) - setup.start);
     return runWith(setup, [&](uint32_t output, FilterRun& run) {
         run.position = setup.start;
         return GetTextContent(source.handle(), output, &run.position, &run.srcInfo, &setup.options,
-                              source.accessMode(), setup.firstBlockFlag, size, &run.context);
+                              kPlainFileAccess, setup.firstBlockFlag, size, &run.context);
     });
 }
 
@@ -158,6 +146,11 @@ bool hasLine(const std::vector<std::string>& log, const std::string& line) {
     return std::find(log.begin(), log.end(), line) != log.end();
 }
 
+std::string slotText(const PropertyRecord& record, uint32_t offset) {
+    const auto* start = reinterpret_cast<const char*>(record.bytes + offset);
+    return {start, strnlen(start, sizeof record.bytes - offset)};
+}
+
 Bytes repeated(const Bytes& content, size_t n) {
     Bytes result;
     while (n-- > 0) result.insert(result.end(), content.begin(), content.end());
@@ -165,6 +158,14 @@ Bytes repeated(const Bytes& content, size_t n) {
 }
 
 std::string asText(const Bytes& b) { return std::string(b.begin(), b.end()); }
+std::string icuConvert(const char* to, const char* from, std::string_view text) {
+    std::string out(text.size() * 4 + 16, '\0');
+    UErrorCode status = U_ZERO_ERROR;
+    const int32_t n = ucnv_convert(to, from, out.data(), static_cast<int32_t>(out.size()), text.data(),
+                                   static_cast<int32_t>(text.size()), &status);
+    out.resize(U_SUCCESS(status) ? static_cast<size_t>(n) : 0);
+    return out;
+}
 Bytes body(std::string_view text) { return concat({bytes(text), endOfText()}); }
 Bytes sampleBody() { return body("Hello\r\nWorld\r\n"); }
 

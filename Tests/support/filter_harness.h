@@ -23,12 +23,10 @@ struct FilterRun {
     SrcInfo srcInfo{}; std::vector<std::string> log; std::unique_ptr<PropertyRecord> record;
 };
 
-// toStream: output into a host memory stream; compound: the body in a compound-file stream;
-// callerSupplied false: the caller record is the entry's own; preset: the context before the call.
+// toStream: output into a host memory stream; callerSupplied false: the caller record is the entry's own.
 struct RunSetup {
     HostOptions options = makeOptions("UTF-8"); std::optional<uint32_t> bodySize; uint32_t start = 0;
-    uint32_t firstBlockFlag = 0; bool toStream = false, compound = false; CallerRecord* caller = nullptr;
-    bool callerSupplied = true; CallContext preset{};
+    uint32_t firstBlockFlag = 0; bool toStream = false; CallerRecord* caller = nullptr; bool callerSupplied = true;
 };
 RunSetup flagged(uint32_t flags, uint32_t maxOutput = 0);
 
@@ -44,22 +42,23 @@ enum class Entry { File, Stream, File5, Properties };
 FilterRun callEntry(Entry entry, const std::filesystem::path& source, const std::filesystem::path& output,
               uint16_t formatCode, const HostOptions& options, CallerRecord* caller = nullptr);
 
-// An open host source holding content: a plain file, or the stream "S" of a compound file.
+// An open host plain file holding content.
 class OpenSource {
 public:
-    OpenSource(const std::filesystem::path& path, const Bytes& content, bool compound = false);
+    OpenSource(const std::filesystem::path& path, const Bytes& content);
     ~OpenSource();
     OpenSource(const OpenSource&) = delete;
     OpenSource& operator=(const OpenSource&) = delete;
     uint32_t handle() const { return handle_; }
-    uint32_t accessMode() const { return storage_ != 0 ? 1 : 0; }
 private:
-    uint32_t storage_ = 0, handle_ = 0;
+    uint32_t handle_ = 0;
 };
 
 bool hasLine(const std::vector<std::string>& log, const std::string& line);
+std::string slotText(const PropertyRecord& record, uint32_t offset); // up to its NUL
 Bytes repeated(const Bytes& content, size_t n);
 std::string asText(const Bytes& b);
+std::string icuConvert(const char* to, const char* from, std::string_view text); // "" when ICU fails
 Bytes body(std::string_view text); // the text, then the end byte
 Bytes sampleBody();                // "Hello", "World"
 Bytes formatBlock(uint16_t flagWord = 0, size_t size = 1700); // flag word 0x0008: password

@@ -187,16 +187,10 @@ void putField(Bytes& block, size_t offset, std::string_view raw) {
     std::copy(raw.begin(), raw.end(), block.begin() + std::ptrdiff_t(offset));
 }
 
-SeparatedPaths writeSeparated(const std::filesystem::path& base, const Bytes& body, const Bytes& format,
-                              bool lowerCase, bool withGroup) {
-    const auto named = [&](const char* upper, const char* lower) {
-        return std::filesystem::path(base.string() + (lowerCase ? lower : upper));
-    };
-    SeparatedPaths paths{named(".DOC", ".doc"), named(".FMT", ".fmt"), {}};
+SeparatedPaths writeSeparated(const std::filesystem::path& base, const Bytes& body, const Bytes& format) {
+    const SeparatedPaths paths{base.string() + ".DOC", base.string() + ".FMT"};
     writeFile(paths.doc, body);
     writeFile(paths.fmt, format);
-    // Readable text that would show up if a reader took the group file for the body.
-    if (withGroup) writeFile(paths.grp = named(".GRP", ".grp"), bytes("GROUP FILE\r\n\x1A"));
     return paths;
 }
 
@@ -282,6 +276,71 @@ void writeCompoundDocument(const std::filesystem::path& path, const Bytes& forma
     writeCompound(path, {{"OasysStreamFileList", list}, {"DOC1.FMT", format}, {"DOC1.DOC", bodyText}}, summary);
 }
 
+namespace {
+void putU32(Bytes& b, uint32_t v) {
+    for (int i = 0; i < 4; ++i) b.push_back(static_cast<uint8_t>(v >> (8 * i)));
+}
+} // namespace
+
+Bytes typed(uint32_t type, const Bytes& payload) {
+    Bytes b;
+    putU32(b, type);
+    append(b, payload);
+    while (b.size() % 4 != 0) b.push_back(0);
+    return b;
+}
+Bytes codepage(uint16_t cp) { return typed(2, {static_cast<uint8_t>(cp), static_cast<uint8_t>(cp >> 8)}); }
+Bytes lpstr(const std::string& text) {
+    Bytes payload;
+    putU32(payload, static_cast<uint32_t>(text.size() + 1));
+    appendText(payload, text);
+    payload.push_back(0);
+    return typed(0x1E, payload);
+}
+Bytes lpwstr(const std::u16string& text) {
+    Bytes payload;
+    putU32(payload, static_cast<uint32_t>(text.size() + 1));
+    for (const char16_t unit : text + u'\0') payload.insert(payload.end(), {uint8_t(unit), uint8_t(unit >> 8)});
+    return typed(0x1F, payload);
+}
+Bytes filetime(std::chrono::sys_seconds when) {
+    constexpr int64_t kSecondsFrom1601To1970 = 11'644'473'600;
+    const auto value = static_cast<uint64_t>(when.time_since_epoch().count() + kSecondsFrom1601To1970) * 10'000'000u;
+    Bytes payload;
+    for (int i = 0; i < 8; ++i) payload.push_back(static_cast<uint8_t>(value >> (8 * i)));
+    return typed(0x40, payload);
+}
+
+Bytes propertySetStream(const std::vector<Property>& properties, const SetLayout& layout) {
+    constexpr uint8_t kSummary[16] = {0xE0, 0x85, 0x9F, 0xF2, 0xF9, 0x4F, 0x68, 0x10,
+                                      0xAB, 0x91, 0x08, 0x00, 0x2B, 0x27, 0xB3, 0xD9};
+    constexpr uint8_t kDocumentSummary[16] = {0x02, 0xD5, 0xCD, 0xD5, 0x9C, 0x2E, 0x1B, 0x10,
+                                              0x93, 0x97, 0x08, 0x00, 0x2B, 0x2C, 0xF9, 0xAE};
+    const uint8_t* const kFmtid = layout.documentSummary ? kDocumentSummary : kSummary;
+    Bytes s = {static_cast<uint8_t>(layout.byteOrder), static_cast<uint8_t>(layout.byteOrder >> 8), 0, 0};
+    putU32(s, 0x00020006);           // system identifier
+    s.insert(s.end(), 16, 0);        // class id
+    putU32(s, layout.setCount);
+    s.insert(s.end(), kFmtid, kFmtid + 16);
+    if (!layout.summaryFmtid) s[28] ^= 0xFF;
+    putU32(s, layout.setOffset.value_or(48));
+    Bytes set, values;
+    uint32_t offset = 8 + 8 * static_cast<uint32_t>(properties.size());
+    putU32(set, 0); // size, patched below
+    putU32(set, layout.propertyCount.value_or(static_cast<uint32_t>(properties.size())));
+    for (size_t i = 0; i < properties.size(); ++i) {
+        putU32(set, properties[i].pid);
+        putU32(set, i + 1 == properties.size() && layout.lastValueOffset ? *layout.lastValueOffset : offset);
+        offset += static_cast<uint32_t>(properties[i].value.size());
+        append(values, properties[i].value);
+    }
+    append(set, values);
+    const auto size = static_cast<uint32_t>(set.size());
+    for (int i = 0; i < 4; ++i) set[i] = static_cast<uint8_t>(size >> (8 * i));
+    append(s, set);
+    return s;
+}
+
 void writeFile(const std::filesystem::path& path, const Bytes& content) {
     std::ofstream out(path, std::ios::binary | std::ios::trunc);
     out.write(reinterpret_cast<const char*>(content.data()), static_cast<std::streamsize>(content.size()));
@@ -293,6 +352,11 @@ Bytes readFile(const std::filesystem::path& path) {
     std::ifstream in(path, std::ios::binary);
     if (!in) fail("cannot read " + path.string());
     return Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+std::string readText(const std::filesystem::path& path) {
+    const Bytes content = readFile(path);
+    return {content.begin(), content.end()};
 }
 
 TempDir::TempDir() {

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <array>
+#include <chrono>
 #include <cstdint>
 #include <filesystem>
 #include <optional>
@@ -50,11 +51,10 @@ Bytes makePropertyBlock(const PropertyFields& fields);
 void putField(Bytes& block, size_t offset, std::string_view raw);
 
 struct SeparatedPaths {
-    std::filesystem::path doc, fmt, grp;
+    std::filesystem::path doc, fmt;
 };
-// Writes base + ".DOC"/".FMT" (lowerCase: ".doc"/".fmt") and, with withGroup, ".GRP"/".grp".
-SeparatedPaths writeSeparated(const std::filesystem::path& base, const Bytes& body, const Bytes& format,
-                              bool lowerCase = false, bool withGroup = false);
+// Writes base + ".DOC" and base + ".FMT".
+SeparatedPaths writeSeparated(const std::filesystem::path& base, const Bytes& body, const Bytes& format);
 
 // name: NUL-padded to 13 bytes (rawName: exactly 13 bytes); entryOffset: where the entry tag F4 FD
 // stands in the directory; blocks: the block list (see layBlocks), then the optional ends.
@@ -88,8 +88,27 @@ void writeCompound(const std::filesystem::path& path, const std::vector<Compound
 void writeCompoundDocument(const std::filesystem::path& path, const Bytes& format, const Bytes& bodyText,
                            const std::optional<SummaryFields>& summary = std::nullopt);
 
+// Property set streams made by hand. A property's value is its type word and payload; strings count
+// their terminator (LPWSTR in characters), a FILETIME is in 100 ns units since 1601.
+struct Property {
+    uint32_t pid; Bytes value;
+};
+Bytes typed(uint32_t type, const Bytes& payload);
+Bytes codepage(uint16_t cp);
+Bytes lpstr(const std::string& text);
+Bytes lpwstr(const std::u16string& text);
+Bytes filetime(std::chrono::sys_seconds when);
+// One set of these properties: SummaryInformation (F29F85E0-4FF9-1068-AB91-08002B27B3D9),
+// DocumentSummaryInformation (D5CDD502-2E9C-101B-9397-08002B2CF9AE) or, summaryFmtid false, another.
+struct SetLayout {
+    uint16_t byteOrder = 0xFFFE; uint32_t setCount = 1; bool summaryFmtid = true, documentSummary = false;
+    std::optional<uint32_t> setOffset, propertyCount, lastValueOffset; // default: where they belong
+};
+Bytes propertySetStream(const std::vector<Property>& properties, const SetLayout& layout = {});
+
 void writeFile(const std::filesystem::path& path, const Bytes& content);
 Bytes readFile(const std::filesystem::path& path);
+std::string readText(const std::filesystem::path& path);
 // A fresh empty directory, removed with its content by the destructor.
 class TempDir {
 public:

@@ -21,11 +21,6 @@ using namespace oasys_test;
 using namespace std::literals;
 namespace fs = std::filesystem;
 
-std::string readText(const fs::path& path) {
-    const Bytes content = readFile(path);
-    return {content.begin(), content.end()};
-}
-
 struct ToolRun {
     int status; // -1 when the shell did not exit normally
     std::string out, err;
