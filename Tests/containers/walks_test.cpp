@@ -81,7 +81,7 @@ TEST_F(WalkTest, Ve2SizeMeasuresTheRunOfBlocksFromItsFirstData) {
         uint32_t size = c.firstLength;
         EXPECT_EQ(GetVe2Size(file.handle(), 4, &size, &options, &context), c.code);
         EXPECT_EQ(size, c.size);
-        if (c.counter != -1) EXPECT_EQ(context.loopCounter1, c.counter);
+        if (c.counter != -1) { EXPECT_EQ(context.loopCounter1, c.counter); }
     }
 }
 
@@ -264,7 +264,7 @@ TEST_F(WalkTest, DocumentOrListCutAtEveryLengthEndsWithACode) {
             const FilterRun run = runCombined(cut(doc, length), flags);
             const bool complete = length >= doc.size() - 2 * kEnd.size();
             EXPECT_EQ(run.code == KRM_OK, complete) << run.code;
-            if (complete) EXPECT_EQ(run.text, text);
+            if (complete) { EXPECT_EQ(run.text, text); }
             if (HasFailure()) return;
         }
         for (size_t length = 0; length <= list.size(); ++length) {

@@ -142,10 +142,10 @@ TEST_F(TextEntry, ReturnCodesAndWhatIsLeftInTheOutput) {
             if (entry == Entry::File) {
                 EXPECT_EQ(call.code, c.fileCode);
                 EXPECT_EQ(call.outputExists, c.outputStays);
-                if (c.fileCode == KRM_OK && c.outputStays) EXPECT_EQ(call.text, kVisibleText);
+                if (c.fileCode == KRM_OK && c.outputStays) { EXPECT_EQ(call.text, kVisibleText); }
             } else {
                 EXPECT_EQ(call.code, c.streamCode);
-                if (c.written != Written::Some) EXPECT_EQ(call.text, c.written == Written::Text ? kVisibleText : "");
+                if (c.written != Written::Some) { EXPECT_EQ(call.text, c.written == Written::Text ? kVisibleText : ""); }
                 EXPECT_FALSE(fs::exists(output)) << "no output file beside the source";
             }
             if (c.limit != 0) { // the text up to the limit

@@ -123,7 +123,7 @@ TEST_F(PropertyTest, NameRulesOpenOnlyTheFormatFile) {
         const std::string opened = (dir / c.opened).string();
         EXPECT_EQ(hasLine(run.log, "Open Appfile: " + opened + "\r\n"), !c.opened.empty());
         EXPECT_EQ(hasLine(run.log, "Close Appfile: " + opened + "\r\n"), !c.opened.empty());
-        if (!c.opened.empty()) EXPECT_EQ(slot(KRM_PROP_TITLE), "Quarterly report");
+        if (!c.opened.empty()) { EXPECT_EQ(slot(KRM_PROP_TITLE), "Quarterly report"); }
     }
 }
 
