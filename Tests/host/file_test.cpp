@@ -38,6 +38,7 @@ TEST_F(FileTest, ReadsCountWholeElementsAndSeeEveryByte) {
         {10, 0, 4, 3, 2, 10}, {10, 9, 3, 5, 0, 10}, {10, 20, 1, 1, 0, 20}, {0, 0, 1, 16, 0, 0},
         {kWindow + 10, kWindow - 3, 2, 4, 4, kWindow + 5}, {3 * kWindow, 5, 1, 2 * kWindow, 2 * kWindow, 2 * kWindow + 5},
         {kWindow + 100, 50, 8, kWindow / 4, (kWindow + 50) / 8, kWindow + 100},
+        {10, 0, 1, 2 * kWindow, 10, 10}, // a large read meets the end: it stops there
     };
     for (const auto& c : cases) {
         const Bytes content = patternBytes(c.fileSize, c.fileSize);
