@@ -77,7 +77,7 @@ void writeCaseDocuments(const fs::path& d) {
     // Damage: a separated body without its end mark, a compound file cut short.
     writeSeparated(d / "cut", concat({bytes("Hello"), crlf(), bytes("World"), crlf()}), formatOf());
     const Bytes compound = readFile(d / "c.ole");
-    writeFile(d / "cut.ole", Bytes(compound.begin(), compound.begin() + 600));
+    writeFile(d / "cut.ole", Bytes(compound.begin(), compound.end() - 512)); // its last sector missing
     // An empty body, a long document, two documents in a folder.
     writeSeparated(d / "empty", {}, formatOf());
     std::string longText;
@@ -158,7 +158,7 @@ const Case kCases[] = {
     {"damaged document, strict", "", "oasys2txt --strict @/cut.DOC @/out.txt", 5, "broken", {"out.txt!"}, nullptr, "kept"},
     {"a truncated compound file has its report line", "mkdir in; cp cut.ole doc.oas in/",
      "oasys2txt -o @/out --report @/report @/in", 5, "2 documents: 1 ok, 1 broken",
-     {"report~cut.ole\",\"packaging\":\"compound\",\"code\":null,\"outcome\":\"broken\",\"reason\":\"it has the compound"}},
+     {"report~cut.ole\",\"packaging\":\"compound\",\"code\":null,\"outcome\":\"broken\",\"reason\":\"it has the compound"}, nullptr, "libgsf"},
     // Reports, and names that are no UTF-8.
     {"a name that is no UTF-8 in the report", "mkdir in; cp doc.oas \"in/$(printf '\\223\\372')\"",
      "oasys2txt -o @/out --report @/report @/in", 0, "1 document: 1 ok",
