@@ -53,7 +53,8 @@ OpenResult readStandardInput(uint64_t limit, Packaging requested, Document& out)
         // A signal may reach another thread of the process and leave a read waiting: look again
         // every kInterruptCheckMilliseconds.
         struct pollfd input {STDIN_FILENO, POLLIN, 0};
-        if (::poll(&input, 1, kInterruptCheckMilliseconds) == 0) continue;
+        const int ready = ::poll(&input, 1, kInterruptCheckMilliseconds);
+        if (ready == 0 || (ready < 0 && errno == EINTR)) continue; // a signal here: look at it first
         const ssize_t got = ::read(STDIN_FILENO, buffer.data(), buffer.size());
         if (got < 0 && errno == EINTR) continue;
         if (got < 0) return {Outcome::Unreadable, systemCause("cannot read standard input", errno)};

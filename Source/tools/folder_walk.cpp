@@ -13,7 +13,7 @@ namespace oasys_tools {
 namespace {
 
 void walk(const fs::path& folder, const fs::path& relative, bool recursive, const FileIdSet& skip,
-          std::vector<FoundEntry>& found, FileIdSet& inputs) {
+          const FoundFn& found, FileIdSet& inputs) {
     std::error_code error;
     // Each entry with its name, sorted by the name: entries of one folder differ only there, and
     // a plain string comparison is much cheaper than comparing paths component by component.
@@ -22,7 +22,7 @@ void walk(const fs::path& folder, const fs::path& relative, bool recursive, cons
     for (fs::directory_iterator end; !error && it != end; it.increment(error))
         entries.emplace_back(it->path().filename().native(), *it);
     if (error) {
-        found.push_back({folder, relative, "the folder cannot be read: " + error.message()});
+        found({folder, relative, "the folder cannot be read: " + error.message()});
         return;
     }
     std::sort(entries.begin(), entries.end(), [](const auto& a, const auto& b) { return a.first < b.first; });
@@ -36,7 +36,7 @@ void walk(const fs::path& folder, const fs::path& relative, bool recursive, cons
         if (error) {
             // A link to nothing is no document; anything else that cannot be looked at is told.
             if (error != std::errc::no_such_file_or_directory)
-                found.push_back({entry.path(), relative / name, "cannot be read: " + error.message()});
+                found({entry.path(), relative / name, "cannot be read: " + error.message()});
             error.clear();
             continue;
         }
@@ -49,13 +49,13 @@ void walk(const fs::path& folder, const fs::path& relative, bool recursive, cons
         inputs.insert(id);
         const FolderEntry kind = classifyFolderEntry(entry.path());
         if (kind != FolderEntry::Member)
-            found.push_back({entry.path(), relative / name, {}, kind == FolderEntry::Candidate});
+            found({entry.path(), relative / name, {}, kind == FolderEntry::Candidate});
     }
 }
 
 } // namespace
 
-void walkFolder(const fs::path& folder, bool recursive, const FileIdSet& skip, std::vector<FoundEntry>& found,
+void walkFolder(const fs::path& folder, bool recursive, const FileIdSet& skip, const FoundFn& found,
                 FileIdSet& inputs) {
     walk(folder, {}, recursive, skip, found, inputs);
 }

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <filesystem>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -18,12 +19,15 @@ struct FoundEntry {
     bool candidate = false; // a document only if its first bytes say so (classifyFolderEntry)
 };
 
-// Every document and candidate in the folder (with subfolders when recursive) in name order. Folders in `skip`
-// (the run's own output folders) are not entered; links to folders are not followed, and pipes,
-// devices and sockets are no documents. inputs receives the identity of every file the documents
-// found may read (each document and every member of a separated document), from the listing the
-// walk reads anyway: a folder of thousands of documents is read once, not once per document.
-void walkFolder(const fs::path& folder, bool recursive, const FileIdSet& skip, std::vector<FoundEntry>& found,
+// Hands `found` every document and candidate in the folder (with subfolders when recursive) in
+// name order, each as soon as it is known, so that work on the first documents can begin while the
+// walk goes on. Folders in `skip` (the run's own output folders) are not entered; links to folders
+// are not followed, and pipes, devices and sockets are no documents. inputs receives the identity
+// of every file the documents found may read (each document and every member of a separated
+// document), from the listing the walk reads anyway: a folder of thousands of documents is read
+// once, not once per document.
+using FoundFn = std::function<void(FoundEntry)>;
+void walkFolder(const fs::path& folder, bool recursive, const FileIdSet& skip, const FoundFn& found,
                 FileIdSet& inputs);
 
 } // namespace oasys_tools

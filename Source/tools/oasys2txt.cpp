@@ -14,6 +14,8 @@
 #include <csignal>
 #include <cstdio>
 #include <cstring>
+#include <deque>
+#include <functional>
 #include <map>
 #include <mutex>
 #include <unordered_set>
@@ -126,7 +128,7 @@ struct RunPlaces {
     std::optional<OutputFolder> outputRoot; // batch
     std::optional<OutputFolder> logRoot;    // --log
     std::optional<ScratchDir> logScratch;   // where the filter writes a log before it is placed
-    FileIdSet inputs;                       // every file read by the run
+    InputFiles inputs;                      // every file read by the run
 };
 
 // Messages on standard error; a progress bar on the same terminal line is cleared first.
@@ -252,12 +254,72 @@ bool isWithin(const fs::path& path, const fs::path& folder) {
     return end == b.end();
 }
 
-std::vector<Job> collectJobs(const std::vector<std::string>& arguments, const Settings& settings,
-                             RunPlaces& places) {
-    std::vector<Job> jobs;
+// The documents of a batch as the walk finds them. Workers take them in order while the walk goes
+// on; a job keeps its place, so that the report lists the documents in the walk's order.
+class JobQueue {
+public:
+    void add(Job job) {
+        {
+            std::lock_guard lock(mutex_);
+            job.index = jobs_.size();
+            jobs_.push_back(std::move(job));
+            results_.emplace_back();
+        }
+        changed_.notify_one();
+    }
+    // No job comes after this.
+    void close() {
+        {
+            std::lock_guard lock(mutex_);
+            closed_ = true;
+        }
+        changed_.notify_all();
+    }
+    // The next job and the place of its result; false once the queue is closed and every job taken.
+    bool take(const Job*& job, std::optional<JobResult>*& result) {
+        std::unique_lock lock(mutex_);
+        changed_.wait(lock, [this] { return next_ < jobs_.size() || closed_; });
+        if (next_ == jobs_.size()) return false;
+        job = &jobs_[next_];
+        result = &results_[next_];
+        ++next_;
+        return true;
+    }
+    size_t found() const {
+        std::lock_guard lock(mutex_);
+        return jobs_.size();
+    }
+    // Once no worker runs any more.
+    std::vector<Job> takeJobs() { return {std::make_move_iterator(jobs_.begin()), std::make_move_iterator(jobs_.end())}; }
+    std::vector<std::optional<JobResult>> takeResults() {
+        return {std::make_move_iterator(results_.begin()), std::make_move_iterator(results_.end())};
+    }
+
+private:
+    mutable std::mutex mutex_;
+    std::condition_variable changed_;
+    std::deque<Job> jobs_; // a deque: a job taken stays where it is while more are added
+    std::deque<std::optional<JobResult>> results_;
+    size_t next_ = 0;
+    bool closed_ = false;
+};
+
+// Refuses a batch's arguments before any document is worked on.
+void checkBatchArguments(const std::vector<std::string>& arguments, const Settings& settings) {
+    for (const std::string& argument : arguments) {
+        if (argument == "-") throw UsageError("standard input \"-\" cannot be used with -o");
+        if (isWithin(argument, *settings.outputDirectory))
+            throw UsageError(shownName(argument) + " lies in the output folder; it is not read as input");
+    }
+}
+
+// Adds the documents of the batch's arguments to the queue, folders walked, in order.
+void walkJobs(const std::vector<std::string>& arguments, const Settings& settings, RunPlaces& places,
+              JobQueue& queue) {
     std::unordered_set<std::string> outputsTaken; // normal forms of the text files' paths
     FileIdSet skip{places.outputRoot->id()};
     if (places.logRoot) skip.insert(places.logRoot->id());
+    FileIdSet& inputs = places.inputs.filling();
     // A document named on the command line brings its own members; those found in a folder were
     // taken from the folder's listing by the walk.
     auto add = [&](const fs::path& source, const fs::path& relative, const std::string& unreadable, bool named,
@@ -274,26 +336,21 @@ std::vector<Job> collectJobs(const std::vector<std::string>& arguments, const Se
             job.blocked = Outcome::OutputError;
             job.blockedCause = "its text file " + key.string() + " is already written for another document";
         }
-        if (named) addInputIds(source, places.inputs);
+        if (named) addInputIds(source, inputs);
         job.candidate = candidate;
-        job.index = jobs.size();
-        jobs.push_back(std::move(job));
+        queue.add(std::move(job));
     };
     for (const std::string& argument : arguments) {
-        if (argument == "-") throw UsageError("standard input \"-\" cannot be used with -o");
         const fs::path path(argument);
-        if (isWithin(path, *settings.outputDirectory))
-            throw UsageError(shownName(argument) + " lies in the output folder; it is not read as input");
         std::error_code error;
         if (!fs::is_directory(path, error)) {
             add(path, path.filename(), {}, true, false);
             continue;
         }
-        std::vector<FoundEntry> found;
-        walkFolder(path, settings.recursive, skip, found, places.inputs);
-        for (const FoundEntry& entry : found) add(entry.path, entry.relative, entry.unreadable, false, entry.candidate);
+        walkFolder(path, settings.recursive, skip, [&](const FoundEntry& entry) {
+            add(entry.path, entry.relative, entry.unreadable, false, entry.candidate);
+        }, inputs);
     }
-    return jobs;
 }
 
 // ---- Running the batch ---------------------------------------------------------------------------
@@ -315,51 +372,77 @@ std::string progressLine(size_t done, size_t total, Clock::duration elapsed) {
 }
 
 
-// Runs the jobs on the workers; a job not started because of an interruption has no result.
-std::vector<std::optional<JobResult>> runJobs(const std::vector<Job>& jobs, const Settings& settings,
-                                              const RunPlaces& places, Console& console, bool showProgress) {
-    std::vector<std::optional<JobResult>> results(jobs.size());
-    std::atomic<size_t> next{0};
-    std::atomic<size_t> done{0};
-    std::mutex doneMutex;
-    std::condition_variable doneChanged;
-
-    auto work = [&] {
-        for (size_t i = next++; i < jobs.size() && interruptSignal() == 0; i = next++) {
-            results[i] = runJobCatching(jobs[i], settings, places);
-            if (isDocumentResult(results[i]) && results[i]->outcome != Outcome::Ok && !results[i]->closedPipe)
-                console.message(shownName(jobs[i].shown) + ": " + results[i]->cause);
-            {
-                std::lock_guard lock(doneMutex);
-                ++done;
-            }
-            doneChanged.notify_one();
-        }
-        doneChanged.notify_one();
-    };
-
-    const auto started = Clock::now();
-    console.setProgressActive(showProgress);
-    const unsigned workerCount = static_cast<unsigned>(std::min<size_t>(settings.jobs, std::max<size_t>(jobs.size(), 1)));
-    std::vector<std::thread> workers;
-    for (unsigned i = 0; i < workerCount; ++i) workers.emplace_back(work);
-    if (showProgress) {
-        std::unique_lock lock(doneMutex);
-        while (done < jobs.size() && interruptSignal() == 0) {
-            const size_t now = done;
-            lock.unlock();
-            console.progress(progressLine(now, jobs.size(), Clock::now() - started));
-            lock.lock();
-            doneChanged.wait_for(lock, kProgressInterval, [&] { return done != now; });
-        }
+// A batch's progress on the terminal, drawn again by the worker that finishes a document, at most
+// every kProgressInterval.
+class Progress {
+public:
+    Progress(Console& console, const JobQueue& queue, bool shown) : console_(console), queue_(queue), shown_(shown) {
+        console_.setProgressActive(shown);
     }
-    for (std::thread& worker : workers) worker.join();
-    if (showProgress) {
-        console.progress(progressLine(done, jobs.size(), Clock::now() - started));
+    void documentDone() {
+        const size_t done = ++done_;
+        if (!shown_) return;
+        std::unique_lock lock(mutex_, std::try_to_lock);
+        const auto now = Clock::now();
+        if (!lock || now - lastDrawn_ < kProgressInterval) return;
+        lastDrawn_ = now;
+        console_.progress(progressLine(done, queue_.found(), now - started_));
+    }
+    void finish() {
+        if (!shown_) return;
+        console_.progress(progressLine(done_, queue_.found(), Clock::now() - started_));
         std::fputc('\n', stderr);
-        console.setProgressActive(false);
+        console_.setProgressActive(false);
     }
-    return results;
+
+private:
+    Console& console_;
+    const JobQueue& queue_;
+    const bool shown_;
+    const Clock::time_point started_ = Clock::now();
+    std::atomic<size_t> done_{0};
+    std::mutex mutex_;
+    Clock::time_point lastDrawn_{};
+};
+
+// Runs the jobs that fill() adds on `settings.jobs` threads: this one, once fill() is done, and the
+// others from the start, so that the first documents are worked on while the folders are still
+// walked and no more than that many threads ever work. A job not started because of an
+// interruption has no result.
+void runJobs(const std::function<void(JobQueue&)>& fill, const Settings& settings, RunPlaces& places,
+             Console& console, bool showProgress, JobQueue& queue) {
+    Progress progress(console, queue, showProgress);
+    auto work = [&] {
+        const Job* job = nullptr;
+        std::optional<JobResult>* result = nullptr;
+        while (interruptSignal() == 0 && queue.take(job, result)) {
+            *result = runJobCatching(*job, settings, places);
+            if (isDocumentResult(*result) && (*result)->outcome != Outcome::Ok && !(*result)->closedPipe)
+                console.message(shownName(job->shown) + ": " + (*result)->cause);
+            progress.documentDone();
+        }
+    };
+    {
+        std::vector<std::thread> others;
+        // However the filling ends, the list of inputs is complete, no job comes after it, and
+        // the other threads are joined before this block is left.
+        struct Finish {
+            JobQueue& queue;
+            InputFiles& inputs;
+            std::vector<std::thread>& threads;
+            ~Finish() {
+                inputs.complete();
+                queue.close();
+                for (std::thread& thread : threads) thread.join();
+            }
+        } finish{queue, places.inputs, others};
+        for (unsigned i = 1; i < settings.jobs; ++i) others.emplace_back(work);
+        fill(queue);
+        places.inputs.complete();
+        queue.close();
+        work();
+    }
+    progress.finish();
 }
 
 std::string reportLine(const Job& job, const JobResult& r) {
@@ -375,7 +458,7 @@ std::string reportLine(const Job& job, const JobResult& r) {
 
 // The report, written as a new file renamed into place: one line per finished document.
 bool writeReport(const fs::path& file, const std::vector<Job>& jobs,
-                 const std::vector<std::optional<JobResult>>& results, const FileIdSet& inputs, std::string& cause) {
+                 const std::vector<std::optional<JobResult>>& results, const InputFiles& inputs, std::string& cause) {
     std::optional<OutputFolder> folder = OutputFolder::parentOf(file, cause);
     PendingFile report;
     if (!folder || !report.create(*folder, file.filename().string(), inputs, cause)) return false;
@@ -421,7 +504,7 @@ std::optional<OutputFolder> openFolderOrSay(const fs::path& path, Console& conso
     return folder;
 }
 
-std::vector<Job> singleJob(const std::vector<std::string>& arguments, RunPlaces& places) {
+Job singleJob(const std::vector<std::string>& arguments, RunPlaces& places) {
     if (arguments.size() > 2) throw UsageError("several documents need -o DIR");
     std::error_code error;
     if (fs::is_directory(arguments[0], error)) throw UsageError("a directory needs -o DIR");
@@ -431,8 +514,8 @@ std::vector<Job> singleJob(const std::vector<std::string>& arguments, RunPlaces&
     job.shown = job.fromStdin ? "standard input" : arguments[0];
     job.relative = job.fromStdin ? fs::path(kStdinName) : job.source.filename();
     if (arguments.size() == 2 && arguments[1] != "-") job.output = arguments[1];
-    if (!job.fromStdin) addInputIds(job.source, places.inputs);
-    return {std::move(job)};
+    if (!job.fromStdin) addInputIds(job.source, places.inputs.filling());
+    return job;
 }
 
 int run(Settings& settings, const std::vector<std::string>& arguments) {
@@ -457,10 +540,19 @@ int run(Settings& settings, const std::vector<std::string>& arguments) {
         places.outputRoot = openFolderOrSay(*settings.outputDirectory, console);
         if (!places.outputRoot) return outputError;
     }
-    const std::vector<Job> jobs = batch ? collectJobs(arguments, settings, places) : singleJob(arguments, places);
-
+    if (batch) checkBatchArguments(arguments, settings);
+    std::optional<Job> single;
+    if (!batch) single = singleJob(arguments, places);
     const bool showProgress = batch && !settings.quiet && ::isatty(STDERR_FILENO);
-    const std::vector<std::optional<JobResult>> results = runJobs(jobs, settings, places, console, showProgress);
+    JobQueue queue;
+    runJobs(
+        [&](JobQueue& jobs) {
+            if (batch) walkJobs(arguments, settings, places, jobs);
+            else jobs.add(std::move(*single));
+        },
+        settings, places, console, showProgress, queue);
+    const std::vector<Job> jobs = queue.takeJobs();
+    const std::vector<std::optional<JobResult>> results = queue.takeResults();
 
     Outcome overall = Outcome::Ok;
     bool closedPipe = false;

@@ -176,6 +176,20 @@ std::optional<OutputFolder> OutputFolder::beneath(const fs::path& relative, std:
     return OutputFolder(std::move(current), reached, *id);
 }
 
+void InputFiles::complete() {
+    {
+        std::lock_guard lock(mutex_);
+        complete_ = true;
+    }
+    completed_.notify_all();
+}
+
+bool InputFiles::contains(const FileId& id) const {
+    std::unique_lock lock(mutex_);
+    completed_.wait(lock, [this] { return complete_; });
+    return ids_.count(id) != 0;
+}
+
 PendingFile::PendingFile(PendingFile&& other) noexcept { *this = std::move(other); }
 
 PendingFile& PendingFile::operator=(PendingFile&& other) noexcept {
@@ -193,13 +207,13 @@ PendingFile& PendingFile::operator=(PendingFile&& other) noexcept {
 
 PendingFile::~PendingFile() { discard(); }
 
-bool PendingFile::create(const OutputFolder& folder, const std::string& name, const FileIdSet& inputs,
+bool PendingFile::create(const OutputFolder& folder, const std::string& name, const InputFiles& inputs,
                          std::string& cause) {
     shown_ = folder.path() / name;
     struct stat existing {};
     if (::fstatat(folder.fd(), name.c_str(), &existing, AT_SYMLINK_NOFOLLOW) != 0) existing = {};
     if (existing.st_mode != 0) {
-        if (inputs.count(FileId{existing.st_dev, existing.st_ino})) {
+        if (inputs.contains(FileId{existing.st_dev, existing.st_ino})) {
             cause = "the text file " + shown_.string() + " would replace an input of this run; nothing was written";
             return false;
         }
@@ -252,7 +266,7 @@ TextOutput TextOutput::standardOutput() {
     return output;
 }
 
-std::optional<TextOutput> TextOutput::named(const fs::path& path, const FileIdSet& inputs, std::string& cause) {
+std::optional<TextOutput> TextOutput::named(const fs::path& path, const InputFiles& inputs, std::string& cause) {
     struct stat existing {};
     if (::lstat(path.c_str(), &existing) == 0 && !S_ISREG(existing.st_mode) && !S_ISLNK(existing.st_mode) &&
         !S_ISDIR(existing.st_mode)) {
@@ -272,7 +286,7 @@ std::optional<TextOutput> TextOutput::named(const fs::path& path, const FileIdSe
     return inFolder(std::move(*folder), path.filename().string(), inputs, cause);
 }
 
-std::optional<TextOutput> TextOutput::inFolder(OutputFolder folder, const std::string& name, const FileIdSet& inputs,
+std::optional<TextOutput> TextOutput::inFolder(OutputFolder folder, const std::string& name, const InputFiles& inputs,
                                                std::string& cause) {
     TextOutput output;
     output.folder_.emplace(std::move(folder));

@@ -12,8 +12,10 @@
 #include <sys/types.h>
 
 #include <compare>
+#include <condition_variable>
 #include <cstdint>
 #include <filesystem>
+#include <mutex>
 #include <optional>
 #include <set>
 #include <string>
@@ -49,6 +51,23 @@ struct FileId {
 std::optional<FileId> fileIdOf(int fd);
 std::optional<FileId> fileIdOf(const fs::path& path); // follows links, as a reader would
 using FileIdSet = std::set<FileId>;
+
+// The identities of the files a run reads. A batch fills the list while it walks its folders, and
+// its first documents are worked on meanwhile; whoever asks whether a file is an input waits until
+// the list is complete, so that no answer comes from half a list. Only a file that already stands
+// where a text is to go is asked about, so a run into a new folder never waits.
+class InputFiles {
+public:
+    FileIdSet& filling() { return ids_; } // by one thread, before complete()
+    void complete();
+    bool contains(const FileId& id) const;
+
+private:
+    FileIdSet ids_;
+    mutable std::mutex mutex_;
+    mutable std::condition_variable completed_;
+    bool complete_ = false;
+};
 
 // "<what>: <the system's reason>".
 std::string systemCause(const std::string& what, int error);
@@ -94,7 +113,7 @@ public:
     ~PendingFile();
 
     // False with the cause when the destination is refused or the temporary file cannot be made.
-    bool create(const OutputFolder& folder, const std::string& name, const FileIdSet& inputs, std::string& cause);
+    bool create(const OutputFolder& folder, const std::string& name, const InputFiles& inputs, std::string& cause);
     int fd() const { return fd_.get(); }
     // Renames the complete file over its name; false with the cause on failure.
     bool commit(std::string& cause);
@@ -116,9 +135,9 @@ class TextOutput {
 public:
     static TextOutput standardOutput();
     // The destination the user named on the command line.
-    static std::optional<TextOutput> named(const fs::path& path, const FileIdSet& inputs, std::string& cause);
+    static std::optional<TextOutput> named(const fs::path& path, const InputFiles& inputs, std::string& cause);
     // A file of this name in a folder of the run's output tree.
-    static std::optional<TextOutput> inFolder(OutputFolder folder, const std::string& name, const FileIdSet& inputs,
+    static std::optional<TextOutput> inFolder(OutputFolder folder, const std::string& name, const InputFiles& inputs,
                                               std::string& cause);
 
     // False when the write failed; error() then holds the system's code.
