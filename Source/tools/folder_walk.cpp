@@ -27,9 +27,8 @@ void walk(const fs::path& folder, const fs::path& relative, bool recursive, cons
     }
     std::sort(entries.begin(), entries.end(), [](const auto& a, const auto& b) { return a.first < b.first; });
     for (const auto& [name, entry] : entries) {
-        // The walk runs before any document is worked on: the listing tells a link apart without
-        // a system call, and one stat of the path, following a link as a reader would, tells the
-        // rest and gives the file's identity.
+        // The listing tells a link apart without a system call, and one stat of the path,
+        // following a link as a reader would, tells the rest and gives the file's identity.
         const bool link = entry.is_symlink(error);
         struct stat target {};
         if (!error && ::stat(entry.path().c_str(), &target) != 0) error.assign(errno, std::generic_category());

@@ -438,7 +438,7 @@ void runJobs(const std::function<void(JobQueue&)>& fill, const Settings& setting
         } finish{queue, places.inputs, others};
         for (unsigned i = 1; i < settings.jobs; ++i) others.emplace_back(work);
         fill(queue);
-        places.inputs.complete();
+        places.inputs.complete(); // before this thread works too; the guard doing it again changes nothing
         queue.close();
         work();
     }
