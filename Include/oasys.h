@@ -169,6 +169,14 @@ OASYS_API oasys_status oasys_extract_to_path(oasys_document* document, const cha
 OASYS_API oasys_status oasys_extract_to_fd(oasys_document* document, int fd, const oasys_options* options,
                                            oasys_result* result);
 
+/* Into a regular file the caller made for the text, such as a new temporary file it renames into
+ * place itself: the filter writes straight into it, without the copy that the other sinks make.
+ * fd is open for writing (not appending); the file's contents are replaced from offset 0 and the
+ * descriptor's own position is neither used nor moved. When no text is kept the file is left empty,
+ * and what becomes of it is the caller's choice. Anything but a regular file: OASYS_BAD_ARGUMENT. */
+OASYS_API oasys_status oasys_extract_to_new_file(oasys_document* document, int fd, const oasys_options* options,
+                                                 oasys_result* result);
+
 /* A growing memory buffer. Initialise with {0}; an extraction appends; oasys_buffer_free releases
  * the memory (data is allocated with malloc and may also be released with free). data is
  * followed by four zero bytes when it is not null, so a text in any charset is terminated. */

@@ -1,8 +1,8 @@
-// Text extraction. The filter writes the text into a file of ours bound to a name it can open
-// (a temporary file beside a destination file, or an anonymous file in memory); once its code is
-// known the text is delivered to the caller's sink or dropped. So a failure never touches what
-// the caller had, the exact outcome is known with one extraction, and a damaged document's text
-// can be kept (salvage) or dropped (strict).
+// Text extraction. The filter writes the text into a file bound to a name it can open (a
+// temporary file beside a destination file, a new file of the caller's, or an anonymous file in
+// memory); once its code is known the text is delivered to the caller's sink or dropped. So a
+// failure never touches what the caller had, the exact outcome is known with one extraction, and
+// a damaged document's text can be kept (salvage) or dropped (strict).
 #include "oasys_internal.h"
 
 #include <fcntl.h>
@@ -82,7 +82,7 @@ public:
         if (!text_.valid()) return outcome.fail(OASYS_OUTPUT_ERROR, systemMessage("cannot hold the text", errno), errno);
         return OASYS_OK;
     }
-    int textFd() const { return text_.get(); }
+    virtual int textFd() const { return text_.get(); }
     // Delivers the text (keep) or drops it.
     virtual oasys_status finish(bool keep, uint64_t size, Outcome& outcome) = 0;
 
@@ -188,6 +188,33 @@ private:
     bool truncate_ = false;     // ... and truncated first
 };
 
+// The caller's own regular file: the filter writes straight into it, and a text not kept is
+// emptied out again.
+class CallerFileSink : public Sink {
+public:
+    explicit CallerFileSink(int fd) : fd_(fd) {}
+
+    oasys_status prepare(Outcome& outcome) override {
+        struct stat status {};
+        if (::fstat(fd_, &status) != 0)
+            return outcome.fail(OASYS_BAD_ARGUMENT, systemMessage("the descriptor cannot be used", errno), errno);
+        if (!S_ISREG(status.st_mode)) return outcome.fail(OASYS_BAD_ARGUMENT, "a regular file is needed", EINVAL);
+        const int flags = ::fcntl(fd_, F_GETFL);
+        if (flags < 0 || (flags & O_ACCMODE) == O_RDONLY || (flags & O_APPEND) != 0)
+            return outcome.fail(OASYS_BAD_ARGUMENT, "a file open for writing, not for appending, is needed", EBADF);
+        return OASYS_OK;
+    }
+    int textFd() const override { return fd_; }
+
+    oasys_status finish(bool keep, uint64_t, Outcome& outcome) override {
+        if (keep || ::ftruncate(fd_, 0) == 0) return OASYS_OK;
+        return outcome.fail(OASYS_OUTPUT_ERROR, systemMessage("cannot empty the file", errno), errno);
+    }
+
+private:
+    int fd_;
+};
+
 // Delivers through a writer of the caller's kind.
 class ForwardingSink : public Sink {
 public:
@@ -277,6 +304,15 @@ OASYS_API oasys_status oasys_extract_to_fd(oasys_document* document, int fd, con
         if (fd < 0) return Outcome(result).fail(OASYS_BAD_ARGUMENT, "an open descriptor is needed", EBADF);
         oasys::ForwardingSink sink([fd](const char* data, size_t size) { return oasys::writeAll(fd, data, size); },
                                    "the descriptor");
+        return oasys::extractInto(document, options, sink, result);
+    });
+}
+
+OASYS_API oasys_status oasys_extract_to_new_file(oasys_document* document, int fd, const oasys_options* options,
+                                                oasys_result* result) {
+    return oasys::guarded(result, [&] {
+        if (fd < 0) return Outcome(result).fail(OASYS_BAD_ARGUMENT, "an open descriptor is needed", EBADF);
+        oasys::CallerFileSink sink(fd);
         return oasys::extractInto(document, options, sink, result);
     });
 }

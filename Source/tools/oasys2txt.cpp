@@ -211,9 +211,11 @@ JobResult runJob(const Job& job, const Settings& settings, const RunPlaces& plac
     TextRequest request = settings.text;
     request.charset = settings.charset;
     if (places.logScratch) request.log = places.logScratch->path() / (std::to_string(job.index) + kLogSuffix);
-    TextResult text = extractText(document, request, [&](const void* data, size_t size) {
-        return output->write(data, size);
-    });
+    const int newFile = output->newFileFd();
+    TextResult text = newFile >= 0 ? extractTextToFile(document, request, newFile)
+                                   : extractText(document, request, [&](const void* data, size_t size) {
+                                         return output->write(data, size);
+                                     });
     result.code = text.code;
     if (request.log) {
         if (std::string logCause = placeLog(*request.log, job, places); !logCause.empty()) {
@@ -226,7 +228,7 @@ JobResult runJob(const Job& job, const Settings& settings, const RunPlaces& plac
         result.closedPipe = output->error() == EPIPE && !job.output && !places.outputRoot;
     }
     if (!output->finish(text.keepText, cause)) return finish(Outcome::OutputError, cause);
-    result.bytes = text.keepText ? output->bytes() : 0;
+    result.bytes = text.bytes;
     return finish(text.outcome, text.cause);
 }
 

@@ -224,10 +224,11 @@ bool PendingFile::create(const OutputFolder& folder, const std::string& name, co
             return false;
         }
     }
+    // Readable too: a writer may read back what it wrote (where a salvaged text ends).
     for (int attempt = 0; attempt < 16 && !fd_; ++attempt) {
         temporary_ = ".oasys-" + randomSuffix() + ".tmp";
         fd_ = UniqueFd(::openat(folder.fd(), temporary_.c_str(),
-                                O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666));
+                                O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666));
         if (!fd_ && errno != EEXIST) break;
     }
     if (!fd_) {
@@ -298,9 +299,7 @@ std::optional<TextOutput> TextOutput::inFolder(OutputFolder folder, const std::s
 
 bool TextOutput::write(const void* data, size_t size) {
     if (error_ != 0) return false;
-    if (!writeAll(fd_, data, size, error_)) return false;
-    bytes_ += size;
-    return true;
+    return writeAll(fd_, data, size, error_);
 }
 
 bool TextOutput::finish(bool keep, std::string& cause) {

@@ -129,8 +129,8 @@ private:
 };
 
 // Where the text of one document goes: standard output, a device or pipe the user named (written
-// directly, never removed), or a new file (PendingFile). Counts the bytes written and keeps the
-// system's reason of a failed write.
+// directly, never removed), or a new file (PendingFile). Keeps the system's reason of a failed
+// write.
 class TextOutput {
 public:
     static TextOutput standardOutput();
@@ -142,7 +142,8 @@ public:
 
     // False when the write failed; error() then holds the system's code.
     bool write(const void* data, size_t size);
-    uint64_t bytes() const { return bytes_; }
+    // The new file the text goes into, for a writer of its own; -1 when it goes elsewhere.
+    int newFileFd() const { return folder_ ? fd_ : -1; }
     // Where the text goes, as messages name it.
     const std::string& shownName() const { return shown_; }
     int error() const { return error_; }
@@ -155,7 +156,6 @@ private:
     PendingFile pending_;
     UniqueFd direct_;
     int fd_ = -1;
-    uint64_t bytes_ = 0;
     int error_ = 0;
     std::string shown_;
 };

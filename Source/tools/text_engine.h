@@ -27,6 +27,7 @@ struct TextResult {
     std::optional<int32_t> code; // the filter's own code, when it ran
     std::string cause;
     bool keepText = false;       // what the sink took is the document's text (ok, limit, salvage)
+    uint64_t bytes = 0;          // text bytes kept
 };
 
 // Takes the text piece by piece; false (with errno set) when it could not write it.
@@ -38,6 +39,9 @@ inline constexpr std::string_view kLoopGuardOption = "--loop-guard";
 // Extracts the text, reading the document once. A damaged document hands the text decoded before
 // the damage to the sink (unless strict) and reports broken; a sink failure is an output error.
 TextResult extractText(Document& document, const TextRequest& request, const TextSink& sink);
+// The same, the filter writing straight into fd, a new regular file of the caller's (no copy); a
+// text not kept leaves the file empty.
+TextResult extractTextToFile(Document& document, const TextRequest& request, int fd);
 
 struct PropertiesResult {
     Outcome outcome = Outcome::Ok;

@@ -277,6 +277,42 @@ TEST_F(Sinks, FilesAndDescriptors) {
     EXPECT_EQ(readText(path), expected_ + expected_);
 }
 
+// A new file of the caller's holds exactly the text kept, whatever it held before, and its descriptor's
+// position stays; anything but a regular file open for writing is refused.
+TEST_F(Sinks, NewFilesOfTheCaller) {
+    const fs::path path = out_ / "new.txt";
+    const struct { Body body; bool password, strict; oasys_status status; bool kept; } cases[] = {
+        {Body::Visible, false, false, OASYS_OK, true}, {Body::Unended, false, false, OASYS_BROKEN, true},
+        {Body::Unended, false, true, OASYS_BROKEN, false}, {Body::Visible, true, false, OASYS_PASSWORD, false},
+    };
+    for (const auto& c : cases) {
+        open(c.body, c.password);
+        const int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+        const std::string before(64, 'x'); // longer than any text: none of it may show through
+        ASSERT_EQ(::write(fd, before.data(), before.size()), 64);
+        ::lseek(fd, 3, SEEK_SET);
+        oasys_options options;
+        oasys_options_init(&options);
+        options.strict = c.strict;
+        oasys_result r{};
+        EXPECT_EQ(oasys_extract_to_new_file(document_, fd, &options, &r), c.status);
+        const std::string text = c.kept ? expected_ : "";
+        EXPECT_EQ(readText(path), text) << static_cast<int>(c.body) << c.strict;
+        EXPECT_EQ(r.bytes, text.size());
+        EXPECT_EQ(::lseek(fd, 0, SEEK_CUR), 3);
+        ::close(fd);
+    }
+    int ends[2];
+    ASSERT_EQ(::pipe(ends), 0);
+    const int refused[] = {ends[1], ::open(path.c_str(), O_RDONLY | O_CLOEXEC),
+                           ::open(path.c_str(), O_WRONLY | O_APPEND | O_CLOEXEC), -1};
+    for (const int fd : refused) {
+        EXPECT_EQ(oasys_extract_to_new_file(document_, fd, nullptr, nullptr), OASYS_BAD_ARGUMENT) << fd;
+        if (fd >= 0) ::close(fd);
+    }
+    ::close(ends[0]);
+}
+
 // Options reach the filter (limit, charset, log); values out of range are refused before any write.
 TEST_F(Sinks, Options) {
     open(Body::Visible);
