@@ -89,9 +89,13 @@ std::vector<std::string> namesInAnyCase(const std::string& folder, const std::st
 // The path of one member: the given name when it is that member; else stem + the extension in
 // the case of the given one, all upper case, all lower case, then any other case. Only regular
 // files count.
+std::string pathInFolder(const std::string& folder, const std::string& name) {
+    return folder.empty() ? name : folder + "/" + name;
+}
+
 std::optional<std::string> findMember(const std::string& folder, const std::string& stem, std::string_view given,
                                       std::string_view wanted) {
-    const std::string base = folder.empty() ? std::string() : folder + "/";
+    const std::string base = pathInFolder(folder, "");
     for (const std::string& name : {stem + inCaseOf(wanted, given), stem + std::string(wanted), stem + lowered(wanted)})
         if (isRegularFile(base + name)) return base + name;
     // Only then the folder is read: in an archive folder of thousands of documents, reading it for
@@ -192,7 +196,8 @@ std::string boundNameOf(const std::string& stem, bool separated) {
 }
 
 // The members of a separated document named by path: each is found and opened, or the reason
-// it is missing is kept for the call that needs it.
+// it is missing is kept for the call that needs it. The file at path, already open as the
+// document's source, serves as the member it turns out to be.
 void openMembers(oasys_document& document, const std::string& path) {
     const size_t slash = path.rfind('/');
     const std::string folder = slash == std::string::npos ? std::string() : path.substr(0, slash == 0 ? 1 : slash);
@@ -209,10 +214,14 @@ void openMembers(oasys_document& document, const std::string& path) {
         std::string& missing;
         const char* role;
     };
-    document.source.reset();
+    UniqueFd opened = std::move(document.source);
     for (const Member& member : {Member{kBodyExtension, document.source, document.sourceMissing, "text"},
                                  Member{kFormatExtension, document.format, document.formatMissing, "format"}}) {
         const std::string memberName = stem + inCaseOf(member.extension, shownCase);
+        if (opened.valid() && pathInFolder(folder, memberName) == path) { // the first name findMember tries
+            member.fd = std::move(opened);
+            continue;
+        }
         const std::optional<std::string> found = findMember(folder, stem, shownCase, member.extension);
         if (!found) {
             member.missing = std::string("its ") + member.role + " file " + memberName + " is missing";
