@@ -157,8 +157,7 @@ private:
 
 std::optional<TextOutput> openOutput(const Job& job, const RunPlaces& places, std::string& cause) {
     if (places.outputRoot) {
-        thread_local RecentFolder recent;
-        std::optional<OutputFolder> folder = recent.beneath(*places.outputRoot, job.relative.parent_path(), cause);
+        std::optional<OutputFolder> folder = places.outputRoot->beneath(job.relative.parent_path(), cause);
         if (!folder) return std::nullopt;
         return TextOutput::inFolder(std::move(*folder), soundFileName(job.relative.filename().string(), kTextSuffix),
                                     places.inputs, cause);
@@ -173,8 +172,7 @@ std::string placeLog(const fs::path& written, const Job& job, const RunPlaces& p
     std::string cause;
     UniqueFd in(::open(written.c_str(), O_RDONLY | O_CLOEXEC));
     if (!in) return {};
-    thread_local RecentFolder recent;
-    std::optional<OutputFolder> folder = recent.beneath(*places.logRoot, job.relative.parent_path(), cause);
+    std::optional<OutputFolder> folder = places.logRoot->beneath(job.relative.parent_path(), cause);
     PendingFile log;
     if (folder && log.create(*folder, soundFileName(job.relative.filename().string(), kLogSuffix), places.inputs,
                              cause)) {

@@ -146,8 +146,7 @@ std::optional<OutputFolder> OutputFolder::parentOf(const fs::path& file, std::st
 }
 
 std::optional<OutputFolder> OutputFolder::beneath(const fs::path& relative, std::string& cause) const {
-    if (relative.empty()) return *this;
-    UniqueFd current(::fcntl(fd(), F_DUPFD_CLOEXEC, 0));
+    UniqueFd current(::fcntl(fd_.get(), F_DUPFD_CLOEXEC, 0));
     fs::path reached = path_;
     for (const fs::path& part : relative) {
         if (part.empty() || part == ".") continue;
@@ -175,18 +174,6 @@ std::optional<OutputFolder> OutputFolder::beneath(const fs::path& relative, std:
         return std::nullopt;
     }
     return OutputFolder(std::move(current), reached, *id);
-}
-
-std::optional<OutputFolder> RecentFolder::beneath(const OutputFolder& root, const fs::path& relative,
-                                                  std::string& cause) {
-    if (relative.empty()) return root;
-    if (!folder_ || root_.lock() != root.fd_ || relative_ != relative) {
-        folder_ = root.beneath(relative, cause);
-        if (!folder_) return std::nullopt;
-        root_ = root.fd_;
-        relative_ = relative;
-    }
-    return folder_;
 }
 
 void InputFiles::complete() {

@@ -15,7 +15,6 @@
 #include <condition_variable>
 #include <cstdint>
 #include <filesystem>
-#include <memory>
 #include <mutex>
 #include <optional>
 #include <set>
@@ -79,7 +78,7 @@ std::string systemCause(const std::string& what, int error);
 int openBeneath(int folder, const fs::path& relative, int flags, mode_t mode = 0);
 
 // A folder that receives files: the folder the user named (reached as the user's own path), and
-// the folders made beneath it, never through a link. Its copies share one open folder.
+// the folders made beneath it, never through a link.
 class OutputFolder {
 public:
     // Opens (and with create, makes) the user's folder. Empty optional with the cause on failure.
@@ -87,34 +86,18 @@ public:
     // The folder holding a named file (its parent, "." for a bare name), not made.
     static std::optional<OutputFolder> parentOf(const fs::path& file, std::string& cause);
 
-    // The folder at relative (made as needed) beneath this one; this one for an empty path.
+    // The folder at relative (made as needed) beneath this one.
     std::optional<OutputFolder> beneath(const fs::path& relative, std::string& cause) const;
 
-    int fd() const { return fd_->get(); }
+    int fd() const { return fd_.get(); }
     const fs::path& path() const { return path_; }
     FileId id() const { return id_; }
 
 private:
-    friend class RecentFolder;
-    OutputFolder(UniqueFd fd, fs::path path, FileId id)
-        : fd_(std::make_shared<const UniqueFd>(std::move(fd))), path_(std::move(path)), id_(id) {}
-    std::shared_ptr<const UniqueFd> fd_;
+    OutputFolder(UniqueFd fd, fs::path path, FileId id) : fd_(std::move(fd)), path_(std::move(path)), id_(id) {}
+    UniqueFd fd_;
     fs::path path_;
     FileId id_;
-};
-
-// The folder beneath an output folder that the last file of one thread went to. The files of a
-// batch mostly go where the file before went, and that folder is then neither reached nor made
-// again. Each thread keeps its own (thread_local): nothing here is shared.
-class RecentFolder {
-public:
-    // root.beneath(relative), the folder of the last call when it was the same.
-    std::optional<OutputFolder> beneath(const OutputFolder& root, const fs::path& relative, std::string& cause);
-
-private:
-    std::weak_ptr<const UniqueFd> root_; // expired once the run's output folder is closed
-    fs::path relative_;
-    std::optional<OutputFolder> folder_;
 };
 
 // A file written under a temporary name in its folder and renamed over `name` by commit(); the
