@@ -78,7 +78,8 @@ OpenResult readStandardInput(uint64_t limit, Packaging requested, Document& out)
 void NamedInputs::addInputIds(const fs::path& path, FileIdSet& ids) {
     if (const auto id = fileIdOf(path)) ids.insert(*id);
     if (!isMemberName(path)) return;
-    const auto [first, last] = membersIn(path.has_parent_path() ? path.parent_path() : fs::path(".")).equal_range(path.stem());
+    const MembersByStem& members = membersIn(path.has_parent_path() ? path.parent_path() : fs::path("."));
+    const auto [first, last] = members.equal_range(path.stem());
     for (auto it = first; it != last; ++it)
         if (const auto id = fileIdOf(it->second)) ids.insert(*id);
 }
