@@ -1,7 +1,8 @@
 // The throughput table of bench/run: text extraction of each packaging at several body sizes, to
 // UTF-8 and to Shift_JIS, the stream entry, iconv and uconv on the same text as plain Windows-31J,
 // the peak resident memory of one extraction, properties per second, small documents per second
-// through the library, and oasys2txt on a batch of small documents with one and two workers.
+// through the library, and oasys2txt on a batch of small documents with one and two workers, found
+// in their folder and named on the command line.
 //
 // The machine is shared and noisy, so every figure is the median of runs that alternate between
 // the library and the reference commands, and speeds are also given as ratios to iconv measured in
@@ -469,22 +470,29 @@ void smallDocumentFigures(const Options& options, const fs::path& work) {
     if (options.oasys2txt.empty()) return;
     const fs::path batch = work / "batch", texts = work / "texts";
     const std::vector<Document> documents = smallDocuments(batch, options.batch, 4000);
+    // The same documents found by walking the folder (-j 1, -j 2) and named one by one (-j 1).
+    std::vector<std::string> named{options.oasys2txt, "-q", "-j", "1", "-o", texts.string()};
+    for (const Document& document : documents) named.push_back(document.source.string());
+    const std::map<std::string, std::vector<std::string>> commands = {
+        {"1", {options.oasys2txt, "-q", "-j", "1", "-o", texts.string(), batch.string()}},
+        {"2", {options.oasys2txt, "-q", "-j", "2", "-o", texts.string(), batch.string()}},
+        {"named", named}};
     std::map<std::string, std::vector<double>> times, cpus;
     for (int round = 0; round < options.runs; ++round)
-        for (const char* jobs : {"1", "2"}) {
+        for (const auto& [name, command] : commands) {
             fs::remove_all(texts);
-            const Timing timing = timingOf([&] {
-                runCommand({options.oasys2txt, "-q", "-j", jobs, "-o", texts.string(), batch.string()}, work / "tool.out");
-            });
-            times[jobs].push_back(timing.wall);
-            cpus[jobs].push_back(timing.cpu);
+            const Timing timing = timingOf([&] { runCommand(command, work / "tool.out"); });
+            times[name].push_back(timing.wall);
+            cpus[name].push_back(timing.cpu);
         }
-    const double one = median(times["1"]), two = median(times["2"]);
+    const double one = median(times["1"]), two = median(times["2"]), byName = median(times["named"]);
     table.set("oasys2txt -j 1, " + std::to_string(documents.size()) +
                   " documents of 4 KB: documents per second; per CPU second",
               column, format("%.0f; %.0f", documents.size() / one, documents.size() / median(cpus["1"])));
     table.set("oasys2txt -j 2, the same: documents per second (× -j 1)", column,
               format("%.0f (%.2f×)", documents.size() / two, one / two));
+    table.set("oasys2txt -j 1, the same documents named on the command line: documents per second (× the folder)",
+              column, format("%.0f (%.2f×)", documents.size() / byName, one / byName));
     fs::remove_all(batch);
     fs::remove_all(texts);
 }

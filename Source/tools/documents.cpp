@@ -75,17 +75,23 @@ OpenResult readStandardInput(uint64_t limit, Packaging requested, Document& out)
     return resultOf(status, result);
 }
 
-void addInputIds(const fs::path& path, FileIdSet& ids) {
+void NamedInputs::addInputIds(const fs::path& path, FileIdSet& ids) {
     if (const auto id = fileIdOf(path)) ids.insert(*id);
     if (!isMemberName(path)) return;
-    const fs::path folder = path.has_parent_path() ? path.parent_path() : fs::path(".");
-    const std::string stem = path.stem().string();
+    const MembersByStem& members = membersIn(path.has_parent_path() ? path.parent_path() : fs::path("."));
+    const auto [first, last] = members.equal_range(path.stem());
+    for (auto it = first; it != last; ++it)
+        if (const auto id = fileIdOf(it->second)) ids.insert(*id);
+}
+
+const NamedInputs::MembersByStem& NamedInputs::membersIn(const fs::path& folder) {
+    const auto [place, isNew] = folders_.try_emplace(folder.native());
+    if (!isNew) return place->second;
     std::error_code error;
-    for (fs::directory_iterator it(folder, error), end; !error && it != end; it.increment(error)) {
-        const fs::path name = it->path().filename();
-        if (name.stem() == stem && isMemberName(name))
-            if (const auto id = fileIdOf(it->path())) ids.insert(*id);
-    }
+    for (fs::directory_iterator it(folder, error), end; !error && it != end; it.increment(error))
+        if (const fs::path name = it->path().filename(); isMemberName(name))
+            place->second.emplace(name.stem(), it->path());
+    return place->second;
 }
 
 FolderEntry classifyFolderEntry(const fs::path& path) {

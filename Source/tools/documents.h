@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <string>
+#include <unordered_map>
 
 #include "oasys.h"
 #include "safe_files.h"
@@ -41,9 +42,22 @@ OpenResult openDocument(const fs::path& path, Packaging requested, Document& out
 // Standard input, kept in memory up to limit bytes (kStdinLimitOption raises it).
 OpenResult readStandardInput(uint64_t limit, Packaging requested, Document& out);
 
-// The identities of the files of the document named by path (the file, and every file that may be
-// a member of the same separated document), for the check that no output replaces an input.
-void addInputIds(const fs::path& path, FileIdSet& ids);
+// The files of the documents named on the command line, for the check that no output replaces an
+// input. A separated document's members may be spelt in any case, so its folder is listed to find
+// them; a folder is listed once per run, when a document in it is first named, however many of
+// its documents are named after that.
+class NamedInputs {
+public:
+    // The identities of the files of the document named by path: the file, and every file that may
+    // be a member of the same separated document.
+    void addInputIds(const fs::path& path, FileIdSet& ids);
+
+private:
+    // The member files of one folder (their paths as the tool reaches them), by stem.
+    using MembersByStem = std::unordered_multimap<std::string, fs::path>;
+    const MembersByStem& membersIn(const fs::path& folder);
+    std::unordered_map<std::string, MembersByStem> folders_; // by the folder's path as given
+};
 
 // A file met in a folder, by its name: the body of a separated document, another member of one
 // (read with its body), or any other file, which is a document only when its first bytes say so.

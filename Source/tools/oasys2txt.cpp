@@ -4,6 +4,7 @@
 //   oasys2txt [options] -o DIR <document|dir>...      one text file per document under DIR
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -18,6 +19,7 @@
 #include <functional>
 #include <map>
 #include <mutex>
+#include <unordered_map>
 #include <unordered_set>
 #include <thread>
 #include <vector>
@@ -247,13 +249,39 @@ JobResult runJobCatching(const Job& job, const Settings& settings, const RunPlac
 
 // ---- Collecting the documents ------------------------------------------------------------------
 
-// True when path is the folder or lies beneath it.
+// Where paths lead once every link is followed: absolute, without "." or "..", as the system
+// resolves them (a part that does not exist yet is taken as written). The system is asked about
+// every component of a path, so the folders of a batch's arguments are resolved once each and an
+// argument is looked at only for its own name.
+class ResolvedPaths {
+public:
+    fs::path of(const fs::path& path) {
+        const fs::path name = path.filename();
+        // A name that is a link leads anywhere; "." and ".." are not names within their folder.
+        if (name.empty() || name == "." || name == ".." || isLink(path)) return resolvedWhole(path);
+        const fs::path folder = path.has_parent_path() ? path.parent_path() : fs::path(".");
+        const auto [place, isNew] = folders_.try_emplace(folder.native());
+        if (isNew) place->second = resolvedWhole(folder);
+        return place->second.empty() ? resolvedWhole(path) : place->second / name;
+    }
+
+    static fs::path resolvedWhole(const fs::path& path) {
+        std::error_code error;
+        return fs::weakly_canonical(fs::absolute(path, error), error);
+    }
+
+private:
+    static bool isLink(const fs::path& path) {
+        struct stat info {};
+        return ::lstat(path.c_str(), &info) == 0 && S_ISLNK(info.st_mode);
+    }
+    std::unordered_map<std::string, fs::path> folders_; // by the folder's path as given
+};
+
+// True when the resolved path is the resolved folder or lies beneath it.
 bool isWithin(const fs::path& path, const fs::path& folder) {
-    std::error_code error;
-    const fs::path a = fs::weakly_canonical(fs::absolute(path, error), error);
-    const fs::path b = fs::weakly_canonical(fs::absolute(folder, error), error);
-    const auto [end, ignored] = std::mismatch(b.begin(), b.end(), a.begin(), a.end());
-    return end == b.end();
+    const auto [end, ignored] = std::mismatch(folder.begin(), folder.end(), path.begin(), path.end());
+    return end == folder.end();
 }
 
 // The documents of a batch as the walk finds them. Workers take them in order while the walk goes
@@ -308,9 +336,11 @@ private:
 
 // Refuses a batch's arguments before any document is worked on.
 void checkBatchArguments(const std::vector<std::string>& arguments, const Settings& settings) {
+    ResolvedPaths resolved;
+    const fs::path outputFolder = ResolvedPaths::resolvedWhole(*settings.outputDirectory);
     for (const std::string& argument : arguments) {
         if (argument == "-") throw UsageError("standard input \"-\" cannot be used with -o");
-        if (isWithin(argument, *settings.outputDirectory))
+        if (isWithin(resolved.of(argument), outputFolder))
             throw UsageError(shownName(argument) + " lies in the output folder; it is not read as input");
     }
 }
@@ -322,6 +352,7 @@ void walkJobs(const std::vector<std::string>& arguments, const Settings& setting
     FileIdSet skip{places.outputRoot->id()};
     if (places.logRoot) skip.insert(places.logRoot->id());
     FileIdSet& inputs = places.inputs.filling();
+    NamedInputs namedInputs;
     // A document named on the command line brings its own members; those found in a folder were
     // taken from the folder's listing by the walk.
     auto add = [&](const fs::path& source, const fs::path& relative, const std::string& unreadable, bool named,
@@ -338,7 +369,7 @@ void walkJobs(const std::vector<std::string>& arguments, const Settings& setting
             job.blocked = Outcome::OutputError;
             job.blockedCause = "its text file " + key.string() + " is already written for another document";
         }
-        if (named) addInputIds(source, inputs);
+        if (named) namedInputs.addInputIds(source, inputs);
         job.candidate = candidate;
         queue.add(std::move(job));
     };
@@ -516,7 +547,7 @@ Job singleJob(const std::vector<std::string>& arguments, RunPlaces& places) {
     job.shown = job.fromStdin ? "standard input" : arguments[0];
     job.relative = job.fromStdin ? fs::path(kStdinName) : job.source.filename();
     if (arguments.size() == 2 && arguments[1] != "-") job.output = arguments[1];
-    if (!job.fromStdin) addInputIds(job.source, places.inputs.filling());
+    if (!job.fromStdin) NamedInputs().addInputIds(job.source, places.inputs.filling());
     return job;
 }
 

@@ -167,6 +167,10 @@ const Case kCases[] = {
     // Inputs are never harmed and only regular files are read.
     {"the output is the document", "", "oasys2txt @/doc.oas @/doc.oas", 7, "would replace an input", {"doc.oas#"}},
     {"the output folder is an input", "", "oasys2txt -o @ @", 64, "lies in the output folder", {"doc.oas#"}},
+    {"a link beside another argument leads into the output folder", "mkdir out; cp doc.oas out/; ln -s out/doc.oas link.oas",
+     "oasys2txt -o @/out @/doc.oas @/link.oas", 64, "link.oas' lies in the output folder"},
+    {"named members in another case are inputs", "mv a.FMT a.fmt; mkdir o; ln a.fmt o/a.DOC.txt",
+     "oasys2txt -o @/o @/blank.DOC @/a.DOC", 7, "a.DOC.txt would replace an input", {"a.fmt#"}},
     {"a pipe named as a document", "mkfifo fifo.oas", "oasys2txt @/fifo.oas @/out.txt", 6, "is not a regular file",
      {"out.txt!"}},
     {"a combined document from standard input", "", "oasys2txt - < @/doc.oas", 0, "", {}, "Hello\r\n"},
