@@ -193,7 +193,7 @@ TEST_F(FileTest, RemoveTakesOnlyRegularFiles) {
     EXPECT_FALSE(std::filesystem::exists(dir / "one.txt") || std::filesystem::exists(dir / "empty.txt"));
 }
 
-// Bound names open their descriptor's file afresh; under a live prefix only they open; none is removed.
+// Bound names open their descriptor's file; under a live prefix only they open; none is removed.
 TEST_F(FileTest, BoundNamesOpenTheirDescriptorsAndNothingElse) {
     writeFile(dir / "source", bytes("0123456789"));
     writeFile(dir / "output", bytes("old"));
