@@ -207,10 +207,13 @@ KRM_EXPORT int32_t SummaryInfo(const char* path, const HostOptions* options, Pro
  * A host application that holds open descriptors instead (a document opened once, a document in
  * memory as a memfd, a temporary output file) binds each to a name under a prefix of its own and
  * hands the filter prefix + name:
- *   - KRM_FileOpen and KRM_2OLEopen of a bound name open the bound descriptor's file afresh from
- *     offset 0 (through /proc/self/fd, so the descriptor's own offset is never moved), with the
- *     mode asked ("wb" truncates the bound file); SummaryInfo reads a bound compound file the same
- *     way;
+ *   - KRM_FileOpen of a bound name gives a handle on the bound descriptor's file from offset 0,
+ *     with the mode asked ("wb" truncates the bound file): a duplicate of the descriptor, read and
+ *     written at the handle's own positions, when the descriptor is a regular file opened for
+ *     what the mode asks (not in append, direct or path-only mode) and the mode is neither append
+ *     nor exclusive; otherwise the file opened afresh through /proc/self/fd. KRM_2OLEopen and
+ *     SummaryInfo always open a bound compound file afresh. Either way the descriptor's own offset
+ *     never moves, and two handles on one bound name never disturb each other;
  *   - KRM_FileRemove of a bound name removes nothing (returns 0), KRM_FileRemoveIfSizeIsZero
  *     answers as for a file but removes nothing: the application decides what becomes of its
  *     files;

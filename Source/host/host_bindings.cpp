@@ -1,10 +1,11 @@
 // Bound names: an application binds open descriptors to names under a prefix of its own, and the
 // filter, which only knows paths, opens them by those names (see krm_host.h).
 //
-// A bound name is opened afresh through /proc/self/fd/N rather than by sharing the descriptor:
-// the new open file has its own offset, so the buffered file service may position its reads as it
-// likes, the application's offset never moves, and two handles on one bound name never disturb
-// each other.
+// The file service opens a bound name as a duplicate of its descriptor where the mode allows,
+// and reads and writes it at its own positions (host_file.cpp); everything else opens the bound
+// descriptor's file afresh through /proc/self/fd/N, an open file with an offset of its own. Either
+// way the application's offset never moves, and two handles on one bound name never disturb each
+// other.
 #include "host_bindings.h"
 
 #include "host_internal.h"
@@ -111,11 +112,14 @@ bool isBoundPath(const char* path) {
     return withBinding(path, [](const Binding&, std::string_view) {});
 }
 
-const char* resolveBoundPath(const char* path, std::string& holder) {
-    int fd = -1;
-    if (!withBinding(path, [&](const Binding& binding, std::string_view name) { fd = descriptorOf(binding, name); })) {
-        return path;
-    }
+BoundName findBoundName(const char* path) {
+    BoundName found;
+    found.underBinding =
+        withBinding(path, [&](const Binding& binding, std::string_view name) { found.fd = descriptorOf(binding, name); });
+    return found;
+}
+
+const char* reopenPathOf(int fd, std::string& holder) {
     holder.clear();
     if (fd >= 0) {
         holder.append(kDescriptorFolder);
@@ -124,9 +128,13 @@ const char* resolveBoundPath(const char* path, std::string& holder) {
     return holder.c_str();
 }
 
+const char* resolveBoundPath(const char* path, std::string& holder) {
+    const BoundName bound = findBoundName(path);
+    return bound.underBinding ? reopenPathOf(bound.fd, holder) : path;
+}
+
 int32_t boundFileIsEmpty(const char* path) {
-    int fd = -1;
-    withBinding(path, [&](const Binding& binding, std::string_view name) { fd = descriptorOf(binding, name); });
+    const int fd = findBoundName(path).fd;
     struct stat status {};
     return fd >= 0 && ::fstat(fd, &status) == 0 && S_ISREG(status.st_mode) && status.st_size == 0 ? 1 : 0;
 }

@@ -10,6 +10,18 @@ namespace krm_host {
 // True when the path names something under a live binding (bound or not).
 bool isBoundPath(const char* path);
 
+// What a path names: a name under a live binding or not, and for one the descriptor bound to it
+// (-1 for a name that was not bound).
+struct BoundName {
+    bool underBinding = false;
+    int fd = -1;
+};
+BoundName findBoundName(const char* path);
+
+// The path that opens the descriptor's file afresh, with an offset of its own ("/proc/self/fd/N"),
+// or "" for no descriptor (fd < 0), so that the open fails. holder keeps the text alive.
+const char* reopenPathOf(int fd, std::string& holder);
+
 // The path to open in place of a name under a live binding: the bound descriptor's file afresh
 // ("/proc/self/fd/N"), or "" for a name that was not bound, so that the open fails. Any other path
 // is handed back as it is. holder keeps the text alive for the caller.

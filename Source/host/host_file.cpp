@@ -2,6 +2,11 @@
 // reads, so reads go through a 64 KiB window: a seek plus a one-byte read inside the window costs
 // no system call. Writes are gathered in the same window and written out when it fills, when the
 // position moves elsewhere, before a read, and on close; a close reports a failed write-out.
+//
+// A regular file is read and written at the handle's own position (pread/pwrite), never through
+// the descriptor's offset: that costs no seek, and it lets a handle on a bound name share the
+// application's open file (a duplicate of its descriptor) without moving the application's offset
+// or the offset of another handle. Pipes and devices keep read/write at the kernel's offset.
 #include "host_bindings.h"
 #include "host_handle_table.h"
 #include "host_internal.h"
@@ -65,6 +70,37 @@ std::optional<OpenMode> parseMode(const char* mode) {
     return parsed;
 }
 
+// Calls the system until it is not interrupted.
+template <class Call>
+auto retryInterrupted(Call&& call) {
+    decltype(call()) result;
+    do {
+        result = call();
+    } while (result < 0 && errno == EINTR);
+    return result;
+}
+
+// Writes every byte through put(bytes, length, bytes already written), going on after partial
+// writes and interruptions; false when the system refuses a write.
+template <class Put>
+bool putAll(const uint8_t* data, size_t length, Put&& put) {
+    for (size_t done = 0; done < length;) {
+        const ssize_t written = retryInterrupted([&] { return put(data + done, length - done, done); });
+        if (written <= 0) {
+            return false;
+        }
+        done += static_cast<size_t>(written);
+    }
+    return true;
+}
+
+// Writes every byte at the offset, leaving the descriptor's own offset where it stands.
+bool writeAllAt(int fd, const uint8_t* data, size_t length, uint64_t offset) {
+    return putAll(data, length, [&](const uint8_t* bytes, size_t left, size_t done) {
+        return ::pwrite(fd, bytes, left, static_cast<off_t>(offset + done));
+    });
+}
+
 // Owns an open file descriptor.
 class Descriptor {
 public:
@@ -86,7 +122,10 @@ private:
 
 class BufferedFile {
 public:
-    BufferedFile(Descriptor&& fd, const OpenMode& mode) : fd_(std::move(fd)), mode_(mode) {}
+    // regularFile: the open file is a regular file (its fstat at open says so), read and written at
+    // the handle's own positions.
+    BufferedFile(Descriptor&& fd, const OpenMode& mode, bool regularFile)
+        : fd_(std::move(fd)), mode_(mode), regularFile_(regularFile) {}
 
     // Nothing here is locked: a handle is used by one thread at a time.
     bool readSmallInWindow(uint8_t* destination, size_t length) {
@@ -250,6 +289,9 @@ private:
     }
 
     bool seekable() {
+        if (regularFile_) {
+            return true;
+        }
         if (!seekable_) {
             seekable_ = ::lseek(fd_.get(), 0, SEEK_CUR) >= 0;
         }
@@ -268,13 +310,13 @@ private:
     }
 
     ssize_t rawRead(uint64_t position, uint8_t* destination, size_t length) {
+        if (regularFile_) {
+            return retryInterrupted([&] { return ::pread(fd_.get(), destination, length, static_cast<off_t>(position)); });
+        }
         if (!placeKernelOffset(position)) {
             return -1;
         }
-        ssize_t got;
-        do {
-            got = ::read(fd_.get(), destination, length);
-        } while (got < 0 && errno == EINTR);
+        const ssize_t got = retryInterrupted([&] { return ::read(fd_.get(), destination, length); });
         if (got > 0) {
             kernelOffset_ += static_cast<uint64_t>(got);
         }
@@ -283,6 +325,10 @@ private:
 
     bool rawWriteAll(uint64_t position, const uint8_t* source, size_t length) {
         // In append mode the system places every write at the end by itself.
+        if (regularFile_) {
+            return mode_.append ? writeAllToDescriptor(fd_.get(), source, length)
+                                : writeAllAt(fd_.get(), source, length, position);
+        }
         if (!mode_.append && !placeKernelOffset(position)) {
             return false;
         }
@@ -313,7 +359,7 @@ private:
         return size;
     }
 
-    // After a failed write nobody knows where the system's offset stands.
+    // After a failed write nobody knows where the system's offset stands (kept for pipes and devices).
     static constexpr uint64_t kUnknownOffset = UINT64_MAX;
 
     // What the per-byte path reads first, together.
@@ -326,7 +372,8 @@ private:
     const OpenMode mode_;
     WindowUse use_ = WindowUse::None;
     size_t windowLength_ = 0;
-    uint64_t kernelOffset_ = 0; // a descriptor opened here stands at offset 0
+    const bool regularFile_;
+    uint64_t kernelOffset_ = 0; // a pipe or device is always opened here afresh, at offset 0
     std::optional<bool> seekable_;
     bool failed_ = false; // a write-out failed: the file no longer holds what was written
 };
@@ -342,16 +389,59 @@ uint32_t openFile(const char* path, const char* mode) {
     if (path == nullptr || !parsed) {
         return 0;
     }
-    int opened;
-    do {
-        opened = ::open(path, parsed->flags, kCreatePermissions);
-    } while (opened < 0 && errno == EINTR);
+    const int opened = retryInterrupted([&] { return ::open(path, parsed->flags, kCreatePermissions); });
     Descriptor fd(opened);
     struct stat status {};
     if (opened < 0 || ::fstat(fd.get(), &status) != 0 || S_ISDIR(status.st_mode)) {
         return 0; // a folder is no file to read or write
     }
-    return files().create(Counter::OpenFiles, std::move(fd), *parsed);
+    return files().create(Counter::OpenFiles, std::move(fd), *parsed, S_ISREG(status.st_mode));
+}
+
+bool accessServes(int access, const OpenMode& mode) {
+    const bool readable = access == O_RDONLY || access == O_RDWR;
+    const bool writable = access == O_WRONLY || access == O_RDWR;
+    return (readable || !mode.readable) && (writable || !mode.writable);
+}
+
+// Whether a bound descriptor may serve a handle itself, through a duplicate: a regular file whose
+// access mode serves the mode asked. Append and exclusive modes open the file afresh, and so does
+// a descriptor whose status flags would change what a positioned read or write does: O_APPEND
+// sends every pwrite to the end, O_DIRECT wants aligned buffers, O_PATH reads nothing.
+bool duplicateServes(int fd, const OpenMode& mode, const struct stat& status) {
+    if (!S_ISREG(status.st_mode) || mode.append || (mode.flags & O_EXCL) != 0) {
+        return false;
+    }
+    const int flags = ::fcntl(fd, F_GETFL);
+    return flags >= 0 && (flags & (O_APPEND | O_DIRECT | O_PATH)) == 0 && accessServes(flags & O_ACCMODE, mode);
+}
+
+uint32_t openDuplicate(int fd, const OpenMode& mode, const struct stat& status) {
+    Descriptor duplicate(::fcntl(fd, F_DUPFD_CLOEXEC, 0));
+    if (duplicate.get() < 0) {
+        return 0;
+    }
+    // "w" empties the file, as opening it would; an empty one (the usual output memfd) is left be.
+    const bool truncate = (mode.flags & O_TRUNC) != 0 && status.st_size != 0;
+    if (truncate && retryInterrupted([&] { return ::ftruncate(duplicate.get(), 0); }) != 0) {
+        return 0;
+    }
+    return files().create(Counter::OpenFiles, std::move(duplicate), mode, true);
+}
+
+// A bound name: a duplicate of its descriptor where that serves, otherwise its file opened afresh
+// through /proc/self/fd (a name under the binding that was not bound opens nothing).
+uint32_t openBoundFile(int fd, const char* mode) {
+    const std::optional<OpenMode> parsed = parseMode(mode);
+    if (fd < 0 || !parsed) {
+        return 0;
+    }
+    struct stat status {};
+    if (::fstat(fd, &status) == 0 && duplicateServes(fd, *parsed, status)) {
+        return openDuplicate(fd, *parsed, status);
+    }
+    std::string reopenPath;
+    return openFile(reopenPathOf(fd, reopenPath), mode);
 }
 
 uint32_t clampToWord(uint64_t value) {
@@ -361,18 +451,7 @@ uint32_t clampToWord(uint64_t value) {
 } // namespace
 
 bool writeAllToDescriptor(int fd, const uint8_t* data, size_t length) {
-    while (length > 0) {
-        const ssize_t put = ::write(fd, data, length);
-        if (put < 0 && errno == EINTR) {
-            continue;
-        }
-        if (put <= 0) {
-            return false;
-        }
-        data += put;
-        length -= static_cast<size_t>(put);
-    }
-    return true;
+    return putAll(data, length, [&](const uint8_t* bytes, size_t left, size_t) { return ::write(fd, bytes, left); });
 }
 
 } // namespace krm_host
@@ -386,9 +465,8 @@ KRM_EXPORT uint32_t KRM_FileOpen(const char* path, const char* mode) {
     if (krm_host::shouldFail(KRM_SVC_FILE_OPEN)) {
         return 0;
     }
-    std::string bound; // a bound name opens its descriptor's file (host_bindings.cpp)
-    path = krm_host::resolveBoundPath(path, bound);
-    return krm_host::openFile(path, mode);
+    const krm_host::BoundName bound = krm_host::findBoundName(path); // host_bindings.cpp
+    return bound.underBinding ? krm_host::openBoundFile(bound.fd, mode) : krm_host::openFile(path, mode);
 }
 
 KRM_EXPORT int32_t KRM_FileClose(uint32_t file) {

@@ -2,6 +2,7 @@
 // service (naming, the option flag, "%i", logs not opened) and the output streams with their failures.
 #include <fcntl.h>
 #include <glib.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -192,7 +193,7 @@ TEST_F(FileTest, RemoveTakesOnlyRegularFiles) {
     EXPECT_FALSE(std::filesystem::exists(dir / "one.txt") || std::filesystem::exists(dir / "empty.txt"));
 }
 
-// Bound names open their descriptor's file afresh; under a live prefix only they open; none is removed.
+// Bound names open their descriptor's file; under a live prefix only they open; none is removed.
 TEST_F(FileTest, BoundNamesOpenTheirDescriptorsAndNothingElse) {
     writeFile(dir / "source", bytes("0123456789"));
     writeFile(dir / "output", bytes("old"));
@@ -226,6 +227,84 @@ TEST_F(FileTest, BoundNamesOpenTheirDescriptorsAndNothingElse) {
     EXPECT_EQ(KRMTest_LiveBindings(), 0);
     ::close(source);
     ::close(output);
+}
+
+// A bound name holding "0123456789" (the application's descriptor standing at 4), opened in each
+// mode: what a read from the start gives, and what the file holds after "ab" is written at 2
+// (readBack nullptr: the open fails). A duplicate serves where the descriptor allows; a read-only,
+// append, direct or path-only descriptor, an exclusive or append mode, a pipe open the file afresh.
+TEST_F(FileTest, BoundNamesServeEveryModeAndNeverMoveTheApplicationsOffset) {
+    using namespace std::string_view_literals;
+    enum Kind { kMemfd, kFile, kPipe };
+    const struct { Kind kind; int flags; const char* mode; const char* readBack; std::string_view content; } cases[] = {
+        {kMemfd, O_RDWR, "rb", "0123456789", "0123456789"}, {kMemfd, O_RDWR, "wb", "", "\0\0ab"sv},
+        {kMemfd, O_RDWR, "r+b", "0123456789", "01ab456789"}, {kFile, O_RDONLY, "rb", "0123456789", "0123456789"},
+        {kFile, O_RDONLY, "wb", "", "\0\0ab"sv}, {kFile, O_RDONLY, "r+b", "0123456789", "01ab456789"},
+        {kFile, O_WRONLY, "rb", "0123456789", "0123456789"}, {kFile, O_RDWR, "ab", "", "0123456789ab"},
+        {kFile, O_RDWR | O_APPEND, "r+b", "0123456789", "01ab456789"}, {kFile, O_RDWR, "wxb", nullptr, "0123456789"},
+        {kFile, O_RDONLY | O_DIRECT, "rb", "0123456789", "0123456789"}, {kFile, O_PATH, "rb", "0123456789", "0123456789"},
+        {kPipe, 0, "rb", "0123456789", ""},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::string(c.mode) + " on kind " + std::to_string(c.kind) + ", flags " + std::to_string(c.flags));
+        writeFile(dir / "f", bytes("0123456789"));
+        int fd = -1, pipeEnds[2] = {-1, -1};
+        if (c.kind == kMemfd) {
+            fd = ::memfd_create("bound", MFD_CLOEXEC);
+            ASSERT_EQ(::write(fd, "0123456789", 10), 10);
+        } else if (c.kind == kFile) {
+            fd = ::open((dir / "f").c_str(), c.flags | O_CLOEXEC);
+        } else {
+            ASSERT_EQ(::pipe2(pipeEnds, O_CLOEXEC), 0);
+            ASSERT_EQ(::write(pipeEnds[1], "0123456789", 10) + ::close(pipeEnds[1]), 10);
+            fd = pipeEnds[0];
+        }
+        ASSERT_GE(fd, 0);
+        ::lseek(fd, 4, SEEK_SET);
+        const off_t offset = ::lseek(fd, 0, SEEK_CUR);
+        char prefix[KRM_BINDING_PREFIX_MAX], text[16] = {};
+        const uint32_t binding = KRM_BindingCreate(prefix, sizeof prefix);
+        ASSERT_EQ(KRM_BindingAddFd(binding, "x", fd), 0);
+        const uint32_t file = KRM_FileOpen((std::string(prefix) + "x").c_str(), c.mode);
+        EXPECT_EQ(file != 0, c.readBack != nullptr);
+        if (file != 0) {
+            EXPECT_EQ(std::string(text, KRM_FileRead(text, 1, sizeof text, file)), c.readBack);
+            KRM_FileSeek(file, 2, 0);
+            KRM_FileWrite("ab", 1, 2, file);
+            EXPECT_EQ(KRM_FileClose(file), 0);
+        }
+        EXPECT_EQ(::lseek(fd, 0, SEEK_CUR), offset);
+        Bytes held(16);
+        held.resize(std::max<ssize_t>(0, c.kind == kMemfd ? ::pread(fd, held.data(), held.size(), 0) : 0));
+        if (c.kind != kPipe) {
+            EXPECT_EQ(c.kind == kFile ? readFile(dir / "f") : held, bytes(c.content));
+        }
+        KRM_BindingRelease(binding);
+        ::close(fd);
+    }
+    // Two handles on one bound name, read in turns over several windows, each see every byte.
+    const Bytes content = patternBytes(3 * kWindow + 7, 3);
+    const int memfd = ::memfd_create("bound", MFD_CLOEXEC);
+    ASSERT_EQ(::write(memfd, content.data(), content.size()), static_cast<ssize_t>(content.size()));
+    char prefix[KRM_BINDING_PREFIX_MAX];
+    const uint32_t binding = KRM_BindingCreate(prefix, sizeof prefix);
+    ASSERT_EQ(KRM_BindingAddFd(binding, "x", memfd), 0);
+    const std::string name = std::string(prefix) + "x";
+    const uint32_t handles[] = {KRM_FileOpen(name.c_str(), "rb"), KRM_FileOpen(name.c_str(), "rb")};
+    Bytes seen[2], chunk(1000);
+    for (bool more = true; more;) {
+        more = false;
+        for (int i : {0, 1}) {
+            const uint32_t got = KRM_FileRead(chunk.data(), 1, static_cast<uint32_t>(chunk.size()), handles[i]);
+            seen[i].insert(seen[i].end(), chunk.begin(), chunk.begin() + got);
+            more = more || got > 0;
+        }
+    }
+    EXPECT_TRUE(seen[0] == content && seen[1] == content);
+    EXPECT_EQ(KRM_FileClose(handles[0]) + KRM_FileClose(handles[1]), 0);
+    EXPECT_EQ(::lseek(memfd, 0, SEEK_CUR), static_cast<off_t>(content.size()));
+    KRM_BindingRelease(binding);
+    ::close(memfd);
 }
 
 using Lines = std::vector<std::string>;
