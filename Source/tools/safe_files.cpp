@@ -224,7 +224,9 @@ bool PendingFile::create(const OutputFolder& folder, const std::string& name, co
             return false;
         }
     }
-    // Readable too: a writer may read back what it wrote (where a salvaged text ends).
+    // Readable too: a writer may read back what it wrote (where a salvaged text ends). A file
+    // system without nameless files refuses them (EOPNOTSUPP, EISDIR on older kernels).
+    if (existing.st_mode == 0) fd_ = UniqueFd(::openat(folder.fd(), ".", O_TMPFILE | O_RDWR | O_CLOEXEC, 0666));
     for (int attempt = 0; attempt < 16 && !fd_; ++attempt) {
         temporary_ = ".oasys-" + randomSuffix() + ".tmp";
         fd_ = UniqueFd(::openat(folder.fd(), temporary_.c_str(),
@@ -243,7 +245,31 @@ bool PendingFile::create(const OutputFolder& folder, const std::string& name, co
     return true;
 }
 
+// Links the nameless file under its name, which must still be free: a file that appeared there
+// meanwhile is not the tool's to replace unseen. Linking by descriptor needs a capability most
+// users lack; through /proc/self/fd any user may link a file of their own.
+bool PendingFile::linkNameless(std::string& cause) {
+    bool linked = ::linkat(fd_.get(), "", folder_, name_.c_str(), AT_EMPTY_PATH) == 0;
+    if (!linked && errno == ENOENT) {
+        const std::string self = "/proc/self/fd/" + std::to_string(fd_.get());
+        linked = ::linkat(AT_FDCWD, self.c_str(), folder_, name_.c_str(), AT_SYMLINK_FOLLOW) == 0;
+    }
+    if (!linked) {
+        cause = errno == EEXIST ? shown_.string() + " appeared while its text was written; nothing was written"
+                                : systemCause("cannot write " + shown_.string(), errno);
+        discard();
+        return false;
+    }
+    if (::close(fd_.release()) != 0) {
+        cause = systemCause("cannot write " + shown_.string(), errno);
+        ::unlinkat(folder_, name_.c_str(), 0);
+        return false;
+    }
+    return true;
+}
+
 bool PendingFile::commit(std::string& cause) {
+    if (temporary_.empty()) return linkNameless(cause);
     const int closed = ::close(fd_.release());
     if (closed != 0 || ::renameat(folder_, temporary_.c_str(), folder_, name_.c_str()) != 0) {
         cause = systemCause("cannot write " + shown_.string(), errno);

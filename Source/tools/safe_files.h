@@ -1,8 +1,11 @@
 // How the tools touch the file system on a user's behalf.
 //
-// Every file they create (texts, logs, reports) is made the way install, rsync and mv make theirs:
-// a new file under a temporary name, created exclusively in the folder it belongs to and renamed
-// over its final name only when it is complete. Folders beneath an output folder are reached and
+// Every file they create (texts, logs, reports) appears under its name only when it is complete:
+// where nothing stands at the name, the file is made without a name (O_TMPFILE) in the folder it
+// belongs to and linked under its name at the end, so that nothing is left behind whatever
+// happens to the process; where a file is replaced (or the file system makes no nameless file),
+// it is made the way install, rsync and mv make theirs, under a temporary name created
+// exclusively in the folder and renamed over the name. Folders beneath an output folder are reached and
 // made without following a symbolic link on the way, so a link planted in an output tree can
 // neither lead a write elsewhere nor be written through. Nothing that was at a destination is
 // removed or changed when a document fails.
@@ -100,8 +103,8 @@ private:
     FileId id_;
 };
 
-// A file written under a temporary name in its folder and renamed over `name` by commit(); the
-// temporary file is removed when the object goes without a commit (failure, interruption). An
+// A file written without a name, or under a temporary name, in its folder, and given `name` by
+// commit(); the file is gone when the object goes without a commit (failure, interruption). An
 // existing file of the same identity as one of the run's inputs is refused before anything is
 // written, and so is a destination that is a folder or any other non-regular file: a device or
 // a pipe is written to directly only when the user names it (see TextOutput).
@@ -115,14 +118,16 @@ public:
     // False with the cause when the destination is refused or the temporary file cannot be made.
     bool create(const OutputFolder& folder, const std::string& name, const InputFiles& inputs, std::string& cause);
     int fd() const { return fd_.get(); }
-    // Renames the complete file over its name; false with the cause on failure.
+    // Gives the complete file its name; false with the cause on failure.
     bool commit(std::string& cause);
-    // Removes the temporary file now.
+    // Removes the file now.
     void discard();
 
 private:
+    bool linkNameless(std::string& cause);
+
     int folder_ = -1; // borrowed from the OutputFolder, which outlives this object
-    std::string temporary_;
+    std::string temporary_; // empty for a file without a name
     std::string name_;
     fs::path shown_;
     UniqueFd fd_;

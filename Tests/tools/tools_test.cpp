@@ -212,9 +212,14 @@ const Case kCases[] = {
     {"an interrupted batch finishes what runs and leaves no temporary file",
      "mkdir in out; oasys2txt long.DOC long.txt; for i in $(seq 300); do ln long.DOC in/d$i.DOC; ln long.FMT in/d$i.FMT; done",
      "oasys2txt -j 2 -o @/out --report @/report @/in & p=$!; n=0; while [ $(ls @/out | wc -l) -lt 3 ] && [ $n -lt 2000 ]; "
-     "do sleep 0.01; n=$((n+1)); done; kill -TERM $p; wait $p; s=$?; ls @/out | grep -v '[.]txt$' && exit 99; for f in "
+     "do sleep 0.01; n=$((n+1)); done; kill -TERM $p; wait $p; s=$?; ls -A @/out | grep -v '[.]txt$' && exit 99; for f in "
      "@/out/*; do cmp -s $f @/long.txt || exit 98; done; [ $(ls @/out | wc -l) = $(wc -l < @/report) ] || exit 97; exit $s",
      143, " not started"},
+    {"a killed batch leaves whole texts and nothing else",
+     "mkdir in out; oasys2txt long.DOC long.txt; for i in $(seq 300); do ln long.DOC in/d$i.DOC; ln long.FMT in/d$i.FMT; done",
+     "oasys2txt -j 2 -o @/out @/in & p=$!; n=0; while [ $(ls @/out | wc -l) -lt 3 ] && [ $n -lt 2000 ]; do sleep 0.01; "
+     "n=$((n+1)); done; kill -KILL $p; { wait $p; } 2>/dev/null; ls -A @/out | grep -v '[.]txt$' && exit 99; for f in @/out/*; do "
+     "cmp -s $f @/long.txt || exit 98; done; exit 0", 0, ""},
     // Trees an attacker or an unlucky user prepared.
     {"a batch changes nothing outside its output folder whatever links are planted",
      "mkdir -p victims elsewhere in/sub in/out logs; echo one > victims/v1; echo two > victims/v2; cp doc.oas in/a.oas; "
