@@ -211,8 +211,8 @@ double seconds(const timeval& time) { return static_cast<double>(time.tv_sec) + 
 // Processor time of the commands run so far (user and system), added up as each ends.
 double childCpuSeconds = 0;
 
-// Runs a command with its standard output sent to a file; its exit status.
-int runCommand(const std::vector<std::string>& arguments, const fs::path& output) {
+// Starts a command with its standard output sent to a file; its process, 0 when it did not start.
+pid_t startCommand(const std::vector<std::string>& arguments, const fs::path& output) {
     std::vector<char*> argv;
     for (const std::string& argument : arguments) argv.push_back(const_cast<char*>(argument.c_str()));
     argv.push_back(nullptr);
@@ -222,12 +222,21 @@ int runCommand(const std::vector<std::string>& arguments, const fs::path& output
     pid_t child = 0;
     const int spawned = posix_spawnp(&child, argv[0], &actions, nullptr, argv.data(), environ);
     posix_spawn_file_actions_destroy(&actions);
-    if (spawned != 0) return -1;
+    return spawned == 0 ? child : 0;
+}
+
+// Waits for a started command; its exit status.
+int waitCommand(pid_t child) {
+    if (child == 0) return -1;
     int status = 0;
     struct rusage usage {};
     wait4(child, &status, 0, &usage);
     childCpuSeconds += seconds(usage.ru_utime) + seconds(usage.ru_stime);
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+int runCommand(const std::vector<std::string>& arguments, const fs::path& output) {
+    return waitCommand(startCommand(arguments, output));
 }
 
 double secondsOf(const std::function<void()>& work) {
@@ -470,22 +479,36 @@ void smallDocumentFigures(const Options& options, const fs::path& work) {
     if (options.oasys2txt.empty()) return;
     const fs::path batch = work / "batch", texts = work / "texts";
     const std::vector<Document> documents = smallDocuments(batch, options.batch, 4000);
-    // The same documents found by walking the folder (-j 1, -j 2) and named one by one (-j 1).
-    std::vector<std::string> named{options.oasys2txt, "-q", "-j", "1", "-o", texts.string()};
-    for (const Document& document : documents) named.push_back(document.source.string());
-    const std::map<std::string, std::vector<std::string>> commands = {
-        {"1", {options.oasys2txt, "-q", "-j", "1", "-o", texts.string(), batch.string()}},
-        {"2", {options.oasys2txt, "-q", "-j", "2", "-o", texts.string(), batch.string()}},
-        {"named", named}};
+    // The same documents found by walking the folder (-j 1, -j 2), named one by one (-j 1), and
+    // named in two halves to two -j 1 processes at once: what two independent processes get out of
+    // this machine for the same work, the reference for -j 2.
+    const std::vector<std::string> tool{options.oasys2txt, "-q", "-j", "1", "-o", texts.string()};
+    const auto namedFrom = [&](size_t first, size_t end) {
+        std::vector<std::string> command = tool;
+        for (size_t i = first; i < end; ++i) command.push_back(documents[i].source.string());
+        return command;
+    };
+    const size_t half = documents.size() / 2;
+    const std::map<std::string, std::vector<std::vector<std::string>>> commands = {
+        {"1", {{options.oasys2txt, "-q", "-j", "1", "-o", texts.string(), batch.string()}}},
+        {"2", {{options.oasys2txt, "-q", "-j", "2", "-o", texts.string(), batch.string()}}},
+        {"named", {namedFrom(0, documents.size())}},
+        {"pair", {namedFrom(0, half), namedFrom(half, documents.size())}}};
     std::map<std::string, std::vector<double>> times, cpus;
     for (int round = 0; round < options.runs; ++round)
-        for (const auto& [name, command] : commands) {
+        for (const auto& [name, processes] : commands) {
             fs::remove_all(texts);
-            const Timing timing = timingOf([&] { runCommand(command, work / "tool.out"); });
+            const Timing timing = timingOf([&] {
+                std::vector<pid_t> started;
+                for (size_t i = 0; i < processes.size(); ++i)
+                    started.push_back(startCommand(processes[i], work / ("tool" + std::to_string(i) + ".out")));
+                for (const pid_t child : started) waitCommand(child);
+            });
             times[name].push_back(timing.wall);
             cpus[name].push_back(timing.cpu);
         }
-    const double one = median(times["1"]), two = median(times["2"]), byName = median(times["named"]);
+    const double one = median(times["1"]), two = median(times["2"]), byName = median(times["named"]),
+                 pair = median(times["pair"]);
     table.set("oasys2txt -j 1, " + std::to_string(documents.size()) +
                   " documents of 4 KB: documents per second; per CPU second",
               column, format("%.0f; %.0f", documents.size() / one, documents.size() / median(cpus["1"])));
@@ -493,6 +516,8 @@ void smallDocumentFigures(const Options& options, const fs::path& work) {
               format("%.0f (%.2f×)", documents.size() / two, one / two));
     table.set("oasys2txt -j 1, the same documents named on the command line: documents per second (× the folder)",
               column, format("%.0f (%.2f×)", documents.size() / byName, one / byName));
+    table.set("two oasys2txt -j 1 at once, each naming half of them: documents per second (× -j 1)", column,
+              format("%.0f (%.2f×)", documents.size() / pair, one / pair));
     fs::remove_all(batch);
     fs::remove_all(texts);
 }
