@@ -46,6 +46,10 @@ public:
     GsfQuietScope& operator=(const GsfQuietScope&) = delete;
 };
 
+// The compound file at path (a bound name read from its descriptor) as libgsf's input, ready for
+// gsf_infile_msole_new; null when it cannot be opened. Call with libgsf set up.
+GsfInput* openCompoundInput(const char* path);
+
 // The top-level stream of that name in a compound file, compared without regard to case as
 // compound files compare names, with a reference of its own; null when there is none (a storage
 // of that name is no stream).

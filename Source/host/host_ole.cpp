@@ -7,10 +7,14 @@
 #include "host_internal.h"
 #include "krm_host.h"
 
+#include <fcntl.h>
 #include <gsf/gsf.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <array>
+#include <cerrno>
 #include <cstring>
 #include <memory>
 #include <new>
@@ -208,6 +212,37 @@ HandleTable<CompoundStream>& compoundStreams() {
 
 // A storage handle for a compound file read through input (whose reference it takes over);
 // 0 when the input is missing or is no readable compound file.
+// A compound file up to this size is read whole with one read and handed to libgsf from memory,
+// where it places and copies sectors without a system call each (most OASYS compound documents
+// are a few KB); a larger one is read through stdio as libgsf goes, so memory stays bounded.
+constexpr off_t kWholeCompoundFile = 1 << 20;
+
+// The whole regular file behind fd, read at explicit offsets (a bound descriptor's offset is the
+// application's); null when it is no regular file, too large, or cannot be read.
+GsfInput* readWholeCompoundFile(int fd) {
+    struct stat status {};
+    if (::fstat(fd, &status) != 0 || !S_ISREG(status.st_mode) || status.st_size > kWholeCompoundFile) {
+        return nullptr;
+    }
+    const auto size = static_cast<size_t>(status.st_size);
+    auto* bytes = static_cast<guint8*>(g_try_malloc(std::max<size_t>(size, 1)));
+    if (bytes == nullptr) {
+        return nullptr;
+    }
+    size_t done = 0;
+    while (done < size) {
+        const ssize_t got = ::pread(fd, bytes + done, size - done, static_cast<off_t>(done));
+        if (got < 0 && errno == EINTR) {
+            continue;
+        }
+        if (got <= 0) {
+            break; // shorter than it was: libgsf sees what is there
+        }
+        done += static_cast<size_t>(got);
+    }
+    return gsf_input_memory_new(bytes, static_cast<gsf_off_t>(done), TRUE);
+}
+
 uint32_t openStorage(GsfInput* input) {
     if (input == nullptr) {
         return 0;
@@ -254,6 +289,35 @@ bool isStorageEntry(GsfInput* entry) {
 }
 
 } // namespace
+
+GsfInput* openCompoundInput(const char* path) {
+    const BoundName bound = findBoundName(path);
+    if (bound.underBinding && bound.fd < 0) {
+        return nullptr; // a name under a binding that was not bound opens nothing
+    }
+    int fd = bound.fd;
+    int opened = -1;
+    if (!bound.underBinding) {
+        do {
+            opened = ::open(path, O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
+        } while (opened < 0 && errno == EINTR);
+        if (opened < 0) {
+            return nullptr;
+        }
+        fd = opened;
+    }
+    GsfInput* input = readWholeCompoundFile(fd);
+    if (input == nullptr) {
+        std::string holder; // a bound file is opened afresh, with an offset of its own
+        GError* error = nullptr;
+        input = gsf_input_stdio_new(bound.underBinding ? reopenPathOf(fd, holder) : path, &error);
+        g_clear_error(&error);
+    }
+    if (opened >= 0) {
+        ::close(opened);
+    }
+    return input;
+}
 
 GsfInput* findTopLevelStream(GsfInfile* infile, const char* name) {
     const int entries = gsf_infile_num_children(infile);
@@ -306,14 +370,9 @@ KRM_EXPORT uint32_t KRM_2OLEopen(const char* path) {
     if (krm_host::shouldFail(KRM_SVC_OLE_OPEN) || path == nullptr) {
         return 0;
     }
-    std::string bound; // a bound name opens its descriptor's file (host_bindings.cpp)
-    path = krm_host::resolveBoundPath(path, bound);
     krm_host::ensureGsfInitialised();
     const krm_host::GsfQuietScope quiet;
-    GError* error = nullptr;
-    GsfInput* input = gsf_input_stdio_new(path, &error);
-    g_clear_error(&error);
-    return krm_host::openStorage(input);
+    return krm_host::openStorage(krm_host::openCompoundInput(path));
 }
 
 KRM_EXPORT int32_t KRM_2OLEclose(uint32_t storage) {

@@ -333,17 +333,14 @@ extern "C" KRM_EXPORT int32_t SummaryInfo(const char* path, const HostOptions* o
                                           const uint16_t*) {
     if (krm_host::shouldFail(KRM_SVC_SUMMARY_INFO)) return KRM_ERR_BROKEN;
     if (path == nullptr || options == nullptr || record == nullptr) return KRM_ERR_OPEN;
-    std::string bound; // a bound name opens its descriptor's file (host_bindings.cpp)
-    path = krm_host::resolveBoundPath(path, bound);
     const size_t nameLength = strnlen(options->outputCharset, KRM_CHARSET_NAME_MAX);
     if (nameLength == KRM_CHARSET_NAME_MAX) return KRM_ERR_BROKEN;
     krm_host::ensureGsfInitialised();
     const krm_host::GsfQuietScope quiet; // a damaged compound file is a return code, never a message
     try {
-        GError* error = nullptr;
-        InputPtr input(gsf_input_stdio_new(path, &error));
-        g_clear_error(&error);
+        InputPtr input(krm_host::openCompoundInput(path));
         if (!input) return KRM_ERR_OPEN;
+        GError* error = nullptr;
         InfilePtr ole(gsf_infile_msole_new(input.get(), &error));
         g_clear_error(&error);
         if (!ole) return KRM_ERR_OPEN;
