@@ -212,8 +212,9 @@ KRM_EXPORT int32_t SummaryInfo(const char* path, const HostOptions* options, Pro
  *     written at the handle's own positions, when the descriptor is a regular file opened for
  *     what the mode asks (not in append, direct or path-only mode) and the mode is neither append
  *     nor exclusive; otherwise the file opened afresh through /proc/self/fd. KRM_2OLEopen and
- *     SummaryInfo always open a bound compound file afresh. Either way the descriptor's own offset
- *     never moves, and two handles on one bound name never disturb each other;
+ *     SummaryInfo read a bound compound file of up to 1 MiB whole from the descriptor at explicit
+ *     offsets, and open a larger one afresh. Either way the descriptor's own offset never moves,
+ *     and two handles on one bound name never disturb each other;
  *   - KRM_FileRemove of a bound name removes nothing (returns 0), KRM_FileRemoveIfSizeIsZero
  *     answers as for a file but removes nothing: the application decides what becomes of its
  *     files;

@@ -218,7 +218,8 @@ HandleTable<CompoundStream>& compoundStreams() {
 constexpr off_t kWholeCompoundFile = 1 << 20;
 
 // The whole regular file behind fd, read at explicit offsets (a bound descriptor's offset is the
-// application's); null when it is no regular file, too large, or cannot be read.
+// application's); null when it is no regular file, too large, or not read whole (a descriptor that
+// reads only aligned blocks, one that cannot read, a file that shrank): stdio then does as before.
 GsfInput* readWholeCompoundFile(int fd) {
     struct stat status {};
     if (::fstat(fd, &status) != 0 || !S_ISREG(status.st_mode) || status.st_size > kWholeCompoundFile) {
@@ -236,11 +237,12 @@ GsfInput* readWholeCompoundFile(int fd) {
             continue;
         }
         if (got <= 0) {
-            break; // shorter than it was: libgsf sees what is there
+            g_free(bytes);
+            return nullptr;
         }
         done += static_cast<size_t>(got);
     }
-    return gsf_input_memory_new(bytes, static_cast<gsf_off_t>(done), TRUE);
+    return gsf_input_memory_new(bytes, static_cast<gsf_off_t>(size), TRUE);
 }
 
 uint32_t openStorage(GsfInput* input) {

@@ -2,6 +2,9 @@
 // the decoder's one- and two-byte reads after a seek, through the filter's source-access wrappers,
 // for a plain file and a compound-file stream alike: at the edges of the read-ahead windows, in an
 // order that leaves a window and comes back to the byte before it, and at the source's end.
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <map>
 
@@ -122,6 +125,34 @@ TEST_F(OleTest, StaleHandlesAreRefusedAndStreamsOutliveTheirStorage) {
     EXPECT_EQ(KRM_2OLEcloseStream(body), 0);
     EXPECT_NE(KRM_2OLEcloseStream(body), 0) << "closed twice";
     EXPECT_EQ(KRM_2OLEreadStream(body, &byte, 1) + KRM_2OLEseekStream(body, 0, 2) + KRM_2OLEopen(nullptr), 0u);
+}
+
+// A bound compound file, small (read whole from the descriptor) or large (opened afresh), in any
+// mode a descriptor may have, gives its streams and never moves the application's offset.
+TEST_F(OleTest, BoundCompoundFilesLeaveTheApplicationsOffset) {
+    const std::filesystem::path small = dir / "small.ole";
+    oasys_test::writeCompound(small, {{"DOC1.FMT", streams.at("DOC1.FMT")}});
+    const struct { const std::filesystem::path* file; int flags; } cases[] = {
+        {&small, O_RDONLY}, {&small, O_RDONLY | O_DIRECT}, {&small, O_PATH}, {&compoundPath, O_RDONLY},
+    };
+    for (const auto& c : cases) {
+        const int fd = ::open(c.file->c_str(), c.flags | O_CLOEXEC);
+        ASSERT_GE(fd, 0) << c.flags;
+        if ((c.flags & O_PATH) == 0) ::lseek(fd, 7, SEEK_SET);
+        char prefix[KRM_BINDING_PREFIX_MAX];
+        const uint32_t binding = KRM_BindingCreate(prefix, sizeof prefix);
+        ASSERT_EQ(KRM_BindingAddFd(binding, "doc.ole", fd), 0);
+        const uint32_t bound = KRM_2OLEopen((std::string(prefix) + "doc.ole").c_str());
+        ASSERT_NE(bound, 0u) << c.file->filename() << " " << c.flags;
+        const uint32_t stream = KRM_2OLEopenStream(bound, "DOC1.FMT");
+        EXPECT_EQ(readAll(stream, 4096), streams.at("DOC1.FMT")) << c.flags;
+        EXPECT_EQ(KRM_2OLEcloseStream(stream) + KRM_2OLEclose(bound), 0);
+        if ((c.flags & O_PATH) == 0) {
+            EXPECT_EQ(::lseek(fd, 0, SEEK_CUR), 7) << c.flags;
+        }
+        KRM_BindingRelease(binding);
+        ::close(fd);
+    }
 }
 
 TEST_F(OleTest, NoCompoundFileGivesNoHandleAndNoMessage) {
