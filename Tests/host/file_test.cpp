@@ -111,7 +111,7 @@ TEST_F(FileTest, WrittenBytesReadBackAndLostOnesFail) {
     const uint32_t buffered = KRM_FileOpen("/dev/full", "wb"), direct = KRM_FileOpen("/dev/full", "wb");
     EXPECT_EQ(KRM_FileWrite("abc", 1, 3, buffered), 3u);
     EXPECT_NE(KRM_FileClose(buffered), 0);
-    EXPECT_LT(KRM_FileWrite(content.data(), 1, 2 * kWindow, direct), 2 * kWindow);
+    EXPECT_EQ(KRM_FileWrite(content.data(), 1, 2 * kWindow, direct), 0u); // none of it is known to be written
     EXPECT_NE(KRM_FileClose(direct), 0);
 }
 
