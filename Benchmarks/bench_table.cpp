@@ -2,7 +2,8 @@
 // UTF-8 and to Shift_JIS, the stream entry, iconv and uconv on the same text as plain Windows-31J,
 // the peak resident memory of one extraction, properties per second, small documents per second
 // through the library, and oasys2txt on a batch of small documents with one and two workers, found
-// in their folder and named on the command line.
+// in their folder, named on the command line, and in two processes at once; and with one and two
+// workers on a batch of documents ten times larger.
 //
 // The machine is shared and noisy, so every figure is the median of runs that alternate between
 // the library and the reference commands, and speeds are also given as ratios to iconv measured in
@@ -450,6 +451,69 @@ std::vector<Document> smallDocuments(const fs::path& dir, int count, size_t size
     return documents;
 }
 
+// Runs each set of commands (a set's processes all at once) in alternating rounds into an empty
+// texts folder; the median elapsed and processor seconds of each set.
+std::map<std::string, Timing> batchTimings(const std::map<std::string, std::vector<std::vector<std::string>>>& commands,
+                                           const fs::path& texts, const fs::path& work, int runs) {
+    std::map<std::string, std::vector<double>> times, cpus;
+    for (int round = 0; round < runs; ++round)
+        for (const auto& [name, processes] : commands) {
+            fs::remove_all(texts);
+            const Timing timing = timingOf([&] {
+                std::vector<pid_t> started;
+                for (size_t i = 0; i < processes.size(); ++i)
+                    started.push_back(startCommand(processes[i], work / ("tool" + std::to_string(i) + ".out")));
+                for (const pid_t child : started) waitCommand(child);
+            });
+            times[name].push_back(timing.wall);
+            cpus[name].push_back(timing.cpu);
+        }
+    std::map<std::string, Timing> medians;
+    for (const auto& [name, ignored] : commands) medians[name] = {median(times[name]), median(cpus[name])};
+    fs::remove_all(texts);
+    return medians;
+}
+
+void batchFigures(const Options& options, const fs::path& work, const std::string& column) {
+    const fs::path batch = work / "batch", large = work / "large", texts = work / "texts";
+    const std::vector<Document> documents = smallDocuments(batch, options.batch, 4000);
+    const auto jobs = [&](const char* n, const fs::path& folder) {
+        return std::vector<std::string>{options.oasys2txt, "-q", "-j", n, "-o", texts.string(), folder.string()};
+    };
+    // The same documents found by walking the folder (-j 1, -j 2), named one by one (-j 1), and
+    // named in two halves to two -j 1 processes at once: what two independent processes get out of
+    // this machine for the same work, the reference for -j 2.
+    const auto namedFrom = [&](size_t first, size_t end) {
+        std::vector<std::string> command{options.oasys2txt, "-q", "-j", "1", "-o", texts.string()};
+        for (size_t i = first; i < end; ++i) command.push_back(documents[i].source.string());
+        return command;
+    };
+    const size_t half = documents.size() / 2;
+    auto t = batchTimings({{"1", {jobs("1", batch)}}, {"2", {jobs("2", batch)}},
+                           {"named", {namedFrom(0, documents.size())}},
+                           {"pair", {namedFrom(0, half), namedFrom(half, documents.size())}}},
+                          texts, work, options.runs);
+    const double n = static_cast<double>(documents.size()), one = t["1"].wall;
+    table.set("oasys2txt -j 1, " + std::to_string(documents.size()) +
+                  " documents of 4 KB: documents per second; per CPU second",
+              column, format("%.0f; %.0f", n / one, n / t["1"].cpu));
+    table.set("oasys2txt -j 2, the same: documents per second (× -j 1)", column,
+              format("%.0f (%.2f×)", n / t["2"].wall, one / t["2"].wall));
+    table.set("oasys2txt -j 1, the same documents named on the command line: documents per second (× the folder)",
+              column, format("%.0f (%.2f×)", n / t["named"].wall, one / t["named"].wall));
+    table.set("two oasys2txt -j 1 at once, each naming half of them: documents per second (× -j 1)", column,
+              format("%.0f (%.2f×)", n / t["pair"].wall, one / t["pair"].wall));
+    fs::remove_all(batch);
+
+    // Documents ten times larger: less of each document's time goes to opening and making files.
+    const size_t largeCount = 600;
+    smallDocuments(large, static_cast<int>(largeCount), 40000);
+    t = batchTimings({{"1", {jobs("1", large)}}, {"2", {jobs("2", large)}}}, texts, work, options.runs);
+    table.set("oasys2txt -j 2 over " + std::to_string(largeCount) + " documents of 40 KB: documents per second (× -j 1)",
+              column, format("%.0f (%.2f×)", largeCount / t["2"].wall, t["1"].wall / t["2"].wall));
+    fs::remove_all(large);
+}
+
 void smallDocumentFigures(const Options& options, const fs::path& work) {
     const std::vector<Document> small = smallDocuments(work / "small1k", 300, 1000);
     const fs::path outputs = work / "out";
@@ -477,49 +541,7 @@ void smallDocumentFigures(const Options& options, const fs::path& work) {
     fs::remove_all(work / "small1k");
 
     if (options.oasys2txt.empty()) return;
-    const fs::path batch = work / "batch", texts = work / "texts";
-    const std::vector<Document> documents = smallDocuments(batch, options.batch, 4000);
-    // The same documents found by walking the folder (-j 1, -j 2), named one by one (-j 1), and
-    // named in two halves to two -j 1 processes at once: what two independent processes get out of
-    // this machine for the same work, the reference for -j 2.
-    const std::vector<std::string> tool{options.oasys2txt, "-q", "-j", "1", "-o", texts.string()};
-    const auto namedFrom = [&](size_t first, size_t end) {
-        std::vector<std::string> command = tool;
-        for (size_t i = first; i < end; ++i) command.push_back(documents[i].source.string());
-        return command;
-    };
-    const size_t half = documents.size() / 2;
-    const std::map<std::string, std::vector<std::vector<std::string>>> commands = {
-        {"1", {{options.oasys2txt, "-q", "-j", "1", "-o", texts.string(), batch.string()}}},
-        {"2", {{options.oasys2txt, "-q", "-j", "2", "-o", texts.string(), batch.string()}}},
-        {"named", {namedFrom(0, documents.size())}},
-        {"pair", {namedFrom(0, half), namedFrom(half, documents.size())}}};
-    std::map<std::string, std::vector<double>> times, cpus;
-    for (int round = 0; round < options.runs; ++round)
-        for (const auto& [name, processes] : commands) {
-            fs::remove_all(texts);
-            const Timing timing = timingOf([&] {
-                std::vector<pid_t> started;
-                for (size_t i = 0; i < processes.size(); ++i)
-                    started.push_back(startCommand(processes[i], work / ("tool" + std::to_string(i) + ".out")));
-                for (const pid_t child : started) waitCommand(child);
-            });
-            times[name].push_back(timing.wall);
-            cpus[name].push_back(timing.cpu);
-        }
-    const double one = median(times["1"]), two = median(times["2"]), byName = median(times["named"]),
-                 pair = median(times["pair"]);
-    table.set("oasys2txt -j 1, " + std::to_string(documents.size()) +
-                  " documents of 4 KB: documents per second; per CPU second",
-              column, format("%.0f; %.0f", documents.size() / one, documents.size() / median(cpus["1"])));
-    table.set("oasys2txt -j 2, the same: documents per second (× -j 1)", column,
-              format("%.0f (%.2f×)", documents.size() / two, one / two));
-    table.set("oasys2txt -j 1, the same documents named on the command line: documents per second (× the folder)",
-              column, format("%.0f (%.2f×)", documents.size() / byName, one / byName));
-    table.set("two oasys2txt -j 1 at once, each naming half of them: documents per second (× -j 1)", column,
-              format("%.0f (%.2f×)", documents.size() / pair, one / pair));
-    fs::remove_all(batch);
-    fs::remove_all(texts);
+    batchFigures(options, work, column);
 }
 
 std::vector<size_t> parseSizes(const std::string& list) {
