@@ -2,7 +2,8 @@
 // filter, which only knows paths, opens them by those names (see krm_host.h).
 //
 // The file service opens a bound name as a duplicate of its descriptor where the mode allows,
-// and reads and writes it at its own positions (host_file.cpp); everything else opens the bound
+// and reads and writes it at its own positions (host_file.cpp); a small compound file is read
+// whole from the descriptor at explicit offsets (host_ole.cpp); everything else opens the bound
 // descriptor's file afresh through /proc/self/fd/N, an open file with an offset of its own. Either
 // way the application's offset never moves, and two handles on one bound name never disturb each
 // other.
@@ -126,11 +127,6 @@ const char* reopenPathOf(int fd, std::string& holder) {
         holder.append(std::to_string(fd));
     }
     return holder.c_str();
-}
-
-const char* resolveBoundPath(const char* path, std::string& holder) {
-    const BoundName bound = findBoundName(path);
-    return bound.underBinding ? reopenPathOf(bound.fd, holder) : path;
 }
 
 int32_t boundFileIsEmpty(const char* path) {

@@ -22,11 +22,6 @@ BoundName findBoundName(const char* path);
 // or "" for no descriptor (fd < 0), so that the open fails. holder keeps the text alive.
 const char* reopenPathOf(int fd, std::string& holder);
 
-// The path to open in place of a name under a live binding: the bound descriptor's file afresh
-// ("/proc/self/fd/N"), or "" for a name that was not bound, so that the open fails. Any other path
-// is handed back as it is. holder keeps the text alive for the caller.
-const char* resolveBoundPath(const char* path, std::string& holder);
-
 // For a name under a live binding: 1 when it is bound to an empty regular file, else 0.
 int32_t boundFileIsEmpty(const char* path);
 

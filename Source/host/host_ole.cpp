@@ -210,8 +210,6 @@ HandleTable<CompoundStream>& compoundStreams() {
     return compoundStreamTable;
 }
 
-// A storage handle for a compound file read through input (whose reference it takes over);
-// 0 when the input is missing or is no readable compound file.
 // A compound file up to this size is read whole with one read and handed to libgsf from memory,
 // where it places and copies sectors without a system call each (most OASYS compound documents
 // are a few KB); a larger one is read through stdio as libgsf goes, so memory stays bounded.
@@ -245,6 +243,8 @@ GsfInput* readWholeCompoundFile(int fd) {
     return gsf_input_memory_new(bytes, static_cast<gsf_off_t>(size), TRUE);
 }
 
+// A storage handle for a compound file read through input (whose reference it takes over);
+// 0 when the input is missing or is no readable compound file.
 uint32_t openStorage(GsfInput* input) {
     if (input == nullptr) {
         return 0;
