@@ -157,10 +157,13 @@ private:
 
 std::optional<TextOutput> openOutput(const Job& job, const RunPlaces& places, std::string& cause) {
     if (places.outputRoot) {
-        std::optional<OutputFolder> folder = places.outputRoot->beneath(job.relative.parent_path(), cause);
+        const std::string name = soundFileName(job.relative.filename().string(), kTextSuffix);
+        const fs::path parent = job.relative.parent_path();
+        // The root is open for the whole run; a folder beneath it is opened for this document.
+        if (parent.empty()) return TextOutput::inFolder(*places.outputRoot, name, places.inputs, cause);
+        std::optional<OutputFolder> folder = places.outputRoot->beneath(parent, cause);
         if (!folder) return std::nullopt;
-        return TextOutput::inFolder(std::move(*folder), soundFileName(job.relative.filename().string(), kTextSuffix),
-                                    places.inputs, cause);
+        return TextOutput::inOwnFolder(std::move(*folder), name, places.inputs, cause);
     }
     if (job.output) return TextOutput::named(*job.output, places.inputs, cause);
     return TextOutput::standardOutput();

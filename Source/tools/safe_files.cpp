@@ -310,16 +310,25 @@ std::optional<TextOutput> TextOutput::named(const fs::path& path, const InputFil
     }
     std::optional<OutputFolder> folder = OutputFolder::parentOf(path, cause);
     if (!folder) return std::nullopt;
-    return inFolder(std::move(*folder), path.filename().string(), inputs, cause);
+    return inOwnFolder(std::move(*folder), path.filename().string(), inputs, cause);
 }
 
-std::optional<TextOutput> TextOutput::inFolder(OutputFolder folder, const std::string& name, const InputFiles& inputs,
-                                               std::string& cause) {
+std::optional<TextOutput> TextOutput::inFolder(const OutputFolder& folder, const std::string& name,
+                                               const InputFiles& inputs, std::string& cause) {
     TextOutput output;
-    output.folder_.emplace(std::move(folder));
-    if (!output.pending_.create(*output.folder_, name, inputs, cause)) return std::nullopt;
+    if (!output.pending_.create(folder, name, inputs, cause)) return std::nullopt;
+    output.newFile_ = true;
     output.fd_ = output.pending_.fd();
-    output.shown_ = (output.folder_->path() / name).string();
+    output.shown_ = (folder.path() / name).string();
+    return output;
+}
+
+std::optional<TextOutput> TextOutput::inOwnFolder(OutputFolder folder, const std::string& name,
+                                                  const InputFiles& inputs, std::string& cause) {
+    // The pending file borrows the folder's descriptor, which keeps its number when the folder
+    // moves into the output.
+    std::optional<TextOutput> output = inFolder(folder, name, inputs, cause);
+    if (output) output->ownFolder_.emplace(std::move(folder));
     return output;
 }
 
@@ -329,7 +338,7 @@ bool TextOutput::write(const void* data, size_t size) {
 }
 
 bool TextOutput::finish(bool keep, std::string& cause) {
-    if (!folder_) return true;
+    if (!newFile_) return true;
     if (!keep) {
         pending_.discard();
         return true;

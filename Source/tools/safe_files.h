@@ -141,14 +141,17 @@ public:
     static TextOutput standardOutput();
     // The destination the user named on the command line.
     static std::optional<TextOutput> named(const fs::path& path, const InputFiles& inputs, std::string& cause);
-    // A file of this name in a folder of the run's output tree.
-    static std::optional<TextOutput> inFolder(OutputFolder folder, const std::string& name, const InputFiles& inputs,
-                                              std::string& cause);
+    // A file of this name in a folder of the run's output tree, which outlives the TextOutput.
+    static std::optional<TextOutput> inFolder(const OutputFolder& folder, const std::string& name,
+                                              const InputFiles& inputs, std::string& cause);
+    // The same in a folder the TextOutput keeps open until it is gone.
+    static std::optional<TextOutput> inOwnFolder(OutputFolder folder, const std::string& name, const InputFiles& inputs,
+                                                 std::string& cause);
 
     // False when the write failed; error() then holds the system's code.
     bool write(const void* data, size_t size);
     // The new file the text goes into, for a writer of its own; -1 when it goes elsewhere.
-    int newFileFd() const { return folder_ ? fd_ : -1; }
+    int newFileFd() const { return newFile_ ? fd_ : -1; }
     // Where the text goes, as messages name it.
     const std::string& shownName() const { return shown_; }
     int error() const { return error_; }
@@ -157,7 +160,8 @@ public:
 
 private:
     TextOutput() = default;
-    std::optional<OutputFolder> folder_;
+    std::optional<OutputFolder> ownFolder_;
+    bool newFile_ = false; // pending_ holds the text
     PendingFile pending_;
     UniqueFd direct_;
     int fd_ = -1;
