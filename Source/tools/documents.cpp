@@ -94,8 +94,8 @@ const NamedInputs::MembersByStem& NamedInputs::membersIn(const fs::path& folder)
     return place->second;
 }
 
-FolderEntry classifyFolderEntry(const fs::path& path) {
-    switch (oasys_name_role_of(path.filename().c_str())) {
+FolderEntry classifyFolderEntry(const char* fileName) {
+    switch (oasys_name_role_of(fileName)) {
     case OASYS_NAME_BODY: return FolderEntry::Document;
     case OASYS_NAME_MEMBER: return FolderEntry::Member;
     default: return FolderEntry::Candidate;

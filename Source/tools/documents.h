@@ -64,6 +64,6 @@ private:
 // The bytes are looked at when the document is opened for its work, by the batch's workers: the
 // walk reads no file, and a document is opened once.
 enum class FolderEntry { Document, Member, Candidate };
-FolderEntry classifyFolderEntry(const fs::path& path);
+FolderEntry classifyFolderEntry(const char* fileName);
 
 } // namespace oasys_tools

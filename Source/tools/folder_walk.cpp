@@ -1,9 +1,14 @@
 #include "folder_walk.h"
 
+#include <dirent.h>
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
+#include <memory>
+#include <string_view>
 #include <system_error>
 
 #include "documents.h"
@@ -12,43 +17,93 @@ namespace oasys_tools {
 
 namespace {
 
-void walk(const fs::path& folder, const fs::path& relative, bool recursive, const FileIdSet& skip,
+struct FolderCloser {
+    void operator()(DIR* folder) const { ::closedir(folder); }
+};
+using OpenFolder = std::unique_ptr<DIR, FolderCloser>;
+
+// A name of a folder's listing, with the kind of file the listing tells (DT_LNK for a link;
+// DT_UNKNOWN where the file system tells nothing).
+struct Listed {
+    std::string name;
+    unsigned char type;
+};
+
+// The folder's names but "." and "..", sorted by a plain string comparison; false with errno set
+// when the listing breaks off. Only names are kept: a folder of thousands of documents is listed
+// before its first document can be handed out, so the listing must cost little more than the
+// system's.
+bool listSorted(DIR* folder, std::vector<Listed>& names) {
+    for (;;) {
+        errno = 0;
+        const dirent* entry = ::readdir(folder);
+        if (entry == nullptr) break;
+        const std::string_view name(entry->d_name);
+        if (name != "." && name != "..") names.push_back({std::string(name), entry->d_type});
+    }
+    if (errno != 0) return false;
+    std::sort(names.begin(), names.end(), [](const Listed& a, const Listed& b) { return a.name < b.name; });
+    return true;
+}
+
+std::string causeOf(int error) { return std::generic_category().message(error); }
+
+// A subfolder, opened by the path the tool reaches it by (so that the system's bound on a path's
+// length bounds the walk's depth too), never through a link put there since the listing.
+OpenFolder openSubfolder(const fs::path& path) {
+    const int fd = ::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    if (fd < 0) return nullptr;
+    OpenFolder folder(::fdopendir(fd));
+    if (!folder) {
+        const int error = errno;
+        ::close(fd);
+        errno = error;
+    }
+    return folder;
+}
+
+void walk(DIR* folder, const fs::path& path, const fs::path& relative, bool recursive, const FileIdSet& skip,
           const FoundFn& found, FileIdSet& inputs) {
-    std::error_code error;
-    // Each entry with its name, sorted by the name: entries of one folder differ only there, and
-    // a plain string comparison is much cheaper than comparing paths component by component.
-    std::vector<std::pair<std::string, fs::directory_entry>> entries;
-    fs::directory_iterator it(folder, error);
-    for (fs::directory_iterator end; !error && it != end; it.increment(error))
-        entries.emplace_back(it->path().filename().native(), *it);
-    if (error) {
-        found({folder, relative, "the folder cannot be read: " + error.message()});
+    std::vector<Listed> names;
+    if (!listSorted(folder, names)) {
+        found({path, relative, "the folder cannot be read: " + causeOf(errno)});
         return;
     }
-    std::sort(entries.begin(), entries.end(), [](const auto& a, const auto& b) { return a.first < b.first; });
-    for (const auto& [name, entry] : entries) {
-        // The listing tells a link apart without a system call, and one stat of the path,
-        // following a link as a reader would, tells the rest and gives the file's identity.
-        const bool link = entry.is_symlink(error);
+    const int fd = ::dirfd(folder);
+    for (const Listed& entry : names) {
+        const char* name = entry.name.c_str();
+        // The listing tells a link apart, and one stat of the name, following a link as a reader
+        // would, tells the rest and gives the file's identity.
         struct stat target {};
-        if (!error && ::stat(entry.path().c_str(), &target) != 0) error.assign(errno, std::generic_category());
-        if (error) {
+        bool link = entry.type == DT_LNK;
+        int error = 0;
+        if (entry.type == DT_UNKNOWN) {
+            if (::fstatat(fd, name, &target, AT_SYMLINK_NOFOLLOW) != 0) error = errno;
+            link = S_ISLNK(target.st_mode);
+        }
+        if (error == 0 && ::fstatat(fd, name, &target, 0) != 0) error = errno;
+        if (error != 0) {
             // A link to nothing is no document; anything else that cannot be looked at is told.
-            if (error != std::errc::no_such_file_or_directory)
-                found({entry.path(), relative / name, "cannot be read: " + error.message()});
-            error.clear();
+            if (error != ENOENT) found({path / entry.name, relative / entry.name, "cannot be read: " + causeOf(error)});
             continue;
         }
         const FileId id{target.st_dev, target.st_ino};
         if (S_ISDIR(target.st_mode)) {
-            if (!link && recursive && !skip.count(id)) walk(entry.path(), relative / name, recursive, skip, found, inputs);
-            continue; // links to folders are not followed
+            // Links to folders are not followed.
+            if (link || !recursive || skip.count(id) != 0) continue;
+            const fs::path subfolder = path / entry.name;
+            const OpenFolder opened = openSubfolder(subfolder);
+            if (!opened)
+                found({subfolder, relative / entry.name, "the folder cannot be read: " + causeOf(errno)});
+            else
+                walk(opened.get(), subfolder, relative / entry.name, recursive, skip, found, inputs);
+            continue;
         }
         if (!S_ISREG(target.st_mode)) continue;
         inputs.insert(id);
-        const FolderEntry kind = classifyFolderEntry(entry.path());
+        const FolderEntry kind = classifyFolderEntry(name);
         if (kind != FolderEntry::Member)
-            found({entry.path(), relative / name, {}, kind == FolderEntry::Candidate});
+            found({path / entry.name, relative / entry.name, {}, kind == FolderEntry::Candidate});
     }
 }
 
@@ -56,7 +111,12 @@ void walk(const fs::path& folder, const fs::path& relative, bool recursive, cons
 
 void walkFolder(const fs::path& folder, bool recursive, const FileIdSet& skip, const FoundFn& found,
                 FileIdSet& inputs) {
-    walk(folder, {}, recursive, skip, found, inputs);
+    const OpenFolder opened(::opendir(folder.c_str()));
+    if (!opened) {
+        found({folder, {}, "the folder cannot be read: " + causeOf(errno)});
+        return;
+    }
+    walk(opened.get(), folder, {}, recursive, skip, found, inputs);
 }
 
 } // namespace oasys_tools
