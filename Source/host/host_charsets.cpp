@@ -1,5 +1,6 @@
 // Charset names of the conversion service, for applications that check or list output charsets
 // (and write a few labels of their own in one) without calling ICU themselves.
+#include "host_conv_internal.h"
 #include "host_internal.h"
 #include "krm_host.h"
 
@@ -18,18 +19,16 @@ KRM_EXPORT int32_t KRM_CharsetUsable(const char* name, uint32_t* unitSize) {
     if (name == nullptr || name[0] == '\0' || std::strlen(name) >= KRM_CHARSET_NAME_MAX) {
         return 0;
     }
-    UErrorCode status = U_ZERO_ERROR;
-    UConverter* converter = ucnv_open(name, &status);
-    if (converter == nullptr || U_FAILURE(status)) {
-        if (converter != nullptr) {
-            ucnv_close(converter);
-        }
+    // Asked before every extraction: the thread's converter of that name, which the extraction
+    // then converts with, answers without opening one (ICU's open and close take a process-wide
+    // lock).
+    const krm_host::conv::CachedConverter* converter = krm_host::conv::cachedConverter(name);
+    if (converter == nullptr) {
         return 0;
     }
     if (unitSize != nullptr) {
-        *unitSize = static_cast<uint32_t>(std::max<int8_t>(1, ucnv_getMinCharSize(converter)));
+        *unitSize = static_cast<uint32_t>(std::max<int8_t>(1, ucnv_getMinCharSize(converter->converter)));
     }
-    ucnv_close(converter);
     return 1;
 }
 
