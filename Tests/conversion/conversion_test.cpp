@@ -283,6 +283,25 @@ TEST_F(ConversionTest, ConvertersAreReusedWithoutLeakingStateBetweenLines) {
     EXPECT_EQ(codeConvert("OASYS_WIN", "ISO-2022-JP", bytesOf("a")).bytes, bytesOf("a"));
 }
 
+// Each name asked twice: the second answer comes from the converter the first one left open.
+TEST(CharsetUsable, TellsUsableNamesAndTheirSmallestUnit) {
+    const std::string tooLong(KRM_CHARSET_NAME_MAX, 'U');
+    const struct {
+        const char* name;
+        int32_t usable;
+        uint32_t unit;
+    } cases[] = {{"UTF-8", 1, 1}, {"Shift_JIS", 1, 1}, {"UTF-16BE", 1, 2}, {"UTF-32", 1, 4},
+                 {"NO-SUCH-CHARSET", 0, kUntouched}, {"", 0, kUntouched}, {tooLong.c_str(), 0, kUntouched}};
+    for (const auto& c : cases)
+        for (int round = 0; round < 2; ++round) {
+            uint32_t unit = kUntouched;
+            EXPECT_EQ(KRM_CharsetUsable(c.name, &unit), c.usable) << c.name;
+            EXPECT_EQ(unit, c.unit) << c.name;
+            EXPECT_EQ(KRM_CharsetUsable(c.name, nullptr), c.usable) << c.name;
+        }
+    EXPECT_EQ(KRM_CharsetUsable(nullptr, nullptr), 0);
+}
+
 TEST_F(ConversionTest, CutStrFailsAboveTheRoomForAnUnknownCharsetOrItsSwitch) {
     Bytes text = bytesOf("abcdef");
     HostOptions options = makeOptions("NO-SUCH-CHARSET");
