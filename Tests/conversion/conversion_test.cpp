@@ -302,6 +302,32 @@ TEST(CharsetUsable, TellsUsableNamesAndTheirSmallestUnit) {
     EXPECT_EQ(KRM_CharsetUsable(nullptr, nullptr), 0);
 }
 
+TEST(CharsetIsUtf8, AnyNameOfUtf8AndNothingElse) {
+    for (const auto& [name, utf8] : {std::pair{"UTF-8", 1}, {"utf8", 1}, {"UTF8", 1}, {"Shift_JIS", 0}, {"NO-SUCH", 0}})
+        EXPECT_EQ(KRM_CharsetIsUtf8(name), utf8) << name;
+    EXPECT_EQ(KRM_CharsetIsUtf8(nullptr), 0);
+}
+
+// ア is 83 41 in Shift_JIS: two bytes from three of UTF-8.
+TEST(ConvertFromUtf8, CountsWhatItWroteOrWouldNeed) {
+    const std::string katakanaA = "\xE3\x82\xA2";
+    const struct {
+        const char* charset;
+        size_t capacity;
+        int32_t result;
+        size_t produced;
+    } cases[] = {{"Shift_JIS", 8, 0, 2}, {"Shift_JIS", 1, -1, 2}, {"NO-SUCH-CHARSET", 8, -1, 0}};
+    for (const auto& c : cases) {
+        char output[8] = {};
+        size_t produced = 99;
+        EXPECT_EQ(KRM_ConvertFromUtf8(c.charset, katakanaA.data(), katakanaA.size(), output, c.capacity, &produced),
+                  c.result) << c.charset << " into " << c.capacity;
+        EXPECT_EQ(produced, c.produced) << c.charset << " into " << c.capacity;
+        EXPECT_EQ(KRM_ConvertFromUtf8(c.charset, katakanaA.data(), katakanaA.size(), output, c.capacity, nullptr),
+                  c.result);
+    }
+}
+
 TEST_F(ConversionTest, CutStrFailsAboveTheRoomForAnUnknownCharsetOrItsSwitch) {
     Bytes text = bytesOf("abcdef");
     HostOptions options = makeOptions("NO-SUCH-CHARSET");

@@ -146,7 +146,8 @@ const Case kCases[] = {
      0, "", {"report~\"bytes\":7,"}},
     {"a success replaces a dangling link", "ln -s gone out.txt", "oasys2txt @/doc.oas @/out.txt", 0, "",
      {"out.txt=Hello\r\n", "gone!"}},
-    {"a failure keeps an existing file", "echo kept > out.txt", "oasys2txt @/secret.DOC @/out.txt", 3, "password",
+    {"a failure keeps an existing file, and no temporary file", "echo kept > out.txt",
+     "oasys2txt @/secret.DOC @/out.txt; s=$?; ls -A @ | grep '^[.]oasys-' && exit 99; exit $s", 3, "password",
      {"out.txt=kept\n"}},
     // Long documents need no loop guard; the guard, when asked for, names itself.
     {"a long document with the loop guard", "", "oasys2txt --loop-guard @/long.DOC @/out.txt", 5, "--loop-guard"},
