@@ -1,5 +1,6 @@
 #include "documents.h"
 
+#include <dirent.h>
 #include <poll.h>
 #include <unistd.h>
 
@@ -18,7 +19,10 @@ constexpr int kInterruptCheckMilliseconds = 100;
 constexpr size_t kSignatureBytes = 8;
 
 // A .DOC, .FMT or .GRP file, in any case: a member of a separated document.
-bool isMemberName(const fs::path& name) { return oasys_name_role_of(name.filename().c_str()) != OASYS_NAME_OTHER; }
+bool isMemberName(const char* fileName) { return oasys_name_role_of(fileName) != OASYS_NAME_OTHER; }
+
+// The name of a member without its extension: what its members share.
+std::string stemOf(std::string_view memberName) { return std::string(memberName.substr(0, memberName.rfind('.'))); }
 
 OpenResult resultOf(oasys_status status, const oasys_result& result) {
     return {static_cast<Outcome>(status), status == OASYS_OK ? std::string() : std::string(result.message),
@@ -77,9 +81,10 @@ OpenResult readStandardInput(uint64_t limit, Packaging requested, Document& out)
 
 void NamedInputs::addInputIds(const fs::path& path, FileIdSet& ids) {
     if (const auto id = fileIdOf(path)) ids.insert(*id);
-    if (!isMemberName(path)) return;
+    const std::string name = path.filename().native();
+    if (!isMemberName(name.c_str())) return;
     const MembersByStem& members = membersIn(path.has_parent_path() ? path.parent_path() : fs::path("."));
-    const auto [first, last] = members.equal_range(path.stem());
+    const auto [first, last] = members.equal_range(stemOf(name));
     for (auto it = first; it != last; ++it)
         if (const auto id = fileIdOf(it->second)) ids.insert(*id);
 }
@@ -87,10 +92,10 @@ void NamedInputs::addInputIds(const fs::path& path, FileIdSet& ids) {
 const NamedInputs::MembersByStem& NamedInputs::membersIn(const fs::path& folder) {
     const auto [place, isNew] = folders_.try_emplace(folder.native());
     if (!isNew) return place->second;
-    std::error_code error;
-    for (fs::directory_iterator it(folder, error), end; !error && it != end; it.increment(error))
-        if (const fs::path name = it->path().filename(); isMemberName(name))
-            place->second.emplace(name.stem(), it->path());
+    // Names only: a folder of thousands of files is listed for one separated document named in it.
+    const OpenFolder listing(::opendir(folder.c_str()));
+    for (const dirent* entry; listing && (entry = ::readdir(listing.get())) != nullptr;)
+        if (isMemberName(entry->d_name)) place->second.emplace(stemOf(entry->d_name), folder / entry->d_name);
     return place->second;
 }
 

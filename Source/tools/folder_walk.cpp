@@ -17,11 +17,6 @@ namespace oasys_tools {
 
 namespace {
 
-struct FolderCloser {
-    void operator()(DIR* folder) const { ::closedir(folder); }
-};
-using OpenFolder = std::unique_ptr<DIR, FolderCloser>;
-
 // A name of a folder's listing, with the kind of file the listing tells (DT_LNK for a link;
 // DT_UNKNOWN where the file system tells nothing).
 struct Listed {

@@ -11,6 +11,7 @@
 // removed or changed when a document fails.
 #pragma once
 
+#include <dirent.h>
 #include <sys/stat.h>
 #include <sys/types.h>
 
@@ -18,6 +19,7 @@
 #include <condition_variable>
 #include <cstdint>
 #include <filesystem>
+#include <memory>
 #include <mutex>
 #include <optional>
 #include <set>
@@ -44,6 +46,12 @@ public:
 private:
     int fd_ = -1;
 };
+
+// An open folder listing (opendir), closed on destruction.
+struct FolderCloser {
+    void operator()(DIR* folder) const { ::closedir(folder); }
+};
+using OpenFolder = std::unique_ptr<DIR, FolderCloser>;
 
 // The identity of a file: the same device and inode are the same file, whatever its names.
 struct FileId {
