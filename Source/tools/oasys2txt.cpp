@@ -578,7 +578,10 @@ int run(Settings& settings, const std::vector<std::string>& arguments) {
     }
     if (batch) checkBatchArguments(arguments, settings);
     std::optional<Job> single;
-    if (!batch) single = singleJob(arguments, places);
+    if (!batch) {
+        single = singleJob(arguments, places);
+        settings.jobs = 1; // one document: no worker thread waits for a second
+    }
     const bool showProgress = batch && !settings.quiet && ::isatty(STDERR_FILENO);
     JobQueue queue;
     runJobs(
