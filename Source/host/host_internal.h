@@ -31,9 +31,10 @@ inline bool shouldFail(KrmService service) {
 enum class Counter { OpenFiles, OpenStorages, OpenStreams, OpenLogs, OutstandingBlocks, OutputStreams };
 void count(Counter counter, int delta);
 
-// libgsf initialisation, done once per process before any thread uses libgsf (also installs the
-// GLib log handler that keeps libgsf's warnings off the terminal).
-void ensureGsfInitialised();
+// libgsf loaded and set up, once per process before any thread uses it (also installs the GLib
+// log handler that keeps libgsf's warnings off the terminal); false when libgsf cannot be loaded,
+// and every compound-file service then fails.
+bool ensureGsfInitialised();
 
 // Some of libgsf's warnings about damaged files carry no log domain of their own. While a thread
 // holds this guard, messages of the default domain that it raises are taken for libgsf's and

@@ -3,12 +3,12 @@
 // because libgsf's streams read through their parent's input and would disturb each other's
 // position otherwise.
 #include "host_bindings.h"
+#include "host_gsf.h"
 #include "host_handle_table.h"
 #include "host_internal.h"
 #include "krm_host.h"
 
 #include <fcntl.h>
-#include <gsf/gsf.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -40,7 +40,7 @@ void discardLogMessage(const gchar*, GLogLevelFlags, const gchar*, gpointer) {}
 
 void filterDefaultDomainMessage(const gchar* domain, GLogLevelFlags level, const gchar* message, gpointer data) {
     if (quietDepth == 0) {
-        g_log_default_handler(domain, level, message, data);
+        gsf.g_log_default_handler(domain, level, message, data);
     }
 }
 
@@ -48,25 +48,25 @@ void filterDefaultDomainMessage(const gchar* domain, GLogLevelFlags level, const
 // property-set writer; their first use from several threads at once races inside GObject's
 // type registration. One throw-away property-set write registers them all up front.
 void warmUpPropertySetTypes() {
-    gsf_timestamp_get_type();
-    gsf_doc_prop_get_type();
-    GsfDocMetaData* metaData = gsf_doc_meta_data_new();
-    GValue* title = g_new0(GValue, 1);
-    g_value_init(title, G_TYPE_STRING);
-    g_value_set_string(title, "warm-up");
-    gsf_doc_meta_data_insert(metaData, g_strdup(GSF_META_NAME_TITLE), title);
-    GsfTimestamp* stamp = gsf_timestamp_new();
-    gsf_timestamp_set_time(stamp, 0);
-    GValue* created = g_new0(GValue, 1);
-    g_value_init(created, GSF_TIMESTAMP_TYPE);
-    gsf_timestamp_to_value(stamp, created);
-    gsf_timestamp_free(stamp);
-    gsf_doc_meta_data_insert(metaData, g_strdup(GSF_META_NAME_DATE_CREATED), created);
-    GsfOutput* sink = gsf_output_memory_new();
-    gsf_doc_meta_data_write_to_msole(metaData, sink, FALSE);
-    gsf_output_close(sink);
-    g_object_unref(sink);
-    g_object_unref(metaData);
+    gsf.gsf_timestamp_get_type();
+    gsf.gsf_doc_prop_get_type();
+    GsfDocMetaData* metaData = gsf.gsf_doc_meta_data_new();
+    auto* title = static_cast<GValue*>(gsf.g_malloc0(sizeof(GValue)));
+    gsf.g_value_init(title, G_TYPE_STRING);
+    gsf.g_value_set_string(title, "warm-up");
+    gsf.gsf_doc_meta_data_insert(metaData, gsf.g_strdup(GSF_META_NAME_TITLE), title);
+    GsfTimestamp* stamp = gsf.gsf_timestamp_new();
+    gsf.gsf_timestamp_set_time(stamp, 0);
+    auto* created = static_cast<GValue*>(gsf.g_malloc0(sizeof(GValue)));
+    gsf.g_value_init(created, gsf.gsf_timestamp_get_type());
+    gsf.gsf_timestamp_to_value(stamp, created);
+    gsf.gsf_timestamp_free(stamp);
+    gsf.gsf_doc_meta_data_insert(metaData, gsf.g_strdup(GSF_META_NAME_DATE_CREATED), created);
+    GsfOutput* sink = gsf.gsf_output_memory_new();
+    gsf.gsf_doc_meta_data_write_to_msole(metaData, sink, FALSE);
+    gsf.gsf_output_close(sink);
+    gsf.g_object_unref(sink);
+    gsf.g_object_unref(metaData);
 }
 
 // GObject builds a class at the first instance of its type, under GLib's own locks, which are
@@ -75,15 +75,9 @@ void warmUpPropertySetTypes() {
 // thread uses them, gives that read an ordering every tool sees. The references are kept: the
 // classes of static types live as long as the process anyway.
 void buildReaderClasses() {
-    g_type_class_ref(GSF_INPUT_STDIO_TYPE);
-    g_type_class_ref(GSF_INFILE_MSOLE_TYPE);
+    gsf.g_type_class_ref(gsf.gsf_input_stdio_get_type());
+    gsf.g_type_class_ref(gsf.gsf_infile_msole_get_type());
 }
-
-struct GObjectUnref {
-    void operator()(gpointer object) const { g_object_unref(object); }
-};
-template <class T>
-using GObjectRef = std::unique_ptr<T, GObjectUnref>;
 
 struct Storage {
     explicit Storage(GObjectRef<GsfInfile>&& file) : infile(std::move(file)) {}
@@ -104,7 +98,7 @@ constexpr uint64_t kStreamWindow = 256u << 10;
 class CompoundStream {
 public:
     CompoundStream(const std::shared_ptr<Storage>& owner, GObjectRef<GsfInput>&& in)
-        : storage_(owner), input_(std::move(in)), size_(static_cast<uint64_t>(std::max<gsf_off_t>(gsf_input_size(input_.get()), 0))),
+        : storage_(owner), input_(std::move(in)), size_(static_cast<uint64_t>(std::max<gsf_off_t>(gsf.gsf_input_size(input_.get()), 0))),
           windowSize_(size_ <= kWholeStreamBound ? size_ : kStreamWindow) {}
     ~CompoundStream() {
         std::lock_guard lock(storage_->mutex);
@@ -179,8 +173,8 @@ private:
         const GsfQuietScope quiet;
         std::lock_guard lock(storage_->mutex);
         // gsf_input_seek returns TRUE on failure; gsf_input_read reads all or nothing.
-        if (gsf_input_seek(input_.get(), static_cast<gsf_off_t>(start), G_SEEK_SET) ||
-            gsf_input_read(input_.get(), static_cast<size_t>(length), window_.get()) == nullptr)
+        if (gsf.gsf_input_seek(input_.get(), static_cast<gsf_off_t>(start), G_SEEK_SET) ||
+            gsf.gsf_input_read(input_.get(), static_cast<size_t>(length), window_.get()) == nullptr)
             return false;
         windowStart_ = start;
         windowLength_ = length;
@@ -224,7 +218,7 @@ GsfInput* readWholeCompoundFile(int fd) {
         return nullptr;
     }
     const auto size = static_cast<size_t>(status.st_size);
-    auto* bytes = static_cast<guint8*>(g_try_malloc(std::max<size_t>(size, 1)));
+    auto* bytes = static_cast<guint8*>(gsf.g_try_malloc(std::max<size_t>(size, 1)));
     if (bytes == nullptr) {
         return nullptr;
     }
@@ -235,12 +229,12 @@ GsfInput* readWholeCompoundFile(int fd) {
             continue;
         }
         if (got <= 0) {
-            g_free(bytes);
+            gsf.g_free(bytes);
             return nullptr;
         }
         done += static_cast<size_t>(got);
     }
-    return gsf_input_memory_new(bytes, static_cast<gsf_off_t>(size), TRUE);
+    return gsf.gsf_input_memory_new(bytes, static_cast<gsf_off_t>(size), TRUE);
 }
 
 // A storage handle for a compound file read through input (whose reference it takes over);
@@ -250,9 +244,9 @@ uint32_t openStorage(GsfInput* input) {
         return 0;
     }
     GError* error = nullptr;
-    GsfInfile* infile = gsf_infile_msole_new(input, &error); // holds its own reference to input
-    g_object_unref(input);
-    g_clear_error(&error);
+    GsfInfile* infile = gsf.gsf_infile_msole_new(input, &error); // holds its own reference to input
+    gsf.g_object_unref(input);
+    gsf.g_clear_error(&error);
     if (infile == nullptr) {
         return 0;
     }
@@ -269,25 +263,26 @@ bool isAscii(const char* text) {
 // Compound-file names compare without regard to case. Names are UTF-8 in libgsf; a name that is
 // not UTF-8 on either side can only match byte for byte, ASCII letters folded.
 bool sameEntryName(const char* entryName, const char* wanted) {
-    if (g_ascii_strcasecmp(entryName, wanted) == 0) {
+    if (gsf.g_ascii_strcasecmp(entryName, wanted) == 0) {
         return true;
     }
     if (isAscii(entryName) && isAscii(wanted)) {
         return false; // ASCII letters are all the folding there is (the usual case, once per entry)
     }
-    if (!g_utf8_validate(entryName, -1, nullptr) || !g_utf8_validate(wanted, -1, nullptr)) {
+    if (!gsf.g_utf8_validate(entryName, -1, nullptr) || !gsf.g_utf8_validate(wanted, -1, nullptr)) {
         return false;
     }
-    gchar* entryFolded = g_utf8_casefold(entryName, -1);
-    gchar* wantedFolded = g_utf8_casefold(wanted, -1);
-    const bool same = g_strcmp0(entryFolded, wantedFolded) == 0;
-    g_free(entryFolded);
-    g_free(wantedFolded);
+    gchar* entryFolded = gsf.g_utf8_casefold(entryName, -1);
+    gchar* wantedFolded = gsf.g_utf8_casefold(wanted, -1);
+    const bool same = gsf.g_strcmp0(entryFolded, wantedFolded) == 0;
+    gsf.g_free(entryFolded);
+    gsf.g_free(wantedFolded);
     return same;
 }
 
 bool isStorageEntry(GsfInput* entry) {
-    return GSF_IS_INFILE(entry) && gsf_infile_num_children(GSF_INFILE(entry)) >= 0;
+    return gsf.g_type_check_instance_is_a(reinterpret_cast<GTypeInstance*>(entry), gsf.gsf_infile_get_type()) &&
+           gsf.gsf_infile_num_children(reinterpret_cast<GsfInfile*>(entry)) >= 0;
 }
 
 } // namespace
@@ -312,8 +307,8 @@ GsfInput* openCompoundInput(const char* path) {
     if (input == nullptr) {
         std::string holder; // a bound file is opened afresh, with an offset of its own
         GError* error = nullptr;
-        input = gsf_input_stdio_new(bound.underBinding ? reopenPathOf(fd, holder) : path, &error);
-        g_clear_error(&error);
+        input = gsf.gsf_input_stdio_new(bound.underBinding ? reopenPathOf(fd, holder) : path, &error);
+        gsf.g_clear_error(&error);
     }
     if (opened >= 0) {
         ::close(opened);
@@ -322,35 +317,39 @@ GsfInput* openCompoundInput(const char* path) {
 }
 
 GsfInput* findTopLevelStream(GsfInfile* infile, const char* name) {
-    const int entries = gsf_infile_num_children(infile);
+    const int entries = gsf.gsf_infile_num_children(infile);
     for (int index = 0; index < entries; ++index) {
-        const char* entryName = gsf_infile_name_by_index(infile, index);
+        const char* entryName = gsf.gsf_infile_name_by_index(infile, index);
         if (entryName == nullptr || !sameEntryName(entryName, name)) {
             continue;
         }
-        GsfInput* entry = gsf_infile_child_by_index(infile, index);
+        GsfInput* entry = gsf.gsf_infile_child_by_index(infile, index);
         if (entry == nullptr) {
             continue;
         }
         if (!isStorageEntry(entry)) {
             return entry;
         }
-        g_object_unref(entry); // a storage of that name is no stream
+        gsf.g_object_unref(entry); // a storage of that name is no stream
     }
     return nullptr;
 }
 
-void ensureGsfInitialised() {
+bool ensureGsfInitialised() {
+    if (!loadGsf()) {
+        return false;
+    }
     static std::once_flag once;
     std::call_once(once, [] {
         for (const char* domain : kGsfLogDomains) {
-            g_log_set_handler(domain, kEveryLevel, discardLogMessage, nullptr);
+            gsf.g_log_set_handler(domain, kEveryLevel, discardLogMessage, nullptr);
         }
-        g_log_set_handler(nullptr, kEveryLevel, filterDefaultDomainMessage, nullptr);
-        gsf_init();
+        gsf.g_log_set_handler(nullptr, kEveryLevel, filterDefaultDomainMessage, nullptr);
+        gsf.gsf_init();
         buildReaderClasses();
         warmUpPropertySetTypes();
     });
+    return true;
 }
 
 GsfQuietScope::GsfQuietScope() {
@@ -369,10 +368,9 @@ using krm_host::Storage;
 extern "C" {
 
 KRM_EXPORT uint32_t KRM_2OLEopen(const char* path) {
-    if (krm_host::shouldFail(KRM_SVC_OLE_OPEN) || path == nullptr) {
+    if (krm_host::shouldFail(KRM_SVC_OLE_OPEN) || path == nullptr || !krm_host::ensureGsfInitialised()) {
         return 0;
     }
-    krm_host::ensureGsfInitialised();
     const krm_host::GsfQuietScope quiet;
     return krm_host::openStorage(krm_host::openCompoundInput(path));
 }

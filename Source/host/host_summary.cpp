@@ -5,7 +5,6 @@
 // through a 32-bit time_t (an unset date would come back as 2009-04-22, a date before 1970 as a
 // date after 2100), and the host must leave an unset date empty rather than make one up. Every
 // read of the set is bounds-checked against the stream, so a hostile set cannot lead us outside it.
-#include <gsf/gsf.h>
 
 #include <algorithm>
 #include <array>
@@ -20,6 +19,7 @@
 
 #include "host_bindings.h"
 #include "host_conv_internal.h"
+#include "host_gsf.h"
 #include "host_internal.h"
 #include "krm_host.h"
 #include "krm_host_testing.h"
@@ -69,11 +69,8 @@ constexpr Slot kModifiedSlot{KRM_PROP_MODIFIED, KRM_PROP_MODIFIED_SIZE};
 constexpr Slot kCreatedSlot{KRM_PROP_CREATED, KRM_PROP_CREATED_SIZE};
 constexpr Slot kLastAuthorSlot{KRM_PROP_LAST_AUTHOR, KRM_PROP_LAST_AUTHOR_SIZE};
 
-struct GObjectUnref {
-    void operator()(gpointer object) const { g_object_unref(object); }
-};
-using InfilePtr = std::unique_ptr<GsfInfile, GObjectUnref>;
-using InputPtr = std::unique_ptr<GsfInput, GObjectUnref>;
+using InfilePtr = krm_host::GObjectRef<GsfInfile>;
+using InputPtr = krm_host::GObjectRef<GsfInput>;
 
 // Little-endian reads that fail instead of leaving the bytes.
 class ByteView {
@@ -284,10 +281,10 @@ enum class ReadResult { Absent, Read, Damaged };
 ReadResult readStream(GsfInfile* ole, const char* name, std::vector<uint8_t>& bytes) {
     InputPtr stream(krm_host::findTopLevelStream(ole, name));
     if (!stream) return ReadResult::Absent;
-    const gsf_off_t size = gsf_input_size(stream.get());
+    const gsf_off_t size = krm_host::gsf.gsf_input_size(stream.get());
     if (size < 0 || static_cast<uint64_t>(size) > kMaxSetStream) return ReadResult::Damaged;
     bytes.resize(static_cast<size_t>(size));
-    if (size > 0 && gsf_input_read(stream.get(), static_cast<size_t>(size), bytes.data()) == nullptr)
+    if (size > 0 && krm_host::gsf.gsf_input_read(stream.get(), static_cast<size_t>(size), bytes.data()) == nullptr)
         return ReadResult::Damaged;
     return ReadResult::Read;
 }
@@ -335,14 +332,14 @@ extern "C" KRM_EXPORT int32_t SummaryInfo(const char* path, const HostOptions* o
     if (path == nullptr || options == nullptr || record == nullptr) return KRM_ERR_OPEN;
     const size_t nameLength = strnlen(options->outputCharset, KRM_CHARSET_NAME_MAX);
     if (nameLength == KRM_CHARSET_NAME_MAX) return KRM_ERR_BROKEN;
-    krm_host::ensureGsfInitialised();
+    if (!krm_host::ensureGsfInitialised()) return KRM_ERR_OPEN;
     const krm_host::GsfQuietScope quiet; // a damaged compound file is a return code, never a message
     try {
         InputPtr input(krm_host::openCompoundInput(path));
         if (!input) return KRM_ERR_OPEN;
         GError* error = nullptr;
-        InfilePtr ole(gsf_infile_msole_new(input.get(), &error));
-        g_clear_error(&error);
+        InfilePtr ole(krm_host::gsf.gsf_infile_msole_new(input.get(), &error));
+        krm_host::gsf.g_clear_error(&error);
         if (!ole) return KRM_ERR_OPEN;
         CachedConverter* output = krm_host::conv::cachedConverter({options->outputCharset, nameLength});
         if (output == nullptr) return KRM_ERR_BROKEN;
