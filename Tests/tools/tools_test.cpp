@@ -112,6 +112,12 @@ const Case kCases[] = {
      "cmp @/t $x.txt && oasys2txt $d | cmp - $X/sample_combined.txt && oasysinfo $d | cmp - $x.info && "
      "oasysinfo --json $d | sed \"s|$E|EXAMPLES|\" | cmp - $x.json || exit 1; done", 0, ""},
     {"success", "", "oasys2txt @/doc.oas @/out.txt", 0, "", {"out.txt=Hello\r\n"}},
+    {"libgsf is loaded for a compound document only", "",
+     "for d in a.DOC doc.oas c.ole; do LD_DEBUG=files oasys2txt @/$d @/$d.txt 2>&1 | grep -q 'file=libgsf' && echo $d loads "
+     "libgsf || echo $d not; done", 0, "", {"c.ole.txt=Hello\r\n"}, "a.DOC not\ndoc.oas not\nc.ole loads libgsf\n"},
+    {"a libgsf that cannot be loaded fails compound documents only", "mkdir lib; : > lib/" KRM_GSF_SONAME,
+     "LD_LIBRARY_PATH=@/lib oasys2txt -o @/o @/a.DOC @/c.ole", 5, "c.ole': it has the compound-file signature but cannot",
+     {"o/a.DOC.txt=Hello\r\n", "o/c.ole.txt!"}},
     {"a document in the root folder", "# as root\ncp a.DOC /$(basename $PWD).DOC; cp a.FMT /$(basename $PWD).FMT",
      "oasys2txt /$(basename @).DOC @/out.txt; s=$?; rm /$(basename @).DOC /$(basename @).FMT; exit $s", 0, "", {"out.txt=Hello\r\n"}},
     {"separated named by .FMT", "", "oasys2txt @/a.FMT @/out.txt", 0, "", {"out.txt=Hello\r\n"}},
