@@ -43,6 +43,9 @@ bool listSorted(DIR* folder, std::vector<Listed>& names) {
 
 std::string causeOf(int error) { return std::generic_category().message(error); }
 
+// Why a folder cannot be read, taken from errno before anything else can change it.
+std::string unreadableFolder() { return "the folder cannot be read: " + causeOf(errno); }
+
 // A subfolder, opened by the path the tool reaches it by (so that the system's bound on a path's
 // length bounds the walk's depth too), never through a link put there since the listing.
 OpenFolder openSubfolder(const fs::path& path) {
@@ -61,7 +64,8 @@ void walk(DIR* folder, const fs::path& path, const fs::path& relative, bool recu
           const FoundFn& found, FileIdSet& inputs) {
     std::vector<Listed> names;
     if (!listSorted(folder, names)) {
-        found({path, relative, "the folder cannot be read: " + causeOf(errno)});
+        std::string cause = unreadableFolder();
+        found({path, relative, std::move(cause)});
         return;
     }
     const int fd = ::dirfd(folder);
@@ -88,10 +92,12 @@ void walk(DIR* folder, const fs::path& path, const fs::path& relative, bool recu
             if (link || !recursive || skip.count(id) != 0) continue;
             const fs::path subfolder = path / entry.name;
             const OpenFolder opened = openSubfolder(subfolder);
-            if (!opened)
-                found({subfolder, relative / entry.name, "the folder cannot be read: " + causeOf(errno)});
-            else
+            if (!opened) {
+                std::string cause = unreadableFolder();
+                found({subfolder, relative / entry.name, std::move(cause)});
+            } else {
                 walk(opened.get(), subfolder, relative / entry.name, recursive, skip, found, inputs);
+            }
             continue;
         }
         if (!S_ISREG(target.st_mode)) continue;
@@ -108,7 +114,8 @@ void walkFolder(const fs::path& folder, bool recursive, const FileIdSet& skip, c
                 FileIdSet& inputs) {
     const OpenFolder opened(::opendir(folder.c_str()));
     if (!opened) {
-        found({folder, {}, "the folder cannot be read: " + causeOf(errno)});
+        std::string cause = unreadableFolder();
+        found({folder, {}, std::move(cause)});
         return;
     }
     walk(opened.get(), folder, {}, recursive, skip, found, inputs);
