@@ -181,6 +181,8 @@ const Case kCases[] = {
     {"a pipe named as a document", "mkfifo fifo.oas", "oasys2txt @/fifo.oas @/out.txt", 6, "is not a regular file",
      {"out.txt!"}},
     {"a combined document from standard input", "", "oasys2txt - < @/doc.oas", 0, "", {}, "Hello\r\n"},
+    {"standard input whose first bytes come in pieces", "",
+     "{ head -c 3 @/doc.oas; sleep 0.3; tail -c +4 @/doc.oas; } | oasys2txt -", 0, "", {}, "Hello\r\n"},
     {"a separated body from standard input", "", "oasys2txt - < @/a.DOC", 4, "'standard input': not an OASYS document"},
     {"endless standard input that is no document", "", "cat /dev/zero | TMPDIR=@/tmp oasys2txt - @/z.txt", 4,
      "not an OASYS document", {"z.txt!"}},
@@ -244,6 +246,9 @@ const Case kCases[] = {
      "locked': the folder cannot be read: Permission denied",
      {"out/report~secret.oas\",\"packaging\":null,\"code\":null,\"outcome\":\"unreadable\""}, nullptr, nullptr,
      "3 documents: 1 ok, 2 unreadable"},
+    {"a folder named that cannot be read has its report line", "mkdir locked out; chmod 700 locked; chown 65534 out; chmod 755 .",
+     "setpriv --reuid=65534 --regid=65534 --clear-groups oasys2txt -o @/out @/locked", 6,
+     "locked': the folder cannot be read: Permission denied", {}, nullptr, nullptr, "1 document: 1 unreadable"},
     {"paths too long for the system have their report lines",
      "mkdir in; cp doc.oas in/top.oas; src=$PWD/doc.oas; d=$(printf 'd%.0s' $(seq 250)); p=$d/$d/$d/$d/$d/$d/$d/$d/$d/$d; "
      "mkdir -p in/$p; cd in/$p; mkdir -p $p; cp $src $p/deep.oas",
