@@ -1,7 +1,7 @@
 // libgsf, and the GLib libraries it brings, are loaded by the first compound-file service a
 // process asks for, not with the host library: a process that reads only separated and combined
 // documents (most runs of the tools, every import of the Python package) neither loads nor maps
-// them, and starts about a millisecond sooner. The compound-file services call libgsf and GLib
+// them, and starts about 1.5 ms sooner. The compound-file services call libgsf and GLib
 // only through the functions here, so that the host library holds no reference to them that the
 // dynamic loader would resolve at start.
 #pragma once
@@ -30,8 +30,8 @@ struct GsfFunctions {
 #undef KRM_GSF_MEMBER
 };
 
-// The functions of the loaded libgsf: filled once, by the first ensureGsfInitialised() that
-// succeeds, and only read after that.
+// The functions of the loaded libgsf: filled once, by the first loadGsf() that succeeds, and only
+// read after that.
 extern GsfFunctions gsf;
 
 // Loads libgsf (once per process); false when it cannot be loaded or lacks a function.
