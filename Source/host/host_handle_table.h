@@ -103,7 +103,7 @@ private:
     static constexpr uint32_t kFreeBeforeReuse = 1024;
     static constexpr uint32_t kNone = UINT32_MAX;
 
-    struct Slot {
+    struct alignas(kCacheLine) Slot { // one to a line: creating a handle writes its neighbour's line
         std::atomic<uint32_t> handle{0};         // the live handle, 0 while free
         std::atomic<Object*> object{nullptr};    // its object, for find()
         std::shared_ptr<Object> owner;           // under the lock
@@ -168,9 +168,11 @@ private:
         return handle;
     }
 
-    const uint32_t kindBits_;
-    std::mutex mutex_; // creating and releasing
+    // Read by find() at every call.
+    alignas(kCacheLine) const uint32_t kindBits_;
     std::array<std::atomic<Slot*>, kChunkCount> chunks_{};
+    // Written by creating and releasing.
+    alignas(kCacheLine) std::mutex mutex_;
     uint32_t usedSlots_ = 1; // slot 0 stays free: see find()
     uint32_t freeHead_ = kNone, freeTail_ = kNone, freeCount_ = 0;
 };

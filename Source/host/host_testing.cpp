@@ -15,9 +15,10 @@ constexpr size_t kServiceCount = KRM_SVC_COUNT;
 constexpr size_t kCounterCount = static_cast<size_t>(Counter::OutputStreams) + 1;
 
 // Calls still to go before the armed failure (0: disarmed).
-std::array<std::atomic<uint32_t>, kServiceCount> failureCountdown{};
-std::array<std::atomic<uint32_t>, kServiceCount> callCounts{};
-std::array<std::atomic<int32_t>, kCounterCount> counters{};
+alignas(kCacheLine) std::array<std::atomic<uint32_t>, kServiceCount> failureCountdown{};
+alignas(kCacheLine) std::array<std::atomic<uint32_t>, kServiceCount> callCounts{};
+// Written at every open, close, allocation and release, whatever the testing interface.
+alignas(kCacheLine) std::array<std::atomic<int32_t>, kCounterCount> counters{};
 
 bool isService(KrmService service) {
     return static_cast<size_t>(service) < kServiceCount;
@@ -34,7 +35,7 @@ void useTestingInterface() {
 
 } // namespace
 
-std::atomic<bool> testingInterfaceUsed{false};
+alignas(kCacheLine) std::atomic<bool> testingInterfaceUsed{false};
 
 bool countCallAndCheckSwitch(KrmService service) {
     if (!isService(service)) {
