@@ -14,6 +14,7 @@
 
 #include <sys/stat.h>
 
+#include <array>
 #include <atomic>
 #include <cstdio>
 #include <cstring>
@@ -33,16 +34,49 @@ struct Binding {
     std::string logPath;
 };
 
-struct Registry {
+// Bindings live in shards, each under a lock of its own. A thread makes its bindings in one shard
+// (dealt round robin at its first binding), so threads working on documents side by side neither
+// wait for one another's lock nor pass its cache line back and forth; a binding's serial names its
+// shard in its low bits, so any thread finds it.
+constexpr unsigned kShardBits = 4;
+constexpr uint32_t kShardCount = 1u << kShardBits, kShardMask = kShardCount - 1;
+constexpr uint32_t kLastNumber = UINT32_MAX >> kShardBits; // a serial is number << kShardBits | shard
+
+struct alignas(kCacheLine) Shard {
     std::mutex mutex;
     std::unordered_map<uint32_t, Binding> bindings;
-    uint32_t nextSerial = 1;
+    uint32_t nextNumber = 1;
+    int32_t live = 0; // for the testing interface
+};
+
+struct Registry {
+    std::array<Shard, kShardCount> shards;
+    std::atomic<uint32_t> nextShard{0};
 };
 
 // Never destroyed, so that services called at exit still find it.
 Registry& registry() {
     static Registry* const instance = new Registry;
     return *instance;
+}
+
+Shard& shardOf(uint32_t serial) {
+    return registry().shards[serial & kShardMask];
+}
+
+uint32_t thisThreadsShard() {
+    thread_local const uint32_t shard = registry().nextShard.fetch_add(1, std::memory_order_relaxed) & kShardMask;
+    return shard;
+}
+
+// A serial of the shard that no live binding has (numbers wrap around after about 268 million).
+uint32_t freeSerial(Shard& shard, uint32_t index) {
+    for (;;) {
+        const uint32_t number = shard.nextNumber;
+        shard.nextNumber = number == kLastNumber ? 1 : number + 1;
+        const uint32_t serial = number << kShardBits | index;
+        if (shard.bindings.count(serial) == 0) return serial;
+    }
 }
 
 // "/krm-bound/<serial>/<name>" split into its serial and name; false for anything else.
@@ -65,7 +99,7 @@ bool splitBoundPath(const char* path, uint32_t& serial, std::string_view& name) 
     return true;
 }
 
-// Calls use(binding, name) under the registry's lock for a name under a live binding; false when
+// Calls use(binding, name) under its shard's lock for a name under a live binding; false when
 // the path is not one.
 template <class Use>
 bool withBinding(const char* path, Use&& use) {
@@ -74,10 +108,10 @@ bool withBinding(const char* path, Use&& use) {
     if (!splitBoundPath(path, serial, name)) {
         return false;
     }
-    Registry& all = registry();
-    std::lock_guard lock(all.mutex);
-    const auto found = all.bindings.find(serial);
-    if (found == all.bindings.end()) {
+    Shard& shard = shardOf(serial);
+    std::lock_guard lock(shard.mutex);
+    const auto found = shard.bindings.find(serial);
+    if (found == shard.bindings.end()) {
         return false;
     }
     use(found->second, name);
@@ -93,15 +127,15 @@ bool isPlainName(const char* name) {
     return name != nullptr && name[0] != '\0' && std::strchr(name, '/') == nullptr;
 }
 
-// Applies change to a live binding under the registry's lock: 0 when it says yes, kFailed for an
+// Applies change to a live binding under its shard's lock: 0 when it says yes, kFailed for an
 // unknown binding, a refusal or no memory.
 template <class Change>
 int32_t changeBinding(uint32_t binding, Change&& change) noexcept {
-    Registry& all = registry();
+    Shard& shard = shardOf(binding);
     try {
-        std::lock_guard lock(all.mutex);
-        const auto found = all.bindings.find(binding);
-        return found != all.bindings.end() && change(found->second) ? 0 : kFailed;
+        std::lock_guard lock(shard.mutex);
+        const auto found = shard.bindings.find(binding);
+        return found != shard.bindings.end() && change(found->second) ? 0 : kFailed;
     } catch (const std::exception&) {
         return kFailed;
     }
@@ -149,27 +183,21 @@ bool boundLogName(const char* path, char* name) {
 
 } // namespace krm_host
 
-namespace {
-std::atomic<int32_t> liveBindings{0};
-}
-
 extern "C" {
 
 KRM_EXPORT uint32_t KRM_BindingCreate(char* prefix, size_t size) {
     if (prefix == nullptr || size < KRM_BINDING_PREFIX_MAX) {
         return 0;
     }
-    krm_host::Registry& all = krm_host::registry();
+    const uint32_t index = krm_host::thisThreadsShard();
+    krm_host::Shard& shard = krm_host::registry().shards[index];
     try {
-        std::lock_guard lock(all.mutex);
-        uint32_t serial = 0;
-        do { // a serial that wrapped around may still be in use
-            serial = all.nextSerial++;
-        } while (serial == 0 || all.bindings.count(serial) != 0);
-        all.bindings.emplace(serial, krm_host::Binding{});
+        std::lock_guard lock(shard.mutex);
+        const uint32_t serial = krm_host::freeSerial(shard, index);
+        shard.bindings.emplace(serial, krm_host::Binding{});
         std::snprintf(prefix, size, "%.*s%u/", static_cast<int>(krm_host::kBoundRoot.size()),
                       krm_host::kBoundRoot.data(), serial);
-        liveBindings.fetch_add(1, std::memory_order_relaxed);
+        ++shard.live;
         return serial;
     } catch (const std::exception&) {
         return 0;
@@ -193,15 +221,20 @@ KRM_EXPORT int32_t KRM_BindingSetLog(uint32_t binding, const char* logPath) {
 }
 
 KRM_EXPORT void KRM_BindingRelease(uint32_t binding) {
-    krm_host::Registry& all = krm_host::registry();
-    std::lock_guard lock(all.mutex);
-    if (all.bindings.erase(binding) != 0) {
-        liveBindings.fetch_sub(1, std::memory_order_relaxed);
+    krm_host::Shard& shard = krm_host::shardOf(binding);
+    std::lock_guard lock(shard.mutex);
+    if (shard.bindings.erase(binding) != 0) {
+        --shard.live;
     }
 }
 
 KRM_EXPORT int32_t KRMTest_LiveBindings(void) {
-    return liveBindings.load(std::memory_order_relaxed);
+    int32_t live = 0;
+    for (krm_host::Shard& shard : krm_host::registry().shards) {
+        std::lock_guard lock(shard.mutex);
+        live += shard.live;
+    }
+    return live;
 }
 
 } // extern "C"

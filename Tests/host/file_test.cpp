@@ -11,6 +11,8 @@
 #include <cstring>
 #include <set>
 #include <string>
+#include <thread>
+#include <vector>
 
 #include "host_test_support.h"
 
@@ -227,6 +229,49 @@ TEST_F(FileTest, BoundNamesOpenTheirDescriptorsAndNothingElse) {
     EXPECT_EQ(KRMTest_LiveBindings(), 0);
     ::close(source);
     ::close(output);
+}
+
+// Bindings made on many threads at once are all distinct, each found from any other thread and
+// released there, and counted while they live.
+TEST_F(FileTest, BindingsOfManyThreadsAreFoundFromAnyThread) {
+    writeFile(dir / "source", bytes("0123456789"));
+    const int source = ::open((dir / "source").c_str(), O_RDONLY | O_CLOEXEC);
+    ASSERT_GE(source, 0);
+    constexpr int kThreads = 20, kEach = 30; // more threads than the registry has shards
+    std::vector<std::vector<std::pair<uint32_t, std::string>>> made(kThreads);
+    std::vector<std::thread> threads;
+    for (int t = 0; t < kThreads; ++t) {
+        threads.emplace_back([&, t] {
+            for (int i = 0; i < kEach; ++i) {
+                char prefix[KRM_BINDING_PREFIX_MAX];
+                const uint32_t binding = KRM_BindingCreate(prefix, sizeof prefix);
+                if (binding != 0 && KRM_BindingAddFd(binding, "doc.DOC", source) == 0) made[t].emplace_back(binding, prefix);
+            }
+        });
+    }
+    for (std::thread& thread : threads) thread.join();
+    EXPECT_EQ(KRMTest_LiveBindings(), kThreads * kEach);
+    std::set<uint32_t> handles;
+    std::set<std::string> prefixes;
+    for (const auto& ofThread : made) {
+        ASSERT_EQ(ofThread.size(), static_cast<size_t>(kEach));
+        for (const auto& [binding, prefix] : ofThread) {
+            handles.insert(binding);
+            prefixes.insert(prefix);
+            char text[4] = {};
+            const uint32_t file = KRM_FileOpen((prefix + "doc.DOC").c_str(), "rb");
+            EXPECT_EQ(KRM_FileRead(text, 1, 3, file), 3u) << prefix;
+            EXPECT_EQ(KRM_FileClose(file), 0);
+            EXPECT_STREQ(text, "012");
+        }
+    }
+    EXPECT_EQ(handles.size(), static_cast<size_t>(kThreads * kEach));
+    EXPECT_EQ(prefixes.size(), handles.size());
+    for (const auto& ofThread : made)
+        for (const auto& [binding, prefix] : ofThread) KRM_BindingRelease(binding);
+    EXPECT_EQ(KRMTest_LiveBindings(), 0);
+    EXPECT_EQ(KRM_FileOpen((made[0][0].second + "doc.DOC").c_str(), "rb"), 0u);
+    ::close(source);
 }
 
 // A bound name holding "0123456789" (the application's descriptor standing at 4), opened in each
