@@ -322,11 +322,9 @@ public:
         std::lock_guard lock(mutex_);
         return jobs_.size();
     }
-    // Once no worker runs any more.
-    std::vector<Job> takeJobs() { return {std::make_move_iterator(jobs_.begin()), std::make_move_iterator(jobs_.end())}; }
-    std::vector<std::optional<JobResult>> takeResults() {
-        return {std::make_move_iterator(results_.begin()), std::make_move_iterator(results_.end())};
-    }
+    // Once no worker runs any more: every job and its result, in the walk's order.
+    const std::deque<Job>& jobs() const { return jobs_; }
+    const std::deque<std::optional<JobResult>>& results() const { return results_; }
 
 private:
     mutable std::mutex mutex_;
@@ -493,8 +491,8 @@ std::string reportLine(const Job& job, const JobResult& r) {
 }
 
 // The report, written as a new file renamed into place: one line per finished document.
-bool writeReport(const fs::path& file, const std::vector<Job>& jobs,
-                 const std::vector<std::optional<JobResult>>& results, const InputFiles& inputs, std::string& cause) {
+bool writeReport(const fs::path& file, const std::deque<Job>& jobs,
+                 const std::deque<std::optional<JobResult>>& results, const InputFiles& inputs, std::string& cause) {
     std::optional<OutputFolder> folder = OutputFolder::parentOf(file, cause);
     PendingFile report;
     if (!folder || !report.create(*folder, file.filename().string(), inputs, cause)) return false;
@@ -508,7 +506,7 @@ bool writeReport(const fs::path& file, const std::vector<Job>& jobs,
     return report.commit(cause);
 }
 
-std::string summaryOf(const std::vector<std::optional<JobResult>>& results) {
+std::string summaryOf(const std::deque<std::optional<JobResult>>& results) {
     std::map<int, size_t> counts; // by exit code, so that the words come mild to severe
     size_t finished = 0, notStarted = 0;
     for (const auto& r : results) {
@@ -590,8 +588,8 @@ int run(Settings& settings, const std::vector<std::string>& arguments) {
             else jobs.add(std::move(*single));
         },
         settings, places, console, showProgress, queue);
-    const std::vector<Job> jobs = queue.takeJobs();
-    const std::vector<std::optional<JobResult>> results = queue.takeResults();
+    const std::deque<Job>& jobs = queue.jobs();
+    const std::deque<std::optional<JobResult>>& results = queue.results();
 
     Outcome overall = Outcome::Ok;
     bool closedPipe = false;
