@@ -119,14 +119,16 @@ int openBeneath(int folder, const fs::path& relative, int flags, mode_t mode) {
 }
 
 std::optional<OutputFolder> OutputFolder::open(const fs::path& path, bool create, std::string& cause) {
+    bool made = false;
     if (create) {
         // The user's own folder: made like mkdir -p, each missing folder on the way in turn, so
         // that the failure names its real cause.
-        fs::path made;
+        fs::path reached;
         for (const fs::path& part : path) {
-            made /= part;
-            if (::mkdir(made.c_str(), 0777) != 0 && errno != EEXIST) {
-                cause = systemCause("cannot make the folder " + made.string(), errno);
+            reached /= part;
+            made = ::mkdir(reached.c_str(), 0777) == 0;
+            if (!made && errno != EEXIST) {
+                cause = systemCause("cannot make the folder " + reached.string(), errno);
                 return std::nullopt;
             }
         }
@@ -137,7 +139,7 @@ std::optional<OutputFolder> OutputFolder::open(const fs::path& path, bool create
         cause = systemCause("cannot open the folder " + path.string(), errno);
         return std::nullopt;
     }
-    return OutputFolder(std::move(fd), path, *id);
+    return OutputFolder(std::move(fd), path, *id, made);
 }
 
 std::optional<OutputFolder> OutputFolder::parentOf(const fs::path& file, std::string& cause) {
@@ -148,6 +150,7 @@ std::optional<OutputFolder> OutputFolder::parentOf(const fs::path& file, std::st
 std::optional<OutputFolder> OutputFolder::beneath(const fs::path& relative, std::string& cause) const {
     UniqueFd current(::fcntl(fd_.get(), F_DUPFD_CLOEXEC, 0));
     fs::path reached = path_;
+    bool made = made_;
     for (const fs::path& part : relative) {
         if (part.empty() || part == ".") continue;
         reached /= part;
@@ -155,7 +158,8 @@ std::optional<OutputFolder> OutputFolder::beneath(const fs::path& relative, std:
             cause = "the folder " + reached.string() + " is outside the output folder";
             return std::nullopt;
         }
-        if (::mkdirat(current.get(), part.c_str(), 0777) != 0 && errno != EEXIST) {
+        made = ::mkdirat(current.get(), part.c_str(), 0777) == 0;
+        if (!made && errno != EEXIST) {
             cause = systemCause("cannot make the folder " + reached.string(), errno);
             return std::nullopt;
         }
@@ -173,7 +177,7 @@ std::optional<OutputFolder> OutputFolder::beneath(const fs::path& relative, std:
         cause = systemCause("cannot open the folder " + reached.string(), errno);
         return std::nullopt;
     }
-    return OutputFolder(std::move(current), reached, *id);
+    return OutputFolder(std::move(current), reached, *id, made);
 }
 
 void InputFiles::complete() {
@@ -211,7 +215,8 @@ bool PendingFile::create(const OutputFolder& folder, const std::string& name, co
                          std::string& cause) {
     shown_ = folder.path() / name;
     struct stat existing {};
-    if (::fstatat(folder.fd(), name.c_str(), &existing, AT_SYMLINK_NOFOLLOW) != 0) existing = {};
+    if (folder.madeByThisRun() || ::fstatat(folder.fd(), name.c_str(), &existing, AT_SYMLINK_NOFOLLOW) != 0)
+        existing = {};
     if (existing.st_mode != 0) {
         if (inputs.contains(FileId{existing.st_dev, existing.st_ino})) {
             cause = "the text file " + shown_.string() + " would replace an input of this run; nothing was written";

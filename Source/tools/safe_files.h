@@ -103,12 +103,19 @@ public:
     int fd() const { return fd_.get(); }
     const fs::path& path() const { return path_; }
     FileId id() const { return id_; }
+    // True when this object's open made the folder: nothing stands in it then but what the run
+    // puts there, so a new file's name is not looked up before the file is made (giving the file
+    // its name still refuses a name taken by then). A look-up of a name that is not there waits
+    // for every file being linked into the folder by other workers at that moment.
+    bool madeByThisRun() const { return made_; }
 
 private:
-    OutputFolder(UniqueFd fd, fs::path path, FileId id) : fd_(std::move(fd)), path_(std::move(path)), id_(id) {}
+    OutputFolder(UniqueFd fd, fs::path path, FileId id, bool made)
+        : fd_(std::move(fd)), path_(std::move(path)), id_(id), made_(made) {}
     UniqueFd fd_;
     fs::path path_;
     FileId id_;
+    bool made_;
 };
 
 // A file written without a name, or under a temporary name, in its folder, and given `name` by
