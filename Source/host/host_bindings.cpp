@@ -34,12 +34,9 @@ struct Binding {
     std::string logPath;
 };
 
-// Bindings live in shards, each under a lock of its own. A thread makes its bindings in one shard
-// (dealt round robin at its first binding), so threads working on documents side by side neither
-// wait for one another's lock nor pass its cache line back and forth; a binding's serial names its
-// shard in its low bits, so any thread finds it.
-constexpr unsigned kShardBits = 4;
-constexpr uint32_t kShardCount = 1u << kShardBits, kShardMask = kShardCount - 1;
+// Bindings live in shards (host_internal.h), each under a lock of its own; a thread makes its
+// bindings in its own shard, and a binding's serial names its shard in its low bits, so that any
+// thread finds it.
 constexpr uint32_t kLastNumber = UINT32_MAX >> kShardBits; // a serial is number << kShardBits | shard
 
 struct alignas(kCacheLine) Shard {
@@ -51,7 +48,6 @@ struct alignas(kCacheLine) Shard {
 
 struct Registry {
     std::array<Shard, kShardCount> shards;
-    std::atomic<uint32_t> nextShard{0};
 };
 
 // Never destroyed, so that services called at exit still find it.
@@ -62,11 +58,6 @@ Registry& registry() {
 
 Shard& shardOf(uint32_t serial) {
     return registry().shards[serial & kShardMask];
-}
-
-uint32_t thisThreadsShard() {
-    thread_local const uint32_t shard = registry().nextShard.fetch_add(1, std::memory_order_relaxed) & kShardMask;
-    return shard;
 }
 
 // A serial of the shard that no live binding has (numbers wrap around after about 268 million).
@@ -189,7 +180,7 @@ KRM_EXPORT uint32_t KRM_BindingCreate(char* prefix, size_t size) {
     if (prefix == nullptr || size < KRM_BINDING_PREFIX_MAX) {
         return 0;
     }
-    const uint32_t index = krm_host::thisThreadsShard();
+    const uint32_t index = krm_host::threadShard();
     krm_host::Shard& shard = krm_host::registry().shards[index];
     try {
         std::lock_guard lock(shard.mutex);

@@ -15,7 +15,9 @@
 //
 // Threading: a handle is used by one thread at a time (its open, its calls and its release), as
 // with FILE's unlocked calls; different handles may be used on different threads at the same time.
-// Only creating and releasing take the table's lock.
+// Only creating and releasing take a lock: that of the slot's shard. The slots are split evenly
+// among the shards (host_internal.h); a thread takes slots from its own shard, and from the others
+// in turn only once its own has none left, so every slot can still be used.
 #pragma once
 
 #include <array>
@@ -35,7 +37,9 @@ enum class HandleKind : uint32_t { File = 1, Storage = 2, CompoundStream = 3, Ou
 template <class Object>
 class HandleTable {
 public:
-    explicit constexpr HandleTable(HandleKind kind) : kindBits_(static_cast<uint32_t>(kind) << kKindShift) {}
+    explicit constexpr HandleTable(HandleKind kind) : kindBits_(static_cast<uint32_t>(kind) << kKindShift) {
+        shards_[0].usedSlots = 1; // slot 0 stays free: see find()
+    }
     HandleTable(const HandleTable&) = delete;
     HandleTable& operator=(const HandleTable&) = delete;
 
@@ -68,7 +72,7 @@ public:
 
     // Shared ownership of the object of a live handle (for objects that others keep alive).
     std::shared_ptr<Object> share(uint32_t handle) {
-        std::lock_guard lock(mutex_);
+        std::lock_guard lock(shardOf(handle).mutex);
         Slot* const slot = liveSlot(handle);
         return slot != nullptr ? slot->owner : nullptr;
     }
@@ -78,14 +82,15 @@ public:
     std::shared_ptr<Object> release(uint32_t handle, Counter counter) noexcept {
         std::shared_ptr<Object> object;
         {
-            std::lock_guard lock(mutex_);
+            Shard& shard = shardOf(handle);
+            std::lock_guard lock(shard.mutex);
             Slot* const slot = liveSlot(handle);
             if (slot == nullptr) return nullptr;
             slot->handle.store(0, std::memory_order_release);
             slot->object.store(nullptr, std::memory_order_relaxed);
             object = std::move(slot->owner);
             slot->generation = (slot->generation + 1) & kGenerationMask;
-            pushFree(handle & kSlotMask);
+            pushFree(shard, handle & kSlotMask);
         }
         count(counter, -1);
         return object;
@@ -99,8 +104,11 @@ private:
     static constexpr unsigned kChunkShift = 8; // slots are made 256 at a time, as needed
     static constexpr uint32_t kChunkSize = 1u << kChunkShift, kChunkMask = kChunkSize - 1;
     static constexpr uint32_t kChunkCount = (kSlotMask + 1) / kChunkSize;
-    // A freed slot waits until this many others are free too (while new slots remain).
-    static constexpr uint32_t kFreeBeforeReuse = 1024;
+    static constexpr unsigned kShardSlotBits = kSlotBits - kShardBits; // a shard's slots are consecutive
+    static constexpr uint32_t kShardSlots = 1u << kShardSlotBits;
+    static_assert(kShardSlots % kChunkSize == 0, "a chunk belongs to one shard, made under its lock");
+    // A freed slot waits until this many others of its shard are free too (while new slots remain).
+    static constexpr uint32_t kFreeBeforeReuse = kShardSlots / 2;
     static constexpr uint32_t kNone = UINT32_MAX;
 
     struct alignas(kCacheLine) Slot { // one to a line: creating a handle writes its neighbour's line
@@ -110,6 +118,15 @@ private:
         uint32_t generation = 1;                 // under the lock
         uint32_t nextFree = kNone;               // under the lock
     };
+
+    // The free slots of a shard, under its lock.
+    struct alignas(kCacheLine) Shard {
+        std::mutex mutex;
+        uint32_t usedSlots = 0; // slots of the shard handed out at least once
+        uint32_t freeHead = kNone, freeTail = kNone, freeCount = 0;
+    };
+
+    Shard& shardOf(uint32_t handle) { return shards_[(handle & kSlotMask) >> kShardSlotBits]; }
 
     Slot* slotAt(uint32_t index) const {
         Slot* const chunk = chunks_[index >> kChunkShift].load(std::memory_order_relaxed);
@@ -123,58 +140,62 @@ private:
         return slot != nullptr && slot->handle.load(std::memory_order_relaxed) == handle ? slot : nullptr;
     }
 
-    void pushFree(uint32_t index) {
+    void pushFree(Shard& shard, uint32_t index) {
         slotAt(index)->nextFree = kNone;
-        if (freeTail_ == kNone) freeHead_ = index;
-        else slotAt(freeTail_)->nextFree = index;
-        freeTail_ = index;
-        ++freeCount_;
+        if (shard.freeTail == kNone) shard.freeHead = index;
+        else slotAt(shard.freeTail)->nextFree = index;
+        shard.freeTail = index;
+        ++shard.freeCount;
     }
 
-    uint32_t popFree() {
-        const uint32_t index = freeHead_;
-        freeHead_ = slotAt(index)->nextFree;
-        if (freeHead_ == kNone) freeTail_ = kNone;
-        --freeCount_;
+    uint32_t popFree(Shard& shard) {
+        const uint32_t index = shard.freeHead;
+        shard.freeHead = slotAt(index)->nextFree;
+        if (shard.freeHead == kNone) shard.freeTail = kNone;
+        --shard.freeCount;
         return index;
     }
 
-    // A slot for a new handle: a fresh one while few are free, else the longest free. kNone
-    // when every slot is live.
-    uint32_t takeSlot() {
-        const bool freshLeft = usedSlots_ <= kSlotMask;
-        if (freeCount_ > 0 && (freeCount_ >= kFreeBeforeReuse || !freshLeft)) return popFree();
+    // A slot of the shard for a new handle: a fresh one while few are free, else the longest
+    // free. kNone when every slot of the shard is live.
+    uint32_t takeSlot(Shard& shard, uint32_t shardIndex) {
+        const bool freshLeft = shard.usedSlots < kShardSlots;
+        if (shard.freeCount > 0 && (shard.freeCount >= kFreeBeforeReuse || !freshLeft)) return popFree(shard);
         if (!freshLeft) return kNone;
-        const uint32_t index = usedSlots_;
+        const uint32_t index = shardIndex << kShardSlotBits | shard.usedSlots;
         std::atomic<Slot*>& chunk = chunks_[index >> kChunkShift];
         if (chunk.load(std::memory_order_relaxed) == nullptr)
             chunk.store(new Slot[kChunkSize], std::memory_order_release); // kept for the process's life
-        ++usedSlots_;
+        ++shard.usedSlots;
         return index;
     }
 
     uint32_t add(std::shared_ptr<Object>&& object) {
-        std::lock_guard lock(mutex_);
-        // Slot 0 of generation 0 would be the bare kind bits; starting every slot at generation 1
-        // and skipping 0 on wrap-around keeps every handle distinct from 0 and from the kind alone.
-        const uint32_t index = takeSlot();
-        if (index == kNone) return 0;
-        Slot& slot = *slotAt(index);
-        if (slot.generation == 0) slot.generation = 1;
-        const uint32_t handle = kindBits_ | slot.generation << kSlotBits | index;
-        slot.object.store(object.get(), std::memory_order_relaxed);
-        slot.owner = std::move(object);
-        slot.handle.store(handle, std::memory_order_release);
-        return handle;
+        const uint32_t home = threadShard();
+        for (uint32_t step = 0; step < kShardCount; ++step) {
+            const uint32_t shardIndex = (home + step) & kShardMask;
+            Shard& shard = shards_[shardIndex];
+            std::lock_guard lock(shard.mutex);
+            const uint32_t index = takeSlot(shard, shardIndex);
+            if (index == kNone) continue;
+            // Slot 0 of generation 0 would be the bare kind bits; starting every slot at generation
+            // 1 and skipping 0 on wrap-around keeps every handle distinct from 0 and from the kind.
+            Slot& slot = *slotAt(index);
+            if (slot.generation == 0) slot.generation = 1;
+            const uint32_t handle = kindBits_ | slot.generation << kSlotBits | index;
+            slot.object.store(object.get(), std::memory_order_relaxed);
+            slot.owner = std::move(object);
+            slot.handle.store(handle, std::memory_order_release);
+            return handle;
+        }
+        return 0;
     }
 
     // Read by find() at every call.
     alignas(kCacheLine) const uint32_t kindBits_;
     std::array<std::atomic<Slot*>, kChunkCount> chunks_{};
     // Written by creating and releasing.
-    alignas(kCacheLine) std::mutex mutex_;
-    uint32_t usedSlots_ = 1; // slot 0 stays free: see find()
-    uint32_t freeHead_ = kNone, freeTail_ = kNone, freeCount_ = 0;
+    std::array<Shard, kShardCount> shards_{};
 };
 
 // The one table of a kind for the whole process is a constant-initialised global: ready before

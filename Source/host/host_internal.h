@@ -20,6 +20,15 @@ namespace krm_host {
 // ARM cores.
 constexpr size_t kCacheLine = 64;
 
+// Per-thread shards. State that threads change often (the bindings, the handle tables' free slots,
+// the open-handle counters) is split into kShardCount shards, each on lines of its own, and each
+// thread works in the shard it was dealt, round robin, at its first use: threads working side by
+// side neither wait for one another's lock nor pass a written line back and forth, while anything
+// made on one thread can still be found, used and released on another.
+constexpr unsigned kShardBits = 4;
+constexpr uint32_t kShardCount = 1u << kShardBits, kShardMask = kShardCount - 1;
+uint32_t threadShard();
+
 // Failure switches of the testing interface: every service calls shouldFail once per call, first;
 // true means "fail this call as the service fails". Until a program first uses the testing
 // interface this is one relaxed load of a flag that never changes, so the per-line services pay

@@ -17,15 +17,22 @@ constexpr size_t kCounterCount = static_cast<size_t>(Counter::OutputStreams) + 1
 // Calls still to go before the armed failure (0: disarmed).
 alignas(kCacheLine) std::array<std::atomic<uint32_t>, kServiceCount> failureCountdown{};
 alignas(kCacheLine) std::array<std::atomic<uint32_t>, kServiceCount> callCounts{};
-// Written at every open, close, allocation and release, whatever the testing interface.
-alignas(kCacheLine) std::array<std::atomic<int32_t>, kCounterCount> counters{};
+// Written at every open, close, allocation and release, whatever the testing interface: a set per
+// shard, summed when read (a handle opened on one thread and closed on another leaves +1 in one
+// set and -1 in the other).
+struct alignas(kCacheLine) CounterSet {
+    std::array<std::atomic<int32_t>, kCounterCount> values{};
+};
+std::array<CounterSet, kShardCount> counters{};
 
 bool isService(KrmService service) {
     return static_cast<size_t>(service) < kServiceCount;
 }
 
 int32_t counterValue(Counter counter) {
-    return counters[static_cast<size_t>(counter)].load(std::memory_order_relaxed);
+    int32_t sum = 0;
+    for (const CounterSet& set : counters) sum += set.values[static_cast<size_t>(counter)].load(std::memory_order_relaxed);
+    return sum;
 }
 
 // Every entry of the testing interface turns the switches and call counts on.
@@ -55,7 +62,13 @@ bool countCallAndCheckSwitch(KrmService service) {
 }
 
 void count(Counter counter, int delta) {
-    counters[static_cast<size_t>(counter)].fetch_add(delta, std::memory_order_relaxed);
+    counters[threadShard()].values[static_cast<size_t>(counter)].fetch_add(delta, std::memory_order_relaxed);
+}
+
+uint32_t threadShard() {
+    static std::atomic<uint32_t> next{0};
+    thread_local const uint32_t shard = next.fetch_add(1, std::memory_order_relaxed) & kShardMask;
+    return shard;
 }
 
 } // namespace krm_host

@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <map>
+#include <set>
 
 #include "host_test_support.h"
 #include "krm_zori2.h"
@@ -125,6 +126,28 @@ TEST_F(OleTest, StaleHandlesAreRefusedAndStreamsOutliveTheirStorage) {
     EXPECT_EQ(KRM_2OLEcloseStream(body), 0);
     EXPECT_NE(KRM_2OLEcloseStream(body), 0) << "closed twice";
     EXPECT_EQ(KRM_2OLEreadStream(body, &byte, 1) + KRM_2OLEseekStream(body, 0, 2) + KRM_2OLEopen(nullptr), 0u);
+}
+
+// One thread may hold more live handles of a kind than its share of the slots: every handle it
+// gets is distinct and serves its stream, until every slot of the table is live.
+TEST_F(OleTest, OneThreadHoldsMoreHandlesThanItsShareOfTheSlots) {
+    constexpr size_t kSlots = 32767; // all the table's slots (slot 0 is never used)
+    std::vector<uint32_t> held;
+    std::set<uint32_t> distinct;
+    for (uint32_t stream; held.size() < kSlots + 1 && (stream = open("文書Ä")) != 0;) {
+        held.push_back(stream);
+        distinct.insert(stream);
+    }
+    EXPECT_EQ(held.size(), kSlots) << "the table's every slot, and no more";
+    EXPECT_EQ(distinct.size(), held.size());
+    for (const size_t i : {size_t{0}, held.size() / 2, held.size() - 1}) {
+        uint8_t first = 0;
+        EXPECT_EQ(KRM_2OLEreadStream(held[i], &first, 1), 1u);
+        EXPECT_EQ(first, streams.at("文書Ä")[0]);
+    }
+    EXPECT_EQ(KRMTest_Counters().openStreams, static_cast<int32_t>(held.size()));
+    for (const uint32_t stream : held) EXPECT_EQ(KRM_2OLEcloseStream(stream), 0);
+    EXPECT_EQ(KRMTest_Counters().openStreams, 0);
 }
 
 // A bound compound file, small (read whole from the descriptor) or large (opened afresh), in any
