@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
+#include <functional>
 #include <set>
 #include <string>
 #include <thread>
@@ -213,6 +214,9 @@ TEST_F(FileTest, BoundNamesOpenTheirDescriptorsAndNothingElse) {
     EXPECT_STREQ(text, "0123456789");
     EXPECT_EQ(::lseek(source, 0, SEEK_CUR), 4);
     EXPECT_EQ(KRM_FileOpen((std::string(prefix) + "doc.FMT").c_str(), "rb") + KRM_2OLEopen(doc.c_str()), 0u);
+    std::string forged(prefix); // "/krm-bound/<n>" followed by anything but '/' is no bound name
+    forged.back() = '_';
+    EXPECT_EQ(KRM_FileOpen((forged + "doc.DOC").c_str(), "rb"), 0u);
     const uint32_t write = KRM_FileOpen(out.c_str(), "wb");
     EXPECT_EQ(KRM_FileRemoveIfSizeIsZero(out.c_str()), 1); // emptied by "wb", still not removed
     EXPECT_EQ(KRM_FileWrite("new", 1, 3, write), 3u);
@@ -229,6 +233,39 @@ TEST_F(FileTest, BoundNamesOpenTheirDescriptorsAndNothingElse) {
     EXPECT_EQ(KRMTest_LiveBindings(), 0);
     ::close(source);
     ::close(output);
+}
+
+// A handle of one kind is refused by the services of every other kind, even where its slot and
+// generation are those of a live handle of theirs (each table's first handle on this thread).
+TEST_F(FileTest, HandlesOfOneKindAreRefusedByTheServicesOfAnother) {
+    writeFile(dir / "f", bytes("0123456789"));
+    oasys_test::writeCompound(dir / "c.ole", {{"S", bytes("0123456789")}});
+    const uint32_t file = KRM_FileOpen((dir / "f").c_str(), "rb"), output = KRM_StreamCreateMemory();
+    const uint32_t log = krm_logfopen(KRM_OPT_LOG, (dir / "x.log").c_str());
+    const uint32_t storage = KRM_2OLEopen((dir / "c.ole").c_str()), stream = KRM_2OLEopenStream(storage, "S");
+    char byte = 0;
+    const uint8_t* data = nullptr;
+    size_t length = 0;
+    // Each kind's handle, and whether a call of that kind's services refuses a handle.
+    const std::pair<uint32_t, std::function<bool(uint32_t)>> services[] = {
+        {file, [&](uint32_t h) { return KRM_FileRead(&byte, 1, 1, h) == 0; }},
+        {output, [&](uint32_t h) { return KRM_WriteStream(h, 1, "x") == -1 && KRM_StreamGetMemory(h, &data, &length) == -1; }},
+        {log, [&](uint32_t h) { return krm_logfprintf(KRM_OPT_LOG, h, "x", 0) != 0; }},
+        {storage, [&](uint32_t h) {
+             const uint32_t opened = KRM_2OLEopenStream(h, "S");
+             return opened == 0 || KRM_2OLEcloseStream(opened) != 0;
+         }},
+        {stream, [&](uint32_t h) { return KRM_2OLEreadStream(h, &byte, 1) == 0; }},
+    };
+    for (const auto& [owner, refuses] : services) {
+        ASSERT_NE(owner, 0u);
+        for (const auto& [other, ignored] : services) {
+            const bool same = &owner == &other; // the same kind: equal values of two kinds must differ
+            EXPECT_EQ(refuses(other), !same) << "the services of handle " << owner << ", given " << other;
+        }
+    }
+    EXPECT_EQ(KRM_FileClose(file) + krm_logfclose(KRM_OPT_LOG, log) + KRM_2OLEcloseStream(stream) + KRM_2OLEclose(storage), 0);
+    KRM_StreamRelease(output);
 }
 
 // Bindings made on many threads at once are all distinct, each found from any other thread and
