@@ -239,6 +239,13 @@ const Case kCases[] = {
      "4 documents: 2 ok, 1 broken, 1 output-error", {"victims/v1=one\n", "victims/v2=two\n", "elsewhere/c.ole.txt!",
      "elsewhere/c.ole.ve2.log!", "in/out/a.oas.txt=Hello\r\n", "in/out/b.oas.txt->@/victims/v2", "in/out/a.DOC.txt=Hello\r\n",
      "logs/a.oas.ve2.log~GetText() end successfully"}, nullptr, nullptr, "/out/sub is a symbolic link; it is not followed"},
+    {"a file system that tells no entry's kind is walked the same",
+     "mkdir -p in/sub elsewhere; cp doc.oas in/a.oas; cp a.DOC a.FMT in/; cp c.ole in/sub/; cp doc.oas elsewhere/; "
+     "ln -s a.oas in/link.oas; ln -s $PWD/elsewhere in/away; ln -s gone in/gone.oas; mkfifo in/fifo.oas",
+     "oasys2txt -r -o @/o1 --report @/r1 @/in && KRM_UNKNOWN_KINDS_MARK=@/mark LD_PRELOAD=" UNKNOWN_ENTRY_KINDS
+     " ASAN_OPTIONS=${ASAN_OPTIONS:+$ASAN_OPTIONS:}verify_asan_link_order=0 oasys2txt -r -o @/o2 --report @/r2 @/in && "
+     "diff -r @/o1 @/o2 && sed 's/\"ms\":[0-9]*//' @/r1 > @/s1 && sed 's/\"ms\":[0-9]*//' @/r2 | cmp - @/s1",
+     0, "4 documents: 4 ok", {"mark=used", "o2/link.oas.txt=Hello\r\n", "o2/sub/c.ole.txt=Hello\r\n", "o2/away!"}},
     {"unreadable folders and files have their report lines",
      "mkdir -p in/locked out; cp doc.oas in/ok.oas; cp doc.oas in/secret.oas; cp doc.oas in/locked/x.oas; "
      "chmod 700 in/locked; chmod 600 in/secret.oas; chown 65534 out; chmod 755 .",
@@ -259,11 +266,12 @@ const Case kCases[] = {
      {"status=141\n"}},
 };
 
-// A file's state as the FileStates spell it, "" when it does not exist.
+// A file's state as the FileStates spell it, "(missing)" when it does not exist (so that "name="
+// asks for an empty file, not for no file).
 std::string stateOf(const fs::path& file, char kind) {
     std::error_code error;
     const fs::file_status status = fs::symlink_status(file, error);
-    if (error || !fs::exists(status)) return "";
+    if (error || !fs::exists(status)) return "(missing)";
     if (kind == '>') return fs::is_symlink(status) ? fs::read_symlink(file).string() : "(no link)";
     return fs::is_regular_file(status) ? readText(file) : "(no regular file)";
 }
