@@ -139,7 +139,7 @@ std::optional<OutputFolder> OutputFolder::open(const fs::path& path, bool create
         cause = systemCause("cannot open the folder " + path.string(), errno);
         return std::nullopt;
     }
-    return OutputFolder(std::move(fd), path, *id, made);
+    return OutputFolder(std::move(fd), path, *id, made, std::make_shared<MadeFolders>());
 }
 
 std::optional<OutputFolder> OutputFolder::parentOf(const fs::path& file, std::string& cause) {
@@ -150,7 +150,7 @@ std::optional<OutputFolder> OutputFolder::parentOf(const fs::path& file, std::st
 std::optional<OutputFolder> OutputFolder::beneath(const fs::path& relative, std::string& cause) const {
     UniqueFd current(::fcntl(fd_.get(), F_DUPFD_CLOEXEC, 0));
     fs::path reached = path_;
-    bool made = made_;
+    bool made = made_, entered = false, madeHere = false;
     for (const fs::path& part : relative) {
         if (part.empty() || part == ".") continue;
         reached /= part;
@@ -158,8 +158,8 @@ std::optional<OutputFolder> OutputFolder::beneath(const fs::path& relative, std:
             cause = "the folder " + reached.string() + " is outside the output folder";
             return std::nullopt;
         }
-        made = ::mkdirat(current.get(), part.c_str(), 0777) == 0;
-        if (!made && errno != EEXIST) {
+        madeHere = ::mkdirat(current.get(), part.c_str(), 0777) == 0;
+        if (!madeHere && errno != EEXIST) {
             cause = systemCause("cannot make the folder " + reached.string(), errno);
             return std::nullopt;
         }
@@ -171,13 +171,28 @@ std::optional<OutputFolder> OutputFolder::beneath(const fs::path& relative, std:
             return std::nullopt;
         }
         current = std::move(next);
+        entered = true;
+        if (madeHere) {
+            if (const std::optional<FileId> madeId = fileIdOf(current.get())) madeFolders_->add(*madeId);
+        }
     }
     const std::optional<FileId> id = fileIdOf(current.get());
     if (!id) {
         cause = systemCause("cannot open the folder " + reached.string(), errno);
         return std::nullopt;
     }
-    return OutputFolder(std::move(current), reached, *id, made);
+    if (entered) made = madeHere || madeFolders_->contains(*id);
+    return OutputFolder(std::move(current), reached, *id, made, madeFolders_);
+}
+
+void MadeFolders::add(const FileId& id) {
+    std::lock_guard lock(mutex_);
+    ids_.insert(id);
+}
+
+bool MadeFolders::contains(const FileId& id) const {
+    std::lock_guard lock(mutex_);
+    return ids_.count(id) != 0;
 }
 
 void InputFiles::complete() {

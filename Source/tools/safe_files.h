@@ -88,6 +88,18 @@ std::string systemCause(const std::string& what, int error);
 // component at a time with O_NOFOLLOW. -1 with errno set on failure (ELOOP for a link).
 int openBeneath(int folder, const fs::path& relative, int flags, mode_t mode = 0);
 
+// The folders a run made beneath an output folder, shared by that folder and every folder opened
+// beneath it, so that a folder made for one document is known as made for the documents after it.
+class MadeFolders {
+public:
+    void add(const FileId& id);
+    bool contains(const FileId& id) const;
+
+private:
+    mutable std::mutex mutex_;
+    FileIdSet ids_;
+};
+
 // A folder that receives files: the folder the user named (reached as the user's own path), and
 // the folders made beneath it, never through a link.
 class OutputFolder {
@@ -103,19 +115,21 @@ public:
     int fd() const { return fd_.get(); }
     const fs::path& path() const { return path_; }
     FileId id() const { return id_; }
-    // True when this object's open made the folder: nothing stands in it then but what the run
-    // puts there, so a new file's name is not looked up before the file is made (giving the file
-    // its name still refuses a name taken by then). A look-up of a name that is not there waits
-    // for every file being linked into the folder by other workers at that moment.
+    // True when the run made the folder (this open, or beneath() from the same opened folder for
+    // an earlier document): nothing stands in it then but what the run puts there, so a new
+    // file's name is not looked up before the file is made (giving the file its name still
+    // refuses a name taken by then). A look-up of a name that is not there waits for every file
+    // being linked into the folder by other workers at that moment.
     bool madeByThisRun() const { return made_; }
 
 private:
-    OutputFolder(UniqueFd fd, fs::path path, FileId id, bool made)
-        : fd_(std::move(fd)), path_(std::move(path)), id_(id), made_(made) {}
+    OutputFolder(UniqueFd fd, fs::path path, FileId id, bool made, std::shared_ptr<MadeFolders> madeFolders)
+        : fd_(std::move(fd)), path_(std::move(path)), id_(id), made_(made), madeFolders_(std::move(madeFolders)) {}
     UniqueFd fd_;
     fs::path path_;
     FileId id_;
     bool made_;
+    std::shared_ptr<MadeFolders> madeFolders_;
 };
 
 // A file written without a name, or under a temporary name, in its folder, and given `name` by

@@ -88,20 +88,31 @@ INSTANTIATE_TEST_SUITE_P(Cases, OutputFolders, testing::ValuesIn(kCases),
                              return name;
                          });
 
-TEST(OutputFolders, OnlyTheOpenThatMadeAFolderSaysSo) {
+// A folder counts as made by the run for every folder opened from the same opened root: made by
+// this open or beneath it for an earlier document, at any depth; a folder that was there before,
+// or that another open of the root made, does not.
+TEST(OutputFolders, AFolderMadeBeneathARootIsKnownAsMadeToIt) {
     TempDir dir;
     std::string cause;
-    const std::optional<OutputFolder> first = OutputFolder::open(dir / "out", true, cause);
-    const std::optional<OutputFolder> again = OutputFolder::open(dir / "out", true, cause);
-    ASSERT_TRUE(first && again) << cause;
-    EXPECT_TRUE(first->madeByThisRun());
-    EXPECT_FALSE(again->madeByThisRun());
-    const std::optional<OutputFolder> sub = again->beneath("a/b", cause), subAgain = first->beneath("a/b", cause);
-    ASSERT_TRUE(sub && subAgain) << cause;
-    EXPECT_TRUE(sub->madeByThisRun());
-    EXPECT_FALSE(subAgain->madeByThisRun());
-    EXPECT_TRUE(first->beneath("", cause)->madeByThisRun()); // the folder itself
-    EXPECT_FALSE(OutputFolder::parentOf(dir / "out" / "x.txt", cause)->madeByThisRun());
+    fs::create_directories(dir / "out" / "old");
+    const std::optional<OutputFolder> root = OutputFolder::open(dir / "out", true, cause);
+    const std::optional<OutputFolder> fresh = OutputFolder::open(dir / "new", true, cause);
+    const std::optional<OutputFolder> other = OutputFolder::open(dir / "out", true, cause);
+    ASSERT_TRUE(root && fresh && other) << cause;
+    EXPECT_FALSE(root->madeByThisRun());
+    EXPECT_TRUE(fresh->madeByThisRun());
+    EXPECT_TRUE(fresh->beneath("", cause)->madeByThisRun()); // the folder itself
+    const struct { const OutputFolder& from; const char* relative; bool made; } cases[] = {
+        {*root, "old", false},   {*root, "a/b", true},  {*root, "a/b", true}, {*root, "a", true},
+        {*other, "a/b", false},  {*other, "a", false},  {*root, "./a/./b", true}, {*other, "c", true},
+        {*root, "c", false},
+    };
+    for (const auto& c : cases) {
+        const std::optional<OutputFolder> folder = c.from.beneath(c.relative, cause);
+        ASSERT_TRUE(folder) << c.relative << ": " << cause;
+        EXPECT_EQ(folder->madeByThisRun(), c.made) << c.relative << (&c.from == &*root ? " from the root" : " from the other");
+    }
+    EXPECT_FALSE(OutputFolder::parentOf(dir / "new" / "x.txt", cause)->madeByThisRun());
 }
 
 } // namespace
