@@ -15,7 +15,6 @@
 #include <sys/stat.h>
 
 #include <array>
-#include <atomic>
 #include <cstdio>
 #include <cstring>
 #include <map>
