@@ -155,15 +155,28 @@ private:
     std::mutex mutex_;
 };
 
-std::optional<TextOutput> openOutput(const Job& job, const RunPlaces& places, std::string& cause) {
+// The output subfolder of a worker's last document, kept open for its next documents: the
+// documents of a folder come one after another, and opening their folder anew for each (a
+// duplicate, a mkdirat that takes the parent folder's lock even where the folder is there, the
+// open, an fstat, a close) made the workers wait for each other.
+struct WorkerFolder {
+    fs::path relative;
+    std::optional<OutputFolder> folder;
+};
+
+std::optional<TextOutput> openOutput(const Job& job, const RunPlaces& places, WorkerFolder& last, std::string& cause) {
     if (places.outputRoot) {
         const std::string name = soundFileName(job.relative.filename().string(), kTextSuffix);
         const fs::path parent = job.relative.parent_path();
-        // The root is open for the whole run; a folder beneath it is opened for this document.
+        // The root is open for the whole run; a folder beneath it is opened once for the documents
+        // of that folder that this worker takes one after another.
         if (parent.empty()) return TextOutput::inFolder(*places.outputRoot, name, places.inputs, cause);
-        std::optional<OutputFolder> folder = places.outputRoot->beneath(parent, cause);
-        if (!folder) return std::nullopt;
-        return TextOutput::inOwnFolder(std::move(*folder), name, places.inputs, cause);
+        if (!last.folder || last.relative != parent) {
+            last.folder = places.outputRoot->beneath(parent, cause);
+            last.relative = parent;
+            if (!last.folder) return std::nullopt;
+        }
+        return TextOutput::inFolder(*last.folder, name, places.inputs, cause);
     }
     if (job.output) return TextOutput::named(*job.output, places.inputs, cause);
     return TextOutput::standardOutput();
@@ -190,7 +203,7 @@ std::string placeLog(const fs::path& written, const Job& job, const RunPlaces& p
     return cause;
 }
 
-JobResult runJob(const Job& job, const Settings& settings, const RunPlaces& places) {
+JobResult runJob(const Job& job, const Settings& settings, const RunPlaces& places, WorkerFolder& folder) {
     const auto started = Clock::now();
     JobResult result;
     auto finish = [&](Outcome outcome, std::string cause) {
@@ -210,7 +223,7 @@ JobResult runJob(const Job& job, const Settings& settings, const RunPlaces& plac
     if (opened.outcome != Outcome::Ok) return finish(opened.outcome, opened.cause);
 
     std::string cause;
-    std::optional<TextOutput> output = openOutput(job, places, cause);
+    std::optional<TextOutput> output = openOutput(job, places, folder, cause);
     if (!output) return finish(Outcome::OutputError, cause);
 
     TextRequest request = settings.text;
@@ -239,9 +252,9 @@ JobResult runJob(const Job& job, const Settings& settings, const RunPlaces& plac
 
 // A document that cannot be worked on at all (no working folder, no memory) is an output error of
 // that document: it must neither end the whole run nor escape a worker thread.
-JobResult runJobCatching(const Job& job, const Settings& settings, const RunPlaces& places) {
+JobResult runJobCatching(const Job& job, const Settings& settings, const RunPlaces& places, WorkerFolder& folder) {
     try {
-        return runJob(job, settings, places);
+        return runJob(job, settings, places, folder);
     } catch (const std::exception& error) {
         JobResult result;
         result.outcome = Outcome::OutputError;
@@ -449,8 +462,9 @@ void runJobs(const std::function<void(JobQueue&)>& fill, const Settings& setting
     auto work = [&] {
         const Job* job = nullptr;
         std::optional<JobResult>* result = nullptr;
+        WorkerFolder folder;
         while (interruptSignal() == 0 && queue.take(job, result)) {
-            *result = runJobCatching(*job, settings, places);
+            *result = runJobCatching(*job, settings, places, folder);
             if (isDocumentResult(*result) && (*result)->outcome != Outcome::Ok && !(*result)->closedPipe)
                 console.message(shownName(job->shown) + ": " + (*result)->cause);
             progress.documentDone();

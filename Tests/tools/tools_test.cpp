@@ -215,6 +215,12 @@ const Case kCases[] = {
      "r1~\"code\":3001,\"outcome\":\"password\",\"reason\":\"the document is password-protected\",\"bytes\":0,",
      "r1~/in/part1/e7.ole\",\"packaging\":\"compound\",\"code\":0,\"outcome\":\"ok\",\"reason\":null,\"bytes\":7,"},
      nullptr, "\r"},
+    {"each text in its own subfolder, however the folders alternate",
+     "mkdir -p in/a in/b/c; cp doc.oas in/a/x.oas; cp doc.oas in/b/c/z.oas; cp doc.oas in/b/y.oas; cp doc.oas in/w.oas; "
+     "cp doc.oas in/b/c/v.oas",
+     "oasys2txt -r -j 1 -o @/o @/in", 0, "5 documents: 5 ok",
+     {"o/a/x.oas.txt=Hello\r\n", "o/b/c/v.oas.txt=Hello\r\n", "o/b/c/z.oas.txt=Hello\r\n", "o/b/y.oas.txt=Hello\r\n",
+      "o/w.oas.txt=Hello\r\n", "o/a/z.oas.txt!", "o/b/c/y.oas.txt!", "o/b/w.oas.txt!"}},
     {"the worst outcome wins whatever the order", "", "oasys2txt -o @/out @/doc.oas @/gone.oas @/secret.DOC", 6,
      "gone.oas': cannot open", {"out/doc.oas.txt=Hello\r\n"}},
     {"a progress bar on a terminal", "", "script -qec 'oasys2txt -r -j 2 -o @/out @/two' /dev/null", 0, "", {}, "] 2/2"},
