@@ -27,7 +27,11 @@ constexpr size_t kCacheLine = 64;
 // made on one thread can still be found, used and released on another.
 constexpr unsigned kShardBits = 4;
 constexpr uint32_t kShardCount = 1u << kShardBits, kShardMask = kShardCount - 1;
-uint32_t threadShard();
+inline uint32_t threadShard() {
+    static std::atomic<uint32_t> next{0};
+    thread_local const uint32_t shard = next.fetch_add(1, std::memory_order_relaxed) & kShardMask;
+    return shard;
+}
 
 // Failure switches of the testing interface: every service calls shouldFail once per call, first;
 // true means "fail this call as the service fails". Until a program first uses the testing

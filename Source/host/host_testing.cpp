@@ -65,11 +65,6 @@ void count(Counter counter, int delta) {
     counters[threadShard()].values[static_cast<size_t>(counter)].fetch_add(delta, std::memory_order_relaxed);
 }
 
-uint32_t threadShard() {
-    static std::atomic<uint32_t> next{0};
-    thread_local const uint32_t shard = next.fetch_add(1, std::memory_order_relaxed) & kShardMask;
-    return shard;
-}
 
 } // namespace krm_host
 
