@@ -18,7 +18,7 @@ from __future__ import annotations
 import codecs
 import datetime
 import os
-from typing import Any, Optional, Union
+from typing import Any, BinaryIO, Optional, Union
 
 from . import _oasysdoc
 # liboasys's statuses; the exception of each failure is in _ERRORS below.
@@ -43,7 +43,9 @@ class Error(Exception):
     ``status`` is liboasys's status (the exit code of the tools), ``outcome`` its word ("broken",
     ...), ``code`` the filter's return code (0 when the filter was not called), ``path`` the
     document's path (None for a document from memory) and ``packaging`` the document's packaging
-    when it was known before the failure."""
+    when it was known before the failure. After :meth:`Document.write_text`, ``written`` is the
+    number of bytes the file holds (a partial text, or 0)."""
+    written: int = 0
 
     def __init__(self, message: str, status: int, code: int = 0, path: Optional[str] = None,
                  packaging: Optional[str] = None):
@@ -190,18 +192,48 @@ class Document:
         this many bytes (OutputLimitError carries them). loop_guard: stop a loop of the filter
         after 524288 passes (BrokenDocumentError). strict: a damaged document keeps no text
         (else BrokenDocumentError carries the text decoded before the damage)."""
-        if not _oasysdoc.charset_usable(encoding):
-            raise UnknownEncodingError(f"unknown encoding {encoding!r}", BAD_ARGUMENT, path=self.path)
-        if max_bytes is not None and (not isinstance(max_bytes, int) or not 0 < max_bytes <= 0xFFFFFFFF):
-            raise BadArgumentError(f"max_bytes must be a whole number from 1 to 4294967295, not {max_bytes!r}",
-                                   BAD_ARGUMENT, path=self.path)
-        status, code, message, data = self._handle.text(encoding, ruled_lines, -1 if max_bytes is None else max_bytes,
-                                                         loop_guard, strict)
+        limit = self._text_limit(encoding, max_bytes)
+        status, code, message, data = self._handle.text(encoding, ruled_lines, limit, loop_guard, strict)
         if status != OK:
             error = _error(status, code, message, self.path)
             error.partial = data if status in (OUTPUT_LIMIT, BROKEN) else None
             raise error
         return data
+
+    def write_text(self, file: Union[int, BinaryIO], encoding: str = "utf-8", ruled_lines: bool = False,
+                   max_bytes: Optional[int] = None, loop_guard: bool = False, strict: bool = False) -> int:
+        """Writes the text straight into ``file``, a regular file open for writing (not appending):
+        a descriptor, or a binary file object with ``fileno()`` (flushed first). What the file held
+        is replaced from its start; its position is neither used nor moved. Returns the number of
+        bytes written. The text never passes through memory, whatever its size.
+
+        The options are those of :meth:`text_bytes`. A failure raises its error with ``written``,
+        the bytes the file holds: the partial text of an OutputLimitError or BrokenDocumentError,
+        else 0 (the file is left empty, or untouched when the call was refused before reading)."""
+        limit = self._text_limit(encoding, max_bytes)
+        if isinstance(file, int):
+            fd = file
+        elif callable(getattr(file, "fileno", None)):
+            if callable(getattr(file, "flush", None)):
+                file.flush()
+            fd = file.fileno()
+        else:
+            raise TypeError(f"file must be a descriptor or a file object with fileno(), not {type(file).__name__}")
+        status, code, message, written = self._handle.write_text(fd, encoding, ruled_lines, limit, loop_guard, strict)
+        if status != OK:
+            error = _error(status, code, message, self.path)
+            error.written = written if status in (OUTPUT_LIMIT, BROKEN) else 0
+            raise error
+        return written
+
+    def _text_limit(self, encoding: str, max_bytes: Optional[int]) -> int:
+        """max_bytes as liboasys takes it (-1: no limit), once encoding and max_bytes are checked."""
+        if not _oasysdoc.charset_usable(encoding):
+            raise UnknownEncodingError(f"unknown encoding {encoding!r}", BAD_ARGUMENT, path=self.path)
+        if max_bytes is not None and (not isinstance(max_bytes, int) or not 0 < max_bytes <= 0xFFFFFFFF):
+            raise BadArgumentError(f"max_bytes must be a whole number from 1 to 4294967295, not {max_bytes!r}",
+                                   BAD_ARGUMENT, path=self.path)
+        return -1 if max_bytes is None else max_bytes
 
     def text(self, encoding: str = "utf-8", ruled_lines: bool = False, max_bytes: Optional[int] = None,
              loop_guard: bool = False, strict: bool = False) -> str:

@@ -27,7 +27,7 @@ import os
 import secrets
 import sys
 import time
-from typing import Iterable, Iterator, Optional, Sequence, Union
+from typing import BinaryIO, Callable, Iterable, Iterator, Optional, Sequence, Union
 
 import oasysdoc
 from oasysdoc import _oasysdoc
@@ -144,21 +144,48 @@ def _is_within(path: bytes, folder: bytes) -> bool:
 
 # ---- One document (on a worker) ----------------------------------------------------------------
 
-def _write_text(path: bytes, text: bytes) -> None:
-    """Written as a new file beside its place (permissions 0666 narrowed by the umask) and renamed
-    over it when complete."""
+def _write_new_file(path: bytes, fill: Callable[[BinaryIO], bool]) -> bool:
+    """Fills a new file beside path (permissions 0666 narrowed by the umask) and renames it over
+    path when ``fill`` answers that it is to be kept; otherwise, and after any failure, nothing of
+    it stays. Whether the file was kept."""
     folder = os.path.dirname(path)
     os.makedirs(folder, exist_ok=True)
-    # Not named after the file: a name may already be as long as a name can be.
+    # Not named after the file: a name may already be as long as a name can be. Readable too: the
+    # filter may read back what it wrote.
     temporary = os.path.join(folder, b".oasysdoc-%s.part" % secrets.token_hex(8).encode())
-    descriptor = os.open(temporary, os.O_WRONLY | os.O_CREAT | os.O_EXCL | os.O_CLOEXEC, 0o666)
+    descriptor = os.open(temporary, os.O_RDWR | os.O_CREAT | os.O_EXCL | os.O_CLOEXEC, 0o666)
     try:
         with os.fdopen(descriptor, "wb") as file:
-            file.write(text)
-        os.replace(temporary, path)
+            keep = fill(file)
+        if keep:
+            os.replace(temporary, path)
+            return True
     except BaseException:
         os.unlink(temporary)
         raise
+    os.unlink(temporary)
+    return False
+
+
+def _write_text(path: bytes, text: bytes) -> None:
+    _write_new_file(path, lambda file: file.write(text) is not None)
+
+
+class _TextInto:
+    """Fills a text file from a document, as _write_new_file asks: the filter writes straight into
+    the file, so a large text never passes through the worker's memory. A partial text (a limit
+    reached, a damaged document) is kept, as oasys2txt keeps it."""
+
+    def __init__(self, document: oasysdoc.Document, encoding: str):
+        self.document, self.encoding = document, encoding
+        self.written, self.code, self.error = 0, None, None
+
+    def __call__(self, file: BinaryIO) -> bool:
+        try:
+            self.written, self.code = self.document.write_text(file, self.encoding), 0
+        except oasysdoc.Error as error:
+            self.written, self.code, self.error = error.written, error.code or None, error
+        return self.error is None or self.written > 0
 
 
 def _shown(path: bytes) -> dict:
@@ -189,24 +216,16 @@ def extract_document(job: Job, out_dir: bytes, encoding: str) -> Optional[dict]:
             return None
         line["packaging"] = error.packaging
         return finish(error.status, error.message)
+    text = _TextInto(document, encoding)
     with document:
         line["packaging"] = document.packaging
-        status, reason, text = oasysdoc.OK, None, None
         try:
-            text = document.text_bytes(encoding)
-        except oasysdoc.Error as error:
-            status, reason = error.status, error.message
-            line["code"] = error.code or None
-            text = getattr(error, "partial", None) or None
-        else:
-            line["code"] = 0
-    try:
-        if text is not None:
-            _write_text(os.path.join(out_dir, _output_of(job.relative)), text)
-    except OSError as error:
-        return finish(oasysdoc.OUTPUT_ERROR, f"cannot write the text of {os.fsdecode(job.shown)}: {error}")
-    line["bytes"] = len(text) if text is not None else 0
-    return finish(status, reason)
+            kept = _write_new_file(os.path.join(out_dir, _output_of(job.relative)), text)
+        except OSError as error:
+            line["code"] = text.code
+            return finish(oasysdoc.OUTPUT_ERROR, f"cannot write the text of {os.fsdecode(job.shown)}: {error}")
+    line["code"], line["bytes"] = text.code, text.written if kept else 0
+    return finish(text.error.status, text.error.message) if text.error else finish(oasysdoc.OK)
 
 
 def extract_batch(jobs: Sequence[Job], out_dir: bytes, encoding: str) -> list:

@@ -55,13 +55,7 @@ public:
 
     // (status, filter code, message, text bytes kept by the sink).
     py::tuple text(const std::string& charset, bool ruledLines, int64_t maxBytes, bool loopGuard, bool strict) {
-        oasys_options options;
-        oasys_options_init(&options);
-        options.charset = charset.c_str();
-        options.ruled_lines = ruledLines;
-        options.max_bytes = maxBytes;
-        options.loop_guard = loopGuard;
-        options.strict = strict;
+        const oasys_options options = optionsOf(charset, ruledLines, maxBytes, loopGuard, strict);
         oasys_buffer buffer{};
         oasys_result result{};
         oasys_status status;
@@ -73,6 +67,21 @@ public:
         std::unique_ptr<oasys_buffer, void (*)(oasys_buffer*)> owned(&buffer, oasys_buffer_free);
         return py::make_tuple(static_cast<int>(status), result.filter_code, messageOf(result),
                               py::bytes(buffer.data ? buffer.data : "", buffer.size));
+    }
+
+    // (status, filter code, message, text bytes kept in the file). The filter writes straight into
+    // the regular file behind fd, from its start: a text of any size never passes through memory.
+    py::tuple writeText(int fd, const std::string& charset, bool ruledLines, int64_t maxBytes, bool loopGuard,
+                        bool strict) {
+        const oasys_options options = optionsOf(charset, ruledLines, maxBytes, loopGuard, strict);
+        oasys_result result{};
+        oasys_status status;
+        {
+            py::gil_scoped_release released;
+            std::lock_guard lock(mutex_);
+            status = document_ ? oasys_extract_to_new_file(document_, fd, &options, &result) : closedResult(result);
+        }
+        return py::make_tuple(static_cast<int>(status), result.filter_code, messageOf(result), result.bytes);
     }
 
     // (status, filter code, message, fields or None); texts in UTF-8, dates as (y, m, d, h, min)
@@ -125,6 +134,18 @@ public:
     }
 
 private:
+    static oasys_options optionsOf(const std::string& charset, bool ruledLines, int64_t maxBytes, bool loopGuard,
+                                   bool strict) {
+        oasys_options options;
+        oasys_options_init(&options);
+        options.charset = charset.c_str();
+        options.ruled_lines = ruledLines;
+        options.max_bytes = maxBytes;
+        options.loop_guard = loopGuard;
+        options.strict = strict;
+        return options;
+    }
+
     static oasys_status closedResult(oasys_result& result) {
         result.status = OASYS_BAD_ARGUMENT;
         std::snprintf(result.message, sizeof result.message, "the document is closed");
@@ -184,6 +205,9 @@ PYBIND11_MODULE(_oasysdoc, m) {
         .def_property_readonly("packaging", &Handle::packaging)
         .def("text", &Handle::text, py::arg("charset"), py::arg("ruled_lines"), py::arg("max_bytes"),
              py::arg("loop_guard"), py::arg("strict"), "(status, code, message, text bytes)")
+        .def("write_text", &Handle::writeText, py::arg("fd"), py::arg("charset"), py::arg("ruled_lines"),
+             py::arg("max_bytes"), py::arg("loop_guard"), py::arg("strict"),
+             "(status, code, message, bytes kept in the file), written into the regular file behind fd")
         .def("properties", &Handle::properties, "(status, code, message, fields or None)")
         .def("password_protected", &Handle::passwordProtected, "(status, code, message, flag)");
 

@@ -36,7 +36,7 @@ def open_from(kind: str, path: Path) -> oasysdoc.Document:
     ("bytes", ["--loop-guard"], {"loop_guard": True}),
 ])
 @pytest.mark.parametrize("packaging", SAMPLES)
-def test_text_is_the_tools_text(packaging, kind, tool_options, options):
+def test_text_is_the_tools_text(packaging, kind, tool_options, options, tmp_path):
     path = SAMPLES[packaging]
     assert oasysdoc.detect(path) == packaging
     with open_from(kind, path) as document:
@@ -44,6 +44,16 @@ def test_text_is_the_tools_text(packaging, kind, tool_options, options):
         expected = run_tool(OASYS2TXT, *tool_options, path).stdout
         assert document.text_bytes(**options) == expected
         assert document.text(**options) == expected.decode(options.get("encoding", "utf-8"))
+        # Into a file that held more: replaced from its start, by descriptor and by file object
+        # (whose buffer is written out first, never over the text afterwards).
+        (tmp_path / "text").write_bytes(b"x" * (len(expected) + 100))
+        with open(tmp_path / "text", "r+b") as file:
+            if kind == "bytes":
+                assert document.write_text(file.fileno(), **options) == len(expected)
+            else:
+                file.write(b"unflushed")
+                assert document.write_text(file, **options) == len(expected)
+        assert (tmp_path / "text").read_bytes() == expected
 
 
 @pytest.mark.parametrize("kind", ["path", "bytes"])
@@ -71,6 +81,25 @@ def test_limit_and_salvage_carry_the_partial_text(archive):
             document.text_bytes()
     assert broken.value.partial == run_tool(OASYS2TXT, archive / "cut.oas").stdout != b""
     assert broken.value.code == 3000 and broken.value.outcome == "broken"
+
+
+@pytest.mark.parametrize("source, options, error", [
+    (SAMPLES["combined"], {"max_bytes": 16}, oasysdoc.OutputLimitError),
+    ("cut.oas", {}, oasysdoc.BrokenDocumentError),
+    ("cut.oas", {"strict": True}, oasysdoc.BrokenDocumentError),
+    ("blank.oas", {}, oasysdoc.NoTextError),
+    ("part1/secret.DOC", {}, oasysdoc.PasswordProtectedError),
+])
+def test_a_file_keeps_what_the_error_carries(archive, tmp_path, source, options, error):
+    with oasysdoc.open(archive / source) as document:
+        with pytest.raises(error) as partial:
+            document.text_bytes(**options)
+        (tmp_path / "text").write_bytes(b"an older text")
+        with open(tmp_path / "text", "r+b") as file, pytest.raises(error) as written:
+            document.write_text(file, **options)
+    kept = partial.value.partial or b""
+    assert (tmp_path / "text").read_bytes() == kept and written.value.written == len(kept)
+    assert (written.value.code, written.value.message) == (partial.value.code, partial.value.message)
 
 
 def fifo(tmp_path: Path) -> Path:
@@ -114,7 +143,33 @@ BAD_INPUTS = [
     ("unknown packaging", lambda a, t: oasysdoc.open(COMBINED, packaging="zip"), "BadArgumentError", "zip"),
     ("packaging forced wrong", lambda a, t: text_of(COMPOUND, "combined"), "BrokenDocumentError", "broken"),
     ("closed document", lambda a, t: closed_text(a), "BadArgumentError", "closed"),
+    ("text into a file read only", lambda a, t: text_into(t, "rb"), "BadArgumentError", "open for writing"),
+    ("text into a file appended to", lambda a, t: text_into(t, "ab"), "BadArgumentError", "not for appending"),
+    ("text into a pipe", lambda a, t: text_into_pipe(), "BadArgumentError", "regular file"),
+    ("text into a closed document", lambda a, t: text_into(t, "r+b", closed=True), "BadArgumentError", "closed"),
 ]
+
+
+def text_into(folder: Path, mode: str, closed: bool = False):
+    """write_text into a file opened with mode, which must stay as it was."""
+    (folder / "text").write_bytes(b"kept")
+    try:
+        with oasysdoc.open(COMBINED) as document, open(folder / "text", mode) as file:
+            if closed:
+                document.close()
+            document.write_text(file)
+    finally:
+        assert (folder / "text").read_bytes() == b"kept"
+
+
+def text_into_pipe():
+    read, write = os.pipe()
+    try:
+        with oasysdoc.open(COMBINED) as document:
+            document.write_text(write)
+    finally:
+        os.close(read)
+        os.close(write)
 
 
 @pytest.mark.parametrize("call, error, words", [c[1:] for c in BAD_INPUTS], ids=[c[0] for c in BAD_INPUTS])
@@ -124,6 +179,11 @@ def test_bad_input_raises_its_own_error(archive, tmp_path, call, error, words):
     assert words in str(raised.value) and raised.value.message
     assert isinstance(raised.value.status, int) and isinstance(raised.value.code, int)
     # the host counters are checked after every test (conftest)
+
+
+def test_write_text_takes_a_descriptor_or_a_file_object(tmp_path):
+    with oasysdoc.open(COMBINED) as document, pytest.raises(TypeError, match="fileno"):
+        document.write_text(str(tmp_path / "text"))
 
 
 def test_detect_names_the_packaging_or_raises(archive, tmp_path):
