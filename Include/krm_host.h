@@ -55,7 +55,8 @@ KRM_EXPORT int32_t KRM_FileRemoveIfSizeIsZero(const char* path);
  * memory: up to 4 MiB it is read whole at its first read, above that in windows of 256 KiB, so a
  * byte of a stream costs what a byte of a plain file costs. */
 
-/* Storage handle, or 0 when the file is not a readable compound file (never a message). */
+/* Storage handle, or 0 when the file is not a readable compound file (never a message); errno is
+ * ELIBACC after a 0 when the compound-file library itself cannot be loaded. */
 KRM_EXPORT uint32_t KRM_2OLEopen(const char* path);
 KRM_EXPORT int32_t KRM_2OLEclose(uint32_t storage);
 /* Stream handle of a top-level stream, 0 when there is no such stream. */

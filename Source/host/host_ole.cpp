@@ -368,7 +368,11 @@ using krm_host::Storage;
 extern "C" {
 
 KRM_EXPORT uint32_t KRM_2OLEopen(const char* path) {
-    if (krm_host::shouldFail(KRM_SVC_OLE_OPEN) || path == nullptr || !krm_host::ensureGsfInitialised()) {
+    if (krm_host::shouldFail(KRM_SVC_OLE_OPEN) || path == nullptr) {
+        return 0;
+    }
+    if (!krm_host::ensureGsfInitialised()) {
+        errno = ELIBACC; // libgsf is loaded at run time: a system without it can read no compound file
         return 0;
     }
     const krm_host::GsfQuietScope quiet;

@@ -274,9 +274,14 @@ oasys_status openSeparated(bool bodyGiven, HoldBody&& holdBody, HoldFormat&& hol
 oasys_status checkCompound(const oasys_document& document, Outcome& outcome) {
     CallBinding binding;
     if (const oasys_status status = binding.bind(document, -1, nullptr, outcome); status != OASYS_OK) return status;
+    errno = 0;
     const uint32_t storage = KRM_2OLEopen(binding.sourcePath(document, false).c_str());
-    if (storage == 0)
-        return outcome.fail(OASYS_BROKEN, "it has the compound-file signature but cannot be opened as a compound file");
+    if (storage == 0) {
+        constexpr const char* kUnopened = "it has the compound-file signature but cannot be opened as a compound file";
+        // Only a library that cannot be loaded is worth telling: any other errno is libgsf's own.
+        if (errno == ELIBACC) return outcome.fail(OASYS_BROKEN, systemMessage(kUnopened, ELIBACC), ELIBACC);
+        return outcome.fail(OASYS_BROKEN, kUnopened);
+    }
     const uint32_t list = KRM_2OLEopenStream(storage, KRM_STREAM_LIST_NAME);
     if (list != 0) KRM_2OLEcloseStream(list);
     KRM_2OLEclose(storage);
