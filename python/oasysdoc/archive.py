@@ -168,7 +168,11 @@ def _write_new_file(path: bytes, fill: Callable[[BinaryIO], bool]) -> bool:
 
 
 def _write_text(path: bytes, text: bytes) -> None:
-    _write_new_file(path, lambda file: file.write(text) is not None)
+    def fill(file: BinaryIO) -> bool:
+        file.write(text)
+        return True
+
+    _write_new_file(path, fill)
 
 
 class _TextInto:
