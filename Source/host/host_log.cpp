@@ -7,8 +7,10 @@
 #include "host_internal.h"
 #include "krm_host.h"
 
+#include <atomic>
 #include <cstdio>
 #include <cstring>
+#include <mutex>
 #include <string>
 #include <string_view>
 
@@ -41,11 +43,17 @@ bool loggingWanted(uint32_t optionFlags) {
     return (optionFlags & KRM_OPT_LOG) != 0;
 }
 
-// The log folder a host application chose (empty: beside the path the log is named after).
+// The log folder a host application chose (empty: beside the path the log is named after). Every
+// extraction asks for its log's name, on every worker, and most hosts never choose a folder: the
+// flag spares them the lock that the folder's text needs.
 std::mutex logDirectoryMutex;
 std::string logDirectory;
+std::atomic<bool> logDirectoryChosen{false};
 
 std::string currentLogDirectory() {
+    if (!logDirectoryChosen.load(std::memory_order_acquire)) {
+        return {};
+    }
     std::lock_guard lock(logDirectoryMutex);
     return logDirectory;
 }
@@ -189,6 +197,7 @@ KRM_EXPORT void KRM_SetLogDirectory(const char* directory) {
     } catch (const std::bad_alloc&) {
         krm_host::logDirectory.clear();
     }
+    krm_host::logDirectoryChosen.store(!krm_host::logDirectory.empty(), std::memory_order_release);
 }
 
 } // extern "C"
