@@ -8,6 +8,12 @@
 #include <pybind11/pybind11.h>
 #include <pybind11/stl.h>
 
+#include <sys/mman.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -36,6 +42,51 @@ std::string_view viewOf(const py::bytes& data) {
     return {bytes, static_cast<size_t>(size)};
 }
 
+// A descriptor closed when the guard goes.
+struct FileGuard {
+    explicit FileGuard(int descriptor) : fd(descriptor) {}
+    FileGuard(const FileGuard&) = delete;
+    FileGuard& operator=(const FileGuard&) = delete;
+    ~FileGuard() {
+        if (fd >= 0) ::close(fd);
+    }
+    const int fd;
+};
+
+[[noreturn]] void raiseSystemError(int error) {
+    errno = error;
+    PyErr_SetFromErrno(PyExc_OSError);
+    throw py::error_already_set();
+}
+
+// The whole of a file of ours, read at explicit offsets without the interpreter lock; a file that
+// cannot be read whole raises OSError.
+py::bytes bytesOfFile(int fd) {
+    struct stat status {};
+    if (::fstat(fd, &status) != 0) raiseSystemError(errno);
+    const auto size = static_cast<Py_ssize_t>(status.st_size);
+    PyObject* made = PyBytes_FromStringAndSize(nullptr, size);
+    if (made == nullptr) throw py::error_already_set();
+    py::bytes bytes = py::reinterpret_steal<py::bytes>(made);
+    char* into = PyBytes_AS_STRING(made);
+    Py_ssize_t done = 0;
+    int error = 0;
+    {
+        py::gil_scoped_release released;
+        while (done < size) {
+            const ssize_t got = ::pread(fd, into + done, static_cast<size_t>(size - done), done);
+            if (got < 0 && errno == EINTR) continue;
+            if (got <= 0) {
+                error = got < 0 ? errno : EIO;
+                break;
+            }
+            done += got;
+        }
+    }
+    if (error != 0) raiseSystemError(error);
+    return bytes;
+}
+
 // An open liboasys document.
 class Handle {
 public:
@@ -53,20 +104,22 @@ public:
     bool closed() const { return document_ == nullptr; }
     int packaging() const { return oasys_document_packaging(document_); }
 
-    // (status, filter code, message, text bytes kept by the sink).
+    // (status, filter code, message, text bytes kept by the sink). The filter writes into a memory
+    // file, read once into the bytes object: a text is held twice at most while it is read (the
+    // file and the bytes), where a liboasys buffer would make it three times.
     py::tuple text(const std::string& charset, bool ruledLines, int64_t maxBytes, bool loopGuard, bool strict) {
         const oasys_options options = optionsOf(charset, ruledLines, maxBytes, loopGuard, strict);
-        oasys_buffer buffer{};
+        const FileGuard file(::memfd_create("oasysdoc-text", MFD_CLOEXEC));
+        if (file.fd < 0) return failure(OASYS_OUTPUT_ERROR, "cannot hold the text", errno);
         oasys_result result{};
         oasys_status status;
         {
             py::gil_scoped_release released;
             std::lock_guard lock(mutex_);
-            status = document_ ? oasys_extract_to_buffer(document_, &buffer, &options, &result) : closedResult(result);
+            status = document_ ? oasys_extract_to_new_file(document_, file.fd, &options, &result) : closedResult(result);
         }
-        std::unique_ptr<oasys_buffer, void (*)(oasys_buffer*)> owned(&buffer, oasys_buffer_free);
-        return py::make_tuple(static_cast<int>(status), result.filter_code, messageOf(result),
-                              py::bytes(buffer.data ? buffer.data : "", buffer.size));
+        py::bytes text = bytesOfFile(file.fd);
+        return py::make_tuple(static_cast<int>(status), result.filter_code, messageOf(result), std::move(text));
     }
 
     // (status, filter code, message, text bytes kept in the file). The filter writes straight into
@@ -144,6 +197,11 @@ private:
         options.loop_guard = loopGuard;
         options.strict = strict;
         return options;
+    }
+
+    // An answer of the module's own, for a failure before liboasys was called.
+    static py::tuple failure(oasys_status status, const char* what, int error) {
+        return py::make_tuple(static_cast<int>(status), 0, std::string(what) + ": " + std::strerror(error), py::bytes());
     }
 
     static oasys_status closedResult(oasys_result& result) {
