@@ -31,7 +31,9 @@ bool isService(KrmService service) {
 
 int32_t counterValue(Counter counter) {
     int32_t sum = 0;
-    for (const CounterSet& set : counters) sum += set.values[static_cast<size_t>(counter)].load(std::memory_order_relaxed);
+    for (const CounterSet& set : counters) {
+        sum += set.values[static_cast<size_t>(counter)].load(std::memory_order_relaxed);
+    }
     return sum;
 }
 
@@ -64,7 +66,6 @@ bool countCallAndCheckSwitch(KrmService service) {
 void count(Counter counter, int delta) {
     counters[threadShard()].values[static_cast<size_t>(counter)].fetch_add(delta, std::memory_order_relaxed);
 }
-
 
 } // namespace krm_host
 

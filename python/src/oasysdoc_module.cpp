@@ -116,7 +116,8 @@ public:
         {
             py::gil_scoped_release released;
             std::lock_guard lock(mutex_);
-            status = document_ ? oasys_extract_to_new_file(document_, file.fd, &options, &result) : closedResult(result);
+            status = document_ ? oasys_extract_to_new_file(document_, file.fd, &options, &result)
+                               : closedResult(result);
         }
         py::bytes text = bytesOfFile(file.fd);
         return py::make_tuple(static_cast<int>(status), result.filter_code, messageOf(result), std::move(text));
@@ -201,7 +202,8 @@ private:
 
     // An answer of the module's own, for a failure before liboasys was called.
     static py::tuple failure(oasys_status status, const char* what, int error) {
-        return py::make_tuple(static_cast<int>(status), 0, std::string(what) + ": " + std::strerror(error), py::bytes());
+        const std::string message = std::string(what) + ": " + std::strerror(error);
+        return py::make_tuple(static_cast<int>(status), 0, message, py::bytes());
     }
 
     static oasys_status closedResult(oasys_result& result) {
