@@ -451,6 +451,17 @@ std::vector<Document> smallDocuments(const fs::path& dir, int count, size_t size
     return documents;
 }
 
+// Links the files of documents [first, end) into a folder of their own, a separated document's
+// format file beside its body.
+void linkDocuments(const std::vector<Document>& documents, size_t first, size_t end, const fs::path& folder) {
+    fs::create_directories(folder);
+    for (size_t i = first; i < end; ++i) {
+        std::vector<fs::path> files{documents[i].source};
+        if (files[0].extension() == ".DOC") files.push_back(fs::path(files[0]).replace_extension(".FMT"));
+        for (const fs::path& file : files) fs::create_hard_link(file, folder / file.filename());
+    }
+}
+
 // Runs each set of commands (a set's processes all at once) in alternating rounds into an empty
 // texts folder; the median elapsed and processor seconds of each set.
 std::map<std::string, Timing> batchTimings(const std::map<std::string, std::vector<std::vector<std::string>>>& commands,
@@ -463,7 +474,8 @@ std::map<std::string, Timing> batchTimings(const std::map<std::string, std::vect
                 std::vector<pid_t> started;
                 for (size_t i = 0; i < processes.size(); ++i)
                     started.push_back(startCommand(processes[i], work / ("tool" + std::to_string(i) + ".out")));
-                for (const pid_t child : started) waitCommand(child);
+                for (const pid_t child : started)
+                    if (waitCommand(child) != 0) fail("oasys2txt failed in the batch \"" + name + "\"");
             });
             times[name].push_back(timing.wall);
             cpus[name].push_back(timing.cpu);
@@ -476,25 +488,34 @@ std::map<std::string, Timing> batchTimings(const std::map<std::string, std::vect
 
 void batchFigures(const Options& options, const fs::path& work, const std::string& column) {
     const fs::path batch = work / "batch", large = work / "large", texts = work / "texts";
-    // A batch takes a fraction of a second, where the machine's noise weighs most: three times the
+    // A batch takes a fraction of a second, where the machine's noise weighs most: five times the
     // rounds of the other figures.
-    const int rounds = 3 * options.runs;
+    const int rounds = 5 * options.runs;
     const std::vector<Document> documents = smallDocuments(batch, options.batch, 4000);
     const auto jobs = [&](const char* n, const fs::path& folder) {
         return std::vector<std::string>{options.oasys2txt, "-q", "-j", n, "-o", texts.string(), folder.string()};
     };
     // The same documents found by walking the folder (-j 1, -j 2), named one by one (-j 1), and
     // named in two halves to two -j 1 processes at once: what two independent processes get out of
-    // this machine for the same work, the reference for -j 2.
+    // this machine for the same work, the reference for -j 2. Last, two -j 1 processes that
+    // share nothing but the machine and its file system: each walks a folder of half of the
+    // documents (links to the same files) into a texts folder of its own.
     const auto namedFrom = [&](size_t first, size_t end) {
         std::vector<std::string> command{options.oasys2txt, "-q", "-j", "1", "-o", texts.string()};
         for (size_t i = first; i < end; ++i) command.push_back(documents[i].source.string());
         return command;
     };
     const size_t half = documents.size() / 2;
+    const fs::path firstHalf = work / "half1", secondHalf = work / "half2";
+    linkDocuments(documents, 0, half, firstHalf);
+    linkDocuments(documents, half, documents.size(), secondHalf);
+    const auto walkInto = [&](const fs::path& folder, const fs::path& into) {
+        return std::vector<std::string>{options.oasys2txt, "-q", "-j", "1", "-o", into.string(), folder.string()};
+    };
     auto t = batchTimings({{"1", {jobs("1", batch)}}, {"2", {jobs("2", batch)}},
                            {"named", {namedFrom(0, documents.size())}},
-                           {"pair", {namedFrom(0, half), namedFrom(half, documents.size())}}},
+                           {"pair", {namedFrom(0, half), namedFrom(half, documents.size())}},
+                           {"apart", {walkInto(firstHalf, texts / "1"), walkInto(secondHalf, texts / "2")}}},
                           texts, work, rounds);
     const double n = static_cast<double>(documents.size()), one = t["1"].wall;
     table.set("oasys2txt -j 1, " + std::to_string(documents.size()) +
@@ -506,7 +527,10 @@ void batchFigures(const Options& options, const fs::path& work, const std::strin
               column, format("%.0f (%.2f×)", n / t["named"].wall, one / t["named"].wall));
     table.set("two oasys2txt -j 1 at once, each naming half of them: documents per second (× -j 1)", column,
               format("%.0f (%.2f×)", n / t["pair"].wall, one / t["pair"].wall));
-    fs::remove_all(batch);
+    table.set("two oasys2txt -j 1 at once, each walking a folder of half of them into a texts folder of its own: "
+              "documents per second (× -j 1)",
+              column, format("%.0f (%.2f×)", n / t["apart"].wall, one / t["apart"].wall));
+    for (const fs::path& folder : {batch, firstHalf, secondHalf}) fs::remove_all(folder);
 
     // Documents ten times larger: less of each document's time goes to opening and making files.
     const size_t largeCount = 600;
