@@ -492,8 +492,8 @@ void batchFigures(const Options& options, const fs::path& work, const std::strin
     // rounds of the other figures.
     const int rounds = 5 * options.runs;
     const std::vector<Document> documents = smallDocuments(batch, options.batch, 4000);
-    const auto jobs = [&](const char* n, const fs::path& folder) {
-        return std::vector<std::string>{options.oasys2txt, "-q", "-j", n, "-o", texts.string(), folder.string()};
+    const auto jobs = [&](const char* n, const fs::path& folder, const fs::path& into) {
+        return std::vector<std::string>{options.oasys2txt, "-q", "-j", n, "-o", into.string(), folder.string()};
     };
     // The same documents found by walking the folder (-j 1, -j 2), named one by one (-j 1), and
     // named in two halves to two -j 1 processes at once: what two independent processes get out of
@@ -509,13 +509,10 @@ void batchFigures(const Options& options, const fs::path& work, const std::strin
     const fs::path firstHalf = work / "half1", secondHalf = work / "half2";
     linkDocuments(documents, 0, half, firstHalf);
     linkDocuments(documents, half, documents.size(), secondHalf);
-    const auto walkInto = [&](const fs::path& folder, const fs::path& into) {
-        return std::vector<std::string>{options.oasys2txt, "-q", "-j", "1", "-o", into.string(), folder.string()};
-    };
-    auto t = batchTimings({{"1", {jobs("1", batch)}}, {"2", {jobs("2", batch)}},
+    auto t = batchTimings({{"1", {jobs("1", batch, texts)}}, {"2", {jobs("2", batch, texts)}},
                            {"named", {namedFrom(0, documents.size())}},
                            {"pair", {namedFrom(0, half), namedFrom(half, documents.size())}},
-                           {"apart", {walkInto(firstHalf, texts / "1"), walkInto(secondHalf, texts / "2")}}},
+                           {"apart", {jobs("1", firstHalf, texts / "1"), jobs("1", secondHalf, texts / "2")}}},
                           texts, work, rounds);
     const double n = static_cast<double>(documents.size()), one = t["1"].wall;
     table.set("oasys2txt -j 1, " + std::to_string(documents.size()) +
@@ -535,7 +532,7 @@ void batchFigures(const Options& options, const fs::path& work, const std::strin
     // Documents ten times larger: less of each document's time goes to opening and making files.
     const size_t largeCount = 600;
     smallDocuments(large, static_cast<int>(largeCount), 40000);
-    t = batchTimings({{"1", {jobs("1", large)}}, {"2", {jobs("2", large)}}}, texts, work, rounds);
+    t = batchTimings({{"1", {jobs("1", large, texts)}}, {"2", {jobs("2", large, texts)}}}, texts, work, rounds);
     table.set("oasys2txt -j 2 over " + std::to_string(largeCount) + " documents of 40 KB: documents per second (× -j 1)",
               column, format("%.0f (%.2f×)", largeCount / t["2"].wall, t["1"].wall / t["2"].wall));
     fs::remove_all(large);
