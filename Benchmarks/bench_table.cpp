@@ -162,6 +162,12 @@ struct Document {
     uint16_t formatCode;
 };
 
+// The file holding a document's format part: a separated document's .FMT, else the document itself.
+fs::path formatFileOf(const Document& document) {
+    return document.formatCode == KRM_FORMAT_SEPARATED ? fs::path(document.source).replace_extension(".FMT")
+                                                       : document.source;
+}
+
 struct DocumentSet {
     Document separated, combined, compound;
     fs::path plain; // the extracted text as Windows-31J: the reference commands' input
@@ -456,9 +462,10 @@ std::vector<Document> smallDocuments(const fs::path& dir, int count, size_t size
 void linkDocuments(const std::vector<Document>& documents, size_t first, size_t end, const fs::path& folder) {
     fs::create_directories(folder);
     for (size_t i = first; i < end; ++i) {
-        std::vector<fs::path> files{documents[i].source};
-        if (files[0].extension() == ".DOC") files.push_back(fs::path(files[0]).replace_extension(".FMT"));
-        for (const fs::path& file : files) fs::create_hard_link(file, folder / file.filename());
+        const fs::path& source = documents[i].source;
+        const fs::path format = formatFileOf(documents[i]);
+        fs::create_hard_link(source, folder / source.filename());
+        if (format != source) fs::create_hard_link(format, folder / format.filename());
     }
 }
 
@@ -551,10 +558,7 @@ void smallDocumentFigures(const Options& options, const fs::path& work) {
          {"properties", [&] {
               HostOptions host = optionsFor("UTF-8");
               for (const Document& document : small) {
-                  const fs::path fmt = document.formatCode == KRM_FORMAT_SEPARATED
-                                           ? fs::path(document.source).replace_extension(".FMT")
-                                           : document.source;
-                  GetProperty(fmt.c_str(), &host, &record, &document.formatCode);
+                  GetProperty(formatFileOf(document).c_str(), &host, &record, &document.formatCode);
               }
           }}},
         options.runs, outputs);
